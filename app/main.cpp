@@ -1,0 +1,11 @@
+#include "application.h"
+#include "main_window.h"
+
+int main(int argc, char** argv) {
+  TApplication application(argc, argv);
+  TForm1 form;
+  form.show();
+  const int result = application.exec();
+  form.FormDestroy();
+  return result;
+}

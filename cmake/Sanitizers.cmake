@@ -1,0 +1,10 @@
+# Sanitizer builds apply to everything we compile, GoogleTest included.
+if(KORVADEN_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(KORVADEN_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT KORVADEN_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "Unknown KORVADEN_SANITIZE value '${KORVADEN_SANITIZE}'")
+endif()

@@ -1,0 +1,65 @@
+#include "korvaden_thread.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+#include <thread>
+
+#include "client_socket.h"
+#include "measurement_counters.h"
+#include "tick_clock.h"
+
+namespace {
+constexpr char Marker[] = "KORVADENdata";
+constexpr std::uint32_t WindowLengthMs = 500;
+}  // namespace
+
+std::unique_ptr<char[]> AllocateBlockBuffer(std::int32_t blockSize) {
+  if (blockSize < 1) return nullptr;
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<std::size_t>(blockSize)]());
+  if (!buffer) return nullptr;
+  const std::size_t markerLength =
+      std::min<std::size_t>(static_cast<std::size_t>(blockSize) - 1, sizeof Marker - 1);
+  std::memcpy(buffer.get(), Marker, markerLength);  // the zero after it is already there
+  return buffer;
+}
+
+void TKorvadenThread::SendLoop() {
+  const std::int32_t blockSize = Counters.BlockSize.load();
+  FRunBlockSize = blockSize;
+  const std::unique_ptr<char[]> buffer = AllocateBlockBuffer(blockSize);
+  if (!buffer) {
+    FBufferFailed = true;
+    return;
+  }
+  Counters.WindowBytes = 0;
+  Counters.ElapsedMs = 1;
+  Counters.WindowMs = 1;
+  const std::uint32_t runStart = GetTickCount();
+  std::uint32_t windowStart = runStart;
+  std::uint32_t windowSum = 0;
+  // A window normally closes after 500 ms; it closes early rather than let its 32-bit byte count
+  // wrap on a very fast link, which would show a plainly wrong rate.
+  const std::uint32_t fullWindow = std::numeric_limits<std::uint32_t>::max() - static_cast<std::uint32_t>(blockSize);
+
+  while (!Terminated() && FSocket.Active()) {
+    std::this_thread::yield();
+    int sent;
+    try {
+      sent = FSocket.Socket()->SendBytes(buffer.get(), blockSize);
+    } catch (const ESocketError&) {
+      Counters.ConnectionLost = true;
+      break;
+    }
+    Counters.BeginUpdate();
+    Counters.ElapsedMs = GetTickCount() - runStart;
+    if (sent > 0) windowSum += static_cast<std::uint32_t>(sent);
+    if (GetTickCount() - windowStart > WindowLengthMs || windowSum > fullWindow) {
+      Counters.WindowBytes = windowSum;
+      Counters.WindowMs = GetTickCount() - windowStart;
+      windowStart = GetTickCount();
+      windowSum = 0;
+    }
+    Counters.EndUpdate();
+  }
+}

@@ -1,0 +1,122 @@
+#include "measurement_controller.h"
+
+#include <QCoreApplication>
+
+#include "application_exception.h"
+#include "int_conversion.h"
+#include "korvaden_thread.h"
+#include "measurement_counters.h"
+
+QString texts::ConnectingStatus(const QString& server) { return "Verbinde mit " + server + " ..."; }
+
+QString texts::ConnectFailed(const QString& server) {
+  return "Konnte keine Verbindung zu " + server + " herstellen!" + QChar(13) + QStringLiteral("Läuft dort der Server?");
+}
+
+QString texts::BlockSizeTooSmall(std::int32_t blockSize) {
+  return QStringLiteral("Die Blockgröße %1 ist ungültig: Ein Block muss mindestens 1 Byte lang sein.").arg(blockSize);
+}
+
+QString texts::BlockBufferUnavailable(std::int32_t blockSize) {
+  return QStringLiteral("Für einen Block von %1 Bytes ist nicht genug Arbeitsspeicher frei. "
+                        "Bitte wählen Sie eine kleinere Blockgröße.")
+      .arg(blockSize);
+}
+
+TMeasurementController::TMeasurementController(TMeasurementView& view, TClientSocket& socket, QObject* parent)
+    : QObject(parent), FView(view), FSocket(socket) {
+  Timer1.setInterval(1000);
+  FSocket.OnConnect = [this](QObject* Sender, TCustomWinSocket* Socket) { ClientSocket1Connect(Sender, Socket); };
+  FSocket.OnError = [this](QObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode) {
+    ClientSocket1Error(Sender, Socket, ErrorEvent, ErrorCode);
+  };
+}
+
+TMeasurementController::~TMeasurementController() { Shutdown(); }
+
+void TMeasurementController::Button1Click(QObject*) {
+  if (FView.ExpertPanelVisible()) {
+    try {
+      Counters.BlockSize = StrToInt(FView.BlockSizeText());
+      FSocket.SetPort(StrToInt(FView.PortText()));
+    } catch (...) {
+      // A field that is no integer leaves the values in force from there on.
+    }
+  }
+  // A block below one byte cannot form a buffer: refuse it before anything starts.
+  if (Counters.BlockSize < 1) {
+    FView.ShowErrorMessage(texts::BlockSizeTooSmall(Counters.BlockSize));
+    return;
+  }
+  FView.SetStartEnabled(false);
+  FView.SetStopEnabled(true);
+  FView.SetStatusText(texts::ConnectingStatus(FView.ServerText()));
+  QCoreApplication::processEvents();
+  Counters.ConnectionLost = false;
+  try {
+    FSocket.SetHost(FView.ServerText());
+    FSocket.SetActive(true);
+  } catch (const ESocketError&) {
+    int scratch = 0;
+    ClientSocket1Error(nullptr, FSocket.Socket(), errConnect, scratch);
+  }
+}
+
+void TMeasurementController::ClientSocket1Connect(QObject*, TCustomWinSocket*) {
+  FView.SetStatusText(texts::MeasuringStatus);
+  auto* worker = new TKorvadenThread(FSocket);
+  worker->OnTerminate = [this, worker] { WorkerEnded(worker); };
+  worker->FreeOnTerminate = true;
+  FWorker = worker;
+  worker->Start();
+  Timer1.start();
+  FView.ClearSeries();
+}
+
+void TMeasurementController::ClientSocket1Error(QObject*, TCustomWinSocket*, TErrorEvent ErrorEvent, int& ErrorCode) {
+  if (ErrorEvent == errConnect) {
+    FView.ShowErrorMessage(texts::ConnectFailed(FView.ServerText()));
+    StopMeasurement();
+  } else {
+    Counters.ConnectionLost = true;
+  }
+  ErrorCode = 0;
+}
+
+void TMeasurementController::Button2Click(QObject*) {
+  if (Timer1.isActive()) {
+    if (FWorker) FWorker->Terminate();
+  } else {
+    StopMeasurement();
+  }
+}
+
+void TMeasurementController::StopMeasurement() {
+  FSocket.SetActive(false);
+  FSocket.Deactivate();
+  // While connecting Active is still false, so only closing the handle abandons the attempt.
+  TClientWinSocket* connection = FSocket.Socket();
+  if (const int handle = connection->SocketHandle(); handle != INVALID_SOCKET) connection->CloseConnection(handle);
+  Timer1.stop();
+  FView.SetStartEnabled(true);
+  FView.SetStopEnabled(false);
+  QCoreApplication::processEvents();
+  if (Counters.ConnectionLost) FView.ShowErrorMessage(texts::ConnectionLost);
+  FView.SetStatusText(texts::IdleStatus);
+}
+
+void TMeasurementController::WorkerEnded(TKorvadenThread* worker) {
+  if (FWorker == worker) FWorker = nullptr;
+  StopMeasurement();
+  if (worker->BufferFailed()) FView.ShowErrorMessage(texts::BlockBufferUnavailable(worker->RunBlockSize()));
+}
+
+void TMeasurementController::Shutdown() {
+  if (FShutDown) return;
+  FShutDown = true;
+  RunGuarded([this] { FSocket.SetActive(false); });
+  if (TKorvadenThread* worker = FWorker) {
+    worker->Terminate();
+    worker->WaitFor();  // serves the worker's end-of-run call, so StopMeasurement runs once more
+  }
+}

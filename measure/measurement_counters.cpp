@@ -1,0 +1,3 @@
+#include "measurement_counters.h"
+
+TMeasurementCounters Counters;

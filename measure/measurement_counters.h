@@ -1,0 +1,51 @@
+#pragma once
+// The values through which the sender worker, the socket's error hook and the user-interface
+// thread talk. Every field is an atomic; the worker's publication of a window is bracketed by
+// Updating and a sequence number, so a reader either gets one publication's values whole or
+// knows the worker was updating and skips.
+
+#include <atomic>
+#include <cstdint>
+
+struct TCounterSnapshot {
+  std::uint32_t WindowBytes = 0;
+  std::uint32_t WindowMs = 0;
+  std::uint32_t ElapsedMs = 0;
+};
+
+class TMeasurementCounters {
+ public:
+  std::atomic<std::int32_t> BlockSize{1024};
+  std::atomic<std::uint32_t> WindowBytes{0};
+  std::atomic<std::uint32_t> WindowMs{0};
+  std::atomic<std::uint32_t> ElapsedMs{0};
+  std::atomic<bool> Updating{false};
+  std::atomic<bool> ConnectionLost{false};
+
+  // Worker side: brackets the updates of ElapsedMs, WindowBytes and WindowMs.
+  void BeginUpdate() {
+    FSequence.fetch_add(1, std::memory_order_acq_rel);
+    Updating.store(true, std::memory_order_release);
+  }
+  void EndUpdate() {
+    Updating.store(false, std::memory_order_release);
+    FSequence.fetch_add(1, std::memory_order_acq_rel);
+  }
+
+  // Reader side: false when the worker is updating, or started an update while we read.
+  bool TrySnapshot(TCounterSnapshot& snapshot) const {
+    if (Updating.load(std::memory_order_acquire)) return false;
+    const std::uint32_t before = FSequence.load(std::memory_order_acquire);
+    if (before & 1U) return false;
+    snapshot.WindowMs = WindowMs.load(std::memory_order_acquire);
+    snapshot.ElapsedMs = ElapsedMs.load(std::memory_order_acquire);
+    snapshot.WindowBytes = WindowBytes.load(std::memory_order_acquire);
+    return FSequence.load(std::memory_order_acquire) == before;
+  }
+
+ private:
+  std::atomic<std::uint32_t> FSequence{0};
+};
+
+// The one instance of the process.
+extern TMeasurementCounters Counters;

@@ -1,0 +1,127 @@
+#include "notification_sink.h"
+
+#include <QSocketNotifier>
+
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+#include "application_exception.h"
+#include "platform_socket.h"
+
+TNotificationSink::TNotificationSink(TDispatch dispatch) : FDispatch(std::move(dispatch)) {
+  FEpoll = ::epoll_create1(EPOLL_CLOEXEC);
+  if (FEpoll < 0) throw ESocketError("Can't create notification sink: " + platform::ErrorText(platform::LastError()));
+  FNotifier = new QSocketNotifier(FEpoll, QSocketNotifier::Read, this);
+  connect(FNotifier, &QSocketNotifier::activated, this, [this] { Drain(); });
+}
+
+TNotificationSink::~TNotificationSink() {
+  delete FNotifier;
+  ::close(FEpoll);
+}
+
+std::uint32_t TNotificationSink::EpollMask(const TRegistration& registration) const {
+  std::uint32_t events = EPOLLET;
+  if (registration.connectPending || registration.writeDue) events |= EPOLLOUT;
+  if (!registration.connectPending) {
+    if ((registration.mask & snRead) && !registration.readSignalled) events |= EPOLLIN;
+    if (registration.mask & snClose) events |= EPOLLRDHUP;
+  }
+  return events;
+}
+
+void TNotificationSink::Register(int handle, TSocketNotifications mask) {
+  std::lock_guard lock(FMutex);
+  for (auto entry = FRegistrations.begin(); entry != FRegistrations.end(); ++entry) {
+    if (entry->second.handle == handle) {
+      Forget(entry);
+      break;
+    }
+  }
+  TRegistration registration;
+  registration.handle = handle;
+  registration.mask = mask;
+  registration.connectPending = (mask & snConnect) != 0;
+  const std::uint64_t token = FNextToken++;
+  epoll_event event{};
+  event.events = EpollMask(registration);
+  event.data.u64 = token;
+  platform::SetNonBlocking(handle, true);
+  if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, handle, &event) == 0) FRegistrations.emplace(token, registration);
+}
+
+void TNotificationSink::Forget(std::map<std::uint64_t, TRegistration>::iterator entry) {
+  ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, entry->second.handle, nullptr);
+  FRegistrations.erase(entry);
+}
+
+void TNotificationSink::Unregister(int handle) {
+  std::lock_guard lock(FMutex);
+  for (auto entry = FRegistrations.begin(); entry != FRegistrations.end(); ++entry) {
+    if (entry->second.handle == handle) {
+      Forget(entry);
+      return;
+    }
+  }
+}
+
+bool TNotificationSink::IsRegistered(int handle) const {
+  std::lock_guard lock(FMutex);
+  for (const auto& [token, registration] : FRegistrations)
+    if (registration.handle == handle) return true;
+  return false;
+}
+
+// Turns one epoll report into at most one triple and rearms the handle for what is still to come.
+// Re-arming with EPOLL_CTL_MOD re-reports conditions that still hold, so a report that carries
+// several conditions yields its triples one after another, each after the previous one's handler.
+bool TNotificationSink::Translate(std::uint64_t token, std::uint32_t events, TTriple& triple) {
+  std::lock_guard lock(FMutex);
+  auto entry = FRegistrations.find(token);
+  if (entry == FRegistrations.end()) return false;  // unregistered after the report was taken
+  TRegistration& registration = entry->second;
+  const int handle = registration.handle;
+
+  if (registration.connectPending) {
+    const int error = platform::TakePendingError(handle);
+    if (error == 0 && !platform::HasPeer(handle)) return false;  // not connected yet
+    triple = {handle, snConnect, error};
+    if (error != 0) {
+      Forget(entry);  // a failed attempt raises nothing afterwards
+      return true;
+    }
+    registration.connectPending = false;
+    registration.writeDue = (registration.mask & snWrite) != 0;
+  } else if ((events & EPOLLIN) && (registration.mask & snRead) && !registration.readSignalled) {
+    registration.readSignalled = true;
+    triple = {handle, snRead, 0};
+  } else if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && (registration.mask & snClose)) {
+    triple = {handle, snClose, platform::TakePendingError(handle)};
+    Forget(entry);  // the close is reported once
+    return true;
+  } else if ((events & EPOLLOUT) && registration.writeDue) {
+    registration.writeDue = false;
+    triple = {handle, snWrite, 0};
+  } else {
+    return false;
+  }
+  epoll_event rearm{};
+  rearm.events = EpollMask(registration);
+  rearm.data.u64 = token;
+  ::epoll_ctl(FEpoll, EPOLL_CTL_MOD, handle, &rearm);
+  return true;
+}
+
+void TNotificationSink::Drain() {
+  // One report at a time: a handler may run a nested event loop that drains the rest itself.
+  for (;;) {
+    epoll_event event{};
+    const int count = ::epoll_wait(FEpoll, &event, 1, 0);
+    if (count <= 0) return;
+    TTriple triple{};
+    if (!Translate(event.data.u64, event.events, triple)) continue;
+    RunGuarded([&] { FDispatch(triple.handle, triple.bit, triple.errorCode); });
+  }
+}

@@ -1,0 +1,83 @@
+#pragma once
+// The connection object: owns the socket handle, the notification sink and the connection lock,
+// and makes every platform socket call.
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "critical_section.h"
+#include "notification_sink.h"
+#include "socket_types.h"
+
+class TCustomWinSocket {
+ public:
+  using TEventHook = std::function<void(TCustomWinSocket* Socket, TSocketEventKind Kind)>;
+  using TErrorHook = std::function<void(TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode)>;
+
+  explicit TCustomWinSocket(int handle);
+  virtual ~TCustomWinSocket();
+  TCustomWinSocket(const TCustomWinSocket&) = delete;
+  TCustomWinSocket& operator=(const TCustomWinSocket&) = delete;
+
+  virtual void AcceptReady(int handle);
+  virtual void ConnectCompleted(int handle);
+  virtual void CloseConnection(int handle);
+  virtual void ReadReady(int handle);
+  virtual void WriteReady(int handle);
+
+  virtual void SignalEvent(TCustomWinSocket* Socket, TSocketEventKind Kind);
+  virtual void SignalError(TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode);
+
+  // Thread-safe; one platform send per call. See the class comment in the .cpp for the results.
+  int SendBytes(const void* buffer, int count);
+
+  // One notification triple, on the sink's thread.
+  void HandleSocketNotification(int handle, int bit, int errorCode);
+
+  bool Connected() const { return FConnected.load(); }
+  int SocketHandle() const { return FSocket.load(); }
+
+  void SetEventHook(TEventHook hook) { FOnSocketEvent = std::move(hook); }
+  void SetErrorHook(TErrorHook hook) { FOnErrorEvent = std::move(hook); }
+
+ protected:
+  void ApplyNotificationSet();
+  void EnsureSink();
+  // Closes a handle that is no longer the current one, after taking it out of the sink.
+  void ReleaseHandle(int handle);
+
+  std::atomic<int> FSocket;
+  std::atomic<bool> FConnected;
+  std::unique_ptr<TNotificationSink> FSink;
+  TSocketNotifications FNotifications = snDefaultSet;
+  TEventHook FOnSocketEvent;
+  TErrorHook FOnErrorEvent;
+  TCriticalSection FConnectionLock;
+};
+
+class TClientWinSocket : public TCustomWinSocket {
+ public:
+  TClientWinSocket();
+  ~TClientWinSocket() override;
+
+  void ConnectCompleted(int handle) override;
+  void OpenConnection(const std::string& host, const std::string& address, const std::string& service, int port);
+
+  TClientType ClientType() const { return FClientType; }
+  void SetClientType(TClientType value);
+
+ private:
+  void ReleaseSettledAttempts();
+
+  TClientType FClientType = ctNonBlocking;
+  // Handles of earlier attempts that a new attempt replaced. A pending one stays registered so its
+  // outcome still arrives; settled ones are closed at the next attempt or at destruction.
+  std::vector<int> FReplacedHandles;
+};
+
+// Formats the platform failure message for code on the named call.
+std::string SocketErrorMessage(int code, const char* api);
+// Returns 0 for a successful call, the would-block code as it is, and raises otherwise.
+int CheckApiResult(int result, const char* api);

@@ -1,0 +1,57 @@
+#include "options.h"
+#include "report_lines.h"
+
+#include <gtest/gtest.h>
+
+namespace korvaden {
+namespace {
+
+TEST(OptionsTest, DefaultsToAllAddressesAndPort2857) {
+  const ParseResult result = ParseArguments({});
+  EXPECT_EQ(result.outcome, ParseOutcome::Run);
+  EXPECT_EQ(result.options.bindAddress, "0.0.0.0");
+  EXPECT_EQ(result.options.port, 2857);
+}
+
+TEST(OptionsTest, AcceptsShortLongAndEqualsForms) {
+  auto result = ParseArguments({"-p", "0", "-b", "127.0.0.1"});
+  ASSERT_EQ(result.outcome, ParseOutcome::Run);
+  EXPECT_EQ(result.options.port, 0);
+  EXPECT_EQ(result.options.bindAddress, "127.0.0.1");
+
+  result = ParseArguments({"--port=65535", "--bind", "10.1.2.3"});
+  ASSERT_EQ(result.outcome, ParseOutcome::Run);
+  EXPECT_EQ(result.options.port, 65535);
+  EXPECT_EQ(result.options.bindAddress, "10.1.2.3");
+}
+
+TEST(OptionsTest, HelpWins) {
+  EXPECT_EQ(ParseArguments({"-p", "1", "-h"}).outcome, ParseOutcome::ShowHelp);
+  EXPECT_EQ(ParseArguments({"--help"}).outcome, ParseOutcome::ShowHelp);
+}
+
+TEST(OptionsTest, RejectsNonsense) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--port", "65536"}, {"-p", "-1"}, {"-p", "12x"}, {"-p", ""}, {"-p"},
+           {"--bind", "256.0.0.1"}, {"--bind", "localhost"}, {"--verbose"}, {"5000"},
+           {"--help=yes"}}) {
+    const ParseResult result = ParseArguments(args);
+    EXPECT_EQ(result.outcome, ParseOutcome::Invalid) << args[0];
+    EXPECT_FALSE(result.error.empty());
+  }
+}
+
+TEST(ReportLinesTest, HaveTheirDocumentedShape) {
+  EXPECT_EQ(ListeningLine("127.0.0.1", 2857), "korvaden-server lauscht auf 127.0.0.1:2857");
+  EXPECT_EQ(IntervalLine(1, "127.0.0.1:54321", 1.0, 123456789, 1.0),
+            "[Verbindung 1 von 127.0.0.1:54321] 1.00 s: 123456789 Bytes, 117.74 MiB/s");
+  EXPECT_EQ(SummaryLine(3, 1048576, 2.0, EndReason::Closed),
+            "[Verbindung 3] beendet: 1048576 Bytes in 2.00 s, 0.50 MiB/s (geschlossen)");
+  EXPECT_EQ(SummaryLine(4, 0, 0.0, EndReason::Reset),
+            "[Verbindung 4] beendet: 0 Bytes in 0.00 s, 0.00 MiB/s (zurückgesetzt)");
+  EXPECT_TRUE(SummaryLine(5, 10, 1.0, EndReason::ServerStopped).ends_with(" (Server beendet)"));
+  EXPECT_TRUE(SummaryLine(6, 10, 1.0, EndReason::Error, EPIPE).ends_with("(Fehler: Broken pipe)"));
+}
+
+}  // namespace
+}  // namespace korvaden

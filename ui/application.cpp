@@ -1,0 +1,21 @@
+#include "application.h"
+
+#include "application_exception.h"
+#include "message_service.h"
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(Title);
+  SetApplicationExceptionHandler(
+      [](const std::string& message) { TMessageService::ShowException(QString::fromStdString(message)); });
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& error) {
+    HandleApplicationException(error);
+  } catch (...) {
+    HandleApplicationException(std::string("Unbekannter Fehler"));
+  }
+  return false;
+}
