@@ -3,12 +3,20 @@
 #include <QSocketNotifier>
 
 #include <sys/epoll.h>
+#include <cerrno>
 #include <unistd.h>
 
 #include <stdexcept>
 
 #include "application_exception.h"
 #include "platform_socket.h"
+
+namespace {
+// Errors that only a connection that had been established can end with.
+bool IsErrorOfEstablishedConnection(int error) {
+  return error == ECONNRESET || error == ECONNABORTED || error == EPIPE;
+}
+}  // namespace
 
 TNotificationSink::TNotificationSink(TDispatch dispatch) : FDispatch(std::move(dispatch)) {
   FEpoll = ::epoll_create1(EPOLL_CLOEXEC);
@@ -87,8 +95,14 @@ bool TNotificationSink::Translate(std::uint64_t token, std::uint32_t events, TTr
   if (registration.connectPending) {
     const int error = platform::TakePendingError(handle);
     if (error == 0 && !platform::HasPeer(handle)) return false;  // not connected yet
-    triple = {handle, snConnect, error};
-    if (error != 0) {
+    if (IsErrorOfEstablishedConnection(error)) {
+      // Connected and broken before we looked: report the connect, then the close with its error.
+      registration.closeError = error;
+      triple = {handle, snConnect, 0};
+    } else {
+      triple = {handle, snConnect, error};
+    }
+    if (triple.errorCode != 0) {
       Forget(entry);  // a failed attempt raises nothing afterwards
       return true;
     }
@@ -98,7 +112,8 @@ bool TNotificationSink::Translate(std::uint64_t token, std::uint32_t events, TTr
     registration.readSignalled = true;
     triple = {handle, snRead, 0};
   } else if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && (registration.mask & snClose)) {
-    triple = {handle, snClose, platform::TakePendingError(handle)};
+    const int pending = platform::TakePendingError(handle);
+    triple = {handle, snClose, registration.closeError != 0 ? registration.closeError : pending};
     Forget(entry);  // the close is reported once
     return true;
   } else if ((events & EPOLLOUT) && registration.writeDue) {

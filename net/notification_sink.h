@@ -41,6 +41,7 @@ class TNotificationSink : public QObject {
     bool connectPending = false;
     bool writeDue = false;
     bool readSignalled = false;
+    int closeError = 0;  // a break seen while the connect was still being reported
   };
   struct TTriple {
     int handle;

@@ -67,9 +67,12 @@ TEST(MeasurementServerTest, RunsInProcessAndStopsOnRequest) {
 
   TcpClient stillOpen(server.Port());
   stillOpen.send(1000);
+  // Its first report proves the server has accepted it; queued connections do not count.
+  EXPECT_NE(lines.waitForPrefix("[Verbindung 2 von ", 5s), "");
   server.RequestStop();
   loop.join();
-  EXPECT_NE(lines.waitForPrefix("[Verbindung 2] beendet: ", 0ms), "");
+  const std::string stopped = lines.waitForPrefix("[Verbindung 2] beendet: 1000 Bytes in ", 0ms);
+  EXPECT_TRUE(stopped.ends_with(" MiB/s (Server beendet)")) << stopped;
 }
 
 TEST(MeasurementServerTest, ListenRejectsAnAddressInUse) {
