@@ -252,6 +252,9 @@ void LoopbackServer::runCommands() {
     ticket = commandsIssued_;
   }
   if (pending.empty()) return;
+  // A client whose connect() has returned expects to be included, even if its connection
+  // is still waiting in the accept queue.
+  acceptPending();
   for (Command command : pending) execute(command);
   std::lock_guard lock(mutex_);
   commandsDone_ = ticket;

@@ -40,8 +40,8 @@ class LoopbackServer {
   // behind unread data is not sent until the window opens.
   bool waitForPeerClosed(std::chrono::milliseconds timeout) const;
 
-  // These act on the connections accepted so far and return once done; new connections
-  // are still accepted afterwards.
+  // These act on every connection accepted so far or waiting in the accept queue, and
+  // return once done; later connections are accepted as usual.
   void resetAll();          // RST on every connection
   void closeAll();          // FIN on every connection, then close
   void shutdownWriteAll();  // FIN on every connection, which stays open for reading

@@ -1,0 +1,46 @@
+// The default error display for failures that escape every handler.
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "application.h"
+#include "application_exception.h"
+#include "message_service.h"
+
+namespace {
+class TThrowingObject : public QObject {
+ public:
+  bool event(QEvent* event) override {
+    if (event->type() == QEvent::User) throw std::runtime_error("Kaputt");
+    return QObject::event(event);
+  }
+};
+}  // namespace
+
+TEST(DefaultErrorDisplay, AddsAFullStopOnlyAfterCharactersAboveIt) {
+  EXPECT_EQ(TMessageService::ExceptionText("Kaputt"), "Kaputt.");
+  EXPECT_EQ(TMessageService::ExceptionText("Fertig."), "Fertig.");
+  EXPECT_EQ(TMessageService::ExceptionText("Wirklich!"), "Wirklich!");
+  EXPECT_EQ(TMessageService::ExceptionText("Pfad/"), "Pfad/.");
+  EXPECT_EQ(TMessageService::ExceptionText(""), "");
+}
+
+TEST(DefaultErrorDisplay, ShowsAnEscapedExceptionAndTheProgramCarriesOn) {
+  std::vector<TShownMessage> shown;
+  TMessageService::SetObserver([&](const TShownMessage& message) { shown.push_back(message); });
+  TThrowingObject target;
+  QEvent event(QEvent::User);
+  QCoreApplication::sendEvent(&target, &event);
+  HandleApplicationException(std::runtime_error("Asynchronous socket error 111"));
+  TMessageService::SetObserver(nullptr);
+
+  ASSERT_EQ(shown.size(), 2U);
+  EXPECT_EQ(shown[0].text, "Kaputt.");
+  EXPECT_EQ(shown[0].caption, "Omvra Ratavel");
+  EXPECT_EQ(shown[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(shown[1].text, "Asynchronous socket error 111.");
+}

@@ -1,0 +1,221 @@
+// Whole measurements driven through the real window against real servers on 127.0.0.1.
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "loopback_server.h"
+#include "main_window.h"
+#include "measurement_counters.h"
+#include "message_service.h"
+
+using testsupport::LoopbackServer;
+using testsupport::ServerMode;
+
+namespace {
+class MeasurementFlow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TMessageService::SetObserver([this](const TShownMessage& message) { messages.push_back(message); });
+    form = std::make_unique<TForm1>();
+    form->show();
+    Counters.BlockSize = 1024;
+  }
+  void TearDown() override {
+    form.reset();
+    TMessageService::SetObserver(nullptr);
+    Counters.BlockSize = 1024;
+  }
+
+  void Start(const QString& server, int port) {
+    form->ClientSocket1.SetPort(port);
+    form->Edit1->setText(server);
+    form->Button1->click();
+  }
+  QString Status() const { return form->StatusPanel0->text(); }
+  bool IsIdle() const {
+    return form->Button1->isEnabled() && !form->Button2->isEnabled() && !form->Controller.Timer1.isActive() &&
+           Status() == texts::IdleStatus && !form->Controller.HasWorker();
+  }
+  bool WaitForMeasuring() {
+    return QTest::qWaitFor([&] { return Status() == texts::MeasuringStatus; }, 5000);
+  }
+  bool WaitForIdle() {
+    return QTest::qWaitFor([&] { return IsIdle(); }, 5000);
+  }
+
+  std::unique_ptr<TForm1> form;
+  std::vector<TShownMessage> messages;
+};
+}  // namespace
+
+TEST_F(MeasurementFlow, RefusedConnectShowsOneConnectFailedMessageThenIdle) {
+  Start("127.0.0.1", testsupport::unusedPort());
+  EXPECT_FALSE(form->Button1->isEnabled());
+  EXPECT_TRUE(form->Button2->isEnabled());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, 5000));
+  QTest::qWait(100);
+  ASSERT_EQ(messages.size(), 1U);
+  EXPECT_EQ(messages[0].text,
+            QString::fromUtf8("Konnte keine Verbindung zu 127.0.0.1 herstellen!\rLäuft dort der Server?"));
+  EXPECT_EQ(messages[0].caption, "Fehler");
+  EXPECT_EQ(messages[0].icon, QMessageBox::Warning);
+  EXPECT_TRUE(IsIdle());
+}
+
+TEST_F(MeasurementFlow, UnresolvableNameShowsTheSameMessageEvenWithALocalServerOnThePort) {
+  LoopbackServer server(ServerMode::Record);
+  Start("name.invalid", server.port());
+  ASSERT_EQ(messages.size(), 1U);
+  EXPECT_EQ(messages[0].text,
+            QString::fromUtf8("Konnte keine Verbindung zu name.invalid herstellen!\rLäuft dort der Server?"));
+  EXPECT_TRUE(IsIdle());
+  QTest::qWait(100);
+  EXPECT_EQ(server.acceptedCount(), 0);
+}
+
+TEST_F(MeasurementFlow, StopWhileConnectingAbandonsTheAttemptSilently) {
+  testsupport::FullBacklogListener listener;
+  Start("127.0.0.1", listener.port());
+  EXPECT_EQ(Status(), texts::ConnectingStatus("127.0.0.1"));
+  form->Button2->click();
+  EXPECT_TRUE(IsIdle());
+  QTest::qWait(300);
+  EXPECT_TRUE(IsIdle());
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MeasurementFlow, StopWhileMeasuringEndsTheWorkerWithoutMessage) {
+  LoopbackServer server(ServerMode::Record);
+  Start("127.0.0.1", server.port());
+  ASSERT_TRUE(WaitForMeasuring());
+  EXPECT_TRUE(form->Controller.Timer1.isActive());
+  ASSERT_TRUE(server.waitForBytes(64 * 1024, std::chrono::seconds(5)));
+  form->Button2->click();
+  ASSERT_TRUE(WaitForIdle());
+  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(server.waitForPeerClosed(std::chrono::seconds(5)));
+}
+
+TEST_F(MeasurementFlow, NormalCloseByTheServerEndsTheRunWithoutMessage) {
+  LoopbackServer server(ServerMode::Record);
+  Start("127.0.0.1", server.port());
+  ASSERT_TRUE(WaitForMeasuring());
+  ASSERT_TRUE(server.waitForBytes(4096, std::chrono::seconds(5)));
+  server.shutdownWriteAll();
+  ASSERT_TRUE(WaitForIdle());
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MeasurementFlow, ResetEndsTheRunWithTheConnectionLostMessage) {
+  LoopbackServer server(ServerMode::Record);
+  Start("127.0.0.1", server.port());
+  ASSERT_TRUE(WaitForMeasuring());
+  ASSERT_TRUE(server.waitForBytes(4096, std::chrono::seconds(5)));
+  server.resetAll();
+  ASSERT_TRUE(WaitForIdle());
+  ASSERT_EQ(messages.size(), 1U);
+  EXPECT_EQ(messages[0].text, "Die Verbindung wurde unterbrochen!");
+  EXPECT_EQ(messages[0].caption, "Fehler");
+}
+
+TEST_F(MeasurementFlow, TwoRunsInARowStartClean) {
+  LoopbackServer first(ServerMode::Record);
+  Start("127.0.0.1", first.port());
+  ASSERT_TRUE(WaitForMeasuring());
+  ASSERT_TRUE(first.waitForBytes(4096, std::chrono::seconds(5)));
+  first.resetAll();
+  ASSERT_TRUE(WaitForIdle());
+  ASSERT_EQ(messages.size(), 1U);
+
+  form->Series1Points = {QPointF(1, 1)};
+  LoopbackServer second(ServerMode::Record);
+  Start("127.0.0.1", second.port());
+  ASSERT_TRUE(WaitForMeasuring());
+  EXPECT_TRUE(form->Series1Points.isEmpty());  // the connect event clears the last run's points
+  ASSERT_TRUE(second.waitForBytes(4096, std::chrono::seconds(5)));
+  form->Button2->click();
+  ASSERT_TRUE(WaitForIdle());
+  EXPECT_EQ(messages.size(), 1U);  // the first run's loss does not carry over
+}
+
+TEST_F(MeasurementFlow, EnterInTheServerFieldStartsOnlyWhenIdle) {
+  LoopbackServer server(ServerMode::Record);
+  form->ClientSocket1.SetPort(server.port());
+  form->Edit1->setText("127.0.0.1");
+  form->activateWindow();
+  form->Edit1->setFocus();
+  QTest::keyClick(form->Edit1, Qt::Key_Return);
+  ASSERT_TRUE(WaitForMeasuring());
+  ASSERT_TRUE(server.waitForAccepted(1, std::chrono::seconds(5)));
+  QTest::keyClick(form->Edit1, Qt::Key_Return);
+  QTest::qWait(100);
+  EXPECT_EQ(server.acceptedCount(), 1);
+  EXPECT_EQ(Status(), texts::MeasuringStatus);
+  form->Button2->click();
+  ASSERT_TRUE(WaitForIdle());
+}
+
+TEST_F(MeasurementFlow, ExpertFieldsChangeOnlyWhatPrecedesABadText) {
+  const int refused = testsupport::unusedPort();
+  form->ProPanel->show();
+  form->ClientSocket1.SetPort(refused);
+  form->Edit1->setText("127.0.0.1");
+
+  form->Edit2->setText("abc");
+  form->Edit3->setText("2857");
+  form->Button1->click();
+  EXPECT_EQ(Counters.BlockSize, 1024);
+  EXPECT_EQ(form->ClientSocket1.Port(), refused);
+  ASSERT_TRUE(WaitForIdle());
+
+  form->Edit2->setText("2048");
+  form->Edit3->setText("port");
+  form->Button1->click();
+  EXPECT_EQ(Counters.BlockSize, 2048);
+  EXPECT_EQ(form->ClientSocket1.Port(), refused);
+  ASSERT_TRUE(WaitForIdle());
+  EXPECT_EQ(messages.size(), 2U);
+}
+
+TEST_F(MeasurementFlow, BlockSizeBelowOneIsRefusedBeforeConnecting) {
+  LoopbackServer server(ServerMode::Record);
+  form->ProPanel->show();
+  form->Edit2->setText("0");
+  form->Edit3->setText(QString::number(server.port()));
+  form->Edit1->setText("127.0.0.1");
+  form->Button1->click();
+  ASSERT_EQ(messages.size(), 1U);
+  EXPECT_EQ(messages[0].text, texts::BlockSizeTooSmall(0));
+  EXPECT_EQ(messages[0].caption, "Fehler");
+  EXPECT_TRUE(IsIdle());
+  QTest::qWait(100);
+  EXPECT_EQ(server.acceptedCount(), 0);
+}
+
+TEST_F(MeasurementFlow, ClosingTheWindowDuringARunStopsOnceMoreAndWaitsForTheWorker) {
+  LoopbackServer server(ServerMode::NeverRead);  // the worker is busy in would-block sends
+  Start("127.0.0.1", server.port());
+  ASSERT_TRUE(WaitForMeasuring());
+  QTest::qWait(50);
+  form->close();
+  form->FormDestroy();
+  EXPECT_TRUE(IsIdle());  // StopMeasurement ran while the shutdown waited
+  EXPECT_FALSE(form->ClientSocket1.Active());
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MeasurementFlow, DestroyingTheWindowDuringARunNeitherHangsNorCrashes) {
+  LoopbackServer server(ServerMode::Record);
+  Start("127.0.0.1", server.port());
+  ASSERT_TRUE(WaitForMeasuring());
+  ASSERT_TRUE(server.waitForBytes(4096, std::chrono::seconds(5)));
+  form.reset();
+  EXPECT_TRUE(server.waitForPeerClosed(std::chrono::seconds(5)));
+}
