@@ -16,10 +16,17 @@ struct TSyncCall {
 };
 
 // One lock and one condition for all synchronous calls and thread ends, so a waiting
-// user-interface thread wakes for either.
-std::mutex syncMutex;
-std::condition_variable syncChanged;
-std::deque<std::shared_ptr<TSyncCall>> syncQueue;
+// user-interface thread wakes for either. Never destroyed: a detached worker may still be giving
+// its last notification while the process exits.
+struct TSyncState {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::shared_ptr<TSyncCall>> queue;
+};
+TSyncState& Sync() {
+  static auto* state = new TSyncState;
+  return *state;
+}
 }  // namespace
 
 TThread::TThread() : FEndState(std::make_shared<TEndState>()) {}
@@ -36,24 +43,24 @@ void TThread::ThreadProc(TThread* self, std::shared_ptr<TEndState> endState) {
   }
   if (self->OnTerminate) Synchronize(self->OnTerminate);
   if (self->FreeOnTerminate) delete self;
-  {
-    std::lock_guard lock(syncMutex);
-    endState->ended = true;
-  }
-  syncChanged.notify_all();
+  // Notify under the lock: once a waiter sees the end, this thread touches nothing shared again,
+  // so the process may even exit right after.
+  std::lock_guard lock(Sync().mutex);
+  endState->ended = true;
+  Sync().changed.notify_all();
 }
 
 void TThread::WaitFor() {
   const std::shared_ptr<TEndState> endState = FEndState;  // `this` may be freed while we wait
-  std::unique_lock lock(syncMutex);
+  std::unique_lock lock(Sync().mutex);
   while (!endState->ended) {
-    if (!syncQueue.empty()) {
+    if (!Sync().queue.empty()) {
       lock.unlock();
       CheckSynchronize();
       lock.lock();
       continue;
     }
-    syncChanged.wait(lock);
+    Sync().changed.wait(lock);
   }
 }
 
@@ -61,15 +68,15 @@ void TThread::Synchronize(std::function<void()> fn) {
   auto call = std::make_shared<TSyncCall>();
   call->fn = std::move(fn);
   {
-    std::lock_guard lock(syncMutex);
-    syncQueue.push_back(call);
+    std::lock_guard lock(Sync().mutex);
+    Sync().queue.push_back(call);
   }
-  syncChanged.notify_all();
+  Sync().changed.notify_all();
   if (QCoreApplication* application = QCoreApplication::instance()) {
     QMetaObject::invokeMethod(application, [] { CheckSynchronize(); }, Qt::QueuedConnection);
   }
-  std::unique_lock lock(syncMutex);
-  syncChanged.wait(lock, [&] { return call->done; });
+  std::unique_lock lock(Sync().mutex);
+  Sync().changed.wait(lock, [&] { return call->done; });
 }
 
 bool TThread::CheckSynchronize() {
@@ -77,17 +84,17 @@ bool TThread::CheckSynchronize() {
   for (;;) {
     std::shared_ptr<TSyncCall> call;
     {
-      std::lock_guard lock(syncMutex);
-      if (syncQueue.empty()) return ran;
-      call = syncQueue.front();
-      syncQueue.pop_front();
+      std::lock_guard lock(Sync().mutex);
+      if (Sync().queue.empty()) return ran;
+      call = Sync().queue.front();
+      Sync().queue.pop_front();
     }
     RunGuarded(call->fn);
     ran = true;
     {
-      std::lock_guard lock(syncMutex);
+      std::lock_guard lock(Sync().mutex);
       call->done = true;
     }
-    syncChanged.notify_all();
+    Sync().changed.notify_all();
   }
 }

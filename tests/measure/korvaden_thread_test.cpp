@@ -48,9 +48,11 @@ class SenderWorker : public ::testing::Test {
     socket.SetActive(true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return socket.Active(); }, 5000));
   }
-  TObservedThread* StartWorker(std::int32_t blockSize) {
+  TObservedThread* StartWorker(std::int32_t blockSize,
+                               const std::function<void(TObservedThread*)>& prepare = nullptr) {
     Counters.BlockSize = blockSize;
     auto* worker = new TObservedThread(socket, record);
+    if (prepare) prepare(worker);
     worker->Start();
     return worker;
   }
@@ -107,11 +109,11 @@ TEST_F(SenderWorker, PutsMarkerHeadedBlocksOnTheWire) {
     SCOPED_TRACE(size);
     LoopbackServer server(ServerMode::Record, 64 * 1024);
     Connect(server);
-    record.ended = false;
+    record.freed = false;
     TObservedThread* worker = StartWorker(size);
     ASSERT_TRUE(server.waitForBytes(64 * 1024, std::chrono::seconds(10)));
     worker->Terminate();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return record.ended.load(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return record.freed.load(); }, 5000));
     const auto stream = server.recorded();
     ASSERT_GE(stream.size(), 64U * 1024U);
     EXPECT_EQ(std::vector<std::uint8_t>(stream.begin(), stream.begin() + size), ExpectedBlock(size));
@@ -187,12 +189,10 @@ TEST_F(SenderWorker, ARaisedSendFailureSetsConnectionLostAndEndsTheRun) {
 TEST_F(SenderWorker, BlockSizeBelowOneEndsTheRunWithoutSending) {
   LoopbackServer server(ServerMode::Record);
   Connect(server);
-  TObservedThread* worker = StartWorker(0);
   bool failed = false;
-  worker->OnTerminate = [&, worker] {
-    failed = worker->BufferFailed();
-    record.ended = true;
-  };
+  TObservedThread* worker = StartWorker(0, [&](TObservedThread* prepared) {
+    prepared->OnTerminate = [&, prepared] { failed = prepared->BufferFailed(); };
+  });
   worker->WaitFor();
   EXPECT_TRUE(failed);
   EXPECT_EQ(server.bytesReceived(), 0U);

@@ -1,0 +1,30 @@
+# Shared by the start and test commands: installs what is missing and builds one configuration.
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# Debian packages the build, the program and the tests need.
+BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-charts-dev qt6-qpa-plugins libqt6charts6 googletest fonts-dejavu-core)
+
+install_missing() {
+  local missing=()
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Bitte als root ausführen oder sudo installieren." >&2; exit 1; }
+    sudo="sudo"
+  fi
+  echo "Installiere fehlende Pakete: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# build_config DIR BUILD_TYPE SANITIZER [extra cmake args...]
+build_config() {
+  local dir="$1" type="$2" sanitize="$3"
+  shift 3
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DKORVADEN_SANITIZE="$sanitize" "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds and runs every test three times: a normal build, one with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and one with ThreadSanitizer. Widgets run on the offscreen platform.
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+install_missing "${BUILD_PACKAGES[@]}"
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+export LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizers/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="suppressions=$ROOT/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
+
+failed=()
+run_suite() {
+  local name="$1" sanitize="$2"
+  local dir="$ROOT/build/test-$name"
+  echo "=== $name: build"
+  if ! build_config "$dir" Debug "$sanitize" -DKORVADEN_BUILD_BENCH=OFF; then
+    failed+=("$name (build)")
+    return
+  fi
+  echo "=== $name: tests"
+  ctest --test-dir "$dir" --output-on-failure --timeout 300 -j 2 || failed+=("$name")
+}
+
+run_suite normal ""
+run_suite asan address
+run_suite tsan thread
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "Fehlgeschlagen: ${failed[*]}"
+  exit 1
+fi
+echo "Alle drei Testläufe bestanden."
