@@ -1,0 +1,118 @@
+// Throughput of the real send path (client socket and sender worker, no window) against
+// korvaden-server on 127.0.0.1, next to iperf3 with the same block length when it is installed.
+//
+//   korvaden-throughput-bench [seconds per run]
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QtTest/QTest>
+
+#include <cstdio>
+#include <optional>
+
+#include "client_socket.h"
+#include "korvaden_thread.h"
+#include "measurement_counters.h"
+
+namespace {
+constexpr double MiB = 1024.0 * 1024.0;
+
+// Starts the server on an ephemeral port and returns that port.
+std::optional<int> StartServer(QProcess& server, const QString& serverPath) {
+  server.setProcessChannelMode(QProcess::SeparateChannels);
+  server.start(serverPath, {"--bind", "127.0.0.1", "--port", "0"});
+  if (!server.waitForStarted(5000) || !server.waitForReadyRead(5000)) return std::nullopt;
+  const QString first = QString::fromUtf8(server.readLine());
+  const auto match = QRegularExpression(R"(lauscht auf [\d.]+:(\d+))").match(first);
+  if (!match.hasMatch()) return std::nullopt;
+  return match.captured(1).toInt();
+}
+
+// Reads server output until the summary of a connection arrives; returns bytes and seconds.
+std::optional<std::pair<double, double>> WaitForSummary(QProcess& server) {
+  const QRegularExpression summary(R"(beendet: (\d+) Bytes in ([\d.]+) s)");
+  for (int i = 0; i < 100; ++i) {
+    while (server.canReadLine()) {
+      const auto match = summary.match(QString::fromUtf8(server.readLine()));
+      if (match.hasMatch()) return std::make_pair(match.captured(1).toDouble(), match.captured(2).toDouble());
+    }
+    server.waitForReadyRead(100);
+  }
+  return std::nullopt;
+}
+
+// MiB/s that the server received from one run of the sender worker.
+std::optional<double> MeasureKorvaden(const QString& serverPath, int blockSize, int seconds) {
+  QProcess server;
+  const auto port = StartServer(server, serverPath);
+  if (!port) return std::nullopt;
+  TClientSocket socket;
+  socket.SetHost("127.0.0.1");
+  socket.SetPort(*port);
+  socket.SetActive(true);
+  if (!QTest::qWaitFor([&] { return socket.Active(); }, 5000)) return std::nullopt;
+
+  Counters.BlockSize = blockSize;
+  auto* worker = new TKorvadenThread(socket);
+  worker->FreeOnTerminate = true;
+  worker->Start();
+  QTest::qWait(seconds * 1000);
+  worker->Terminate();
+  worker->WaitFor();
+  socket.SetActive(false);
+  const auto received = WaitForSummary(server);
+  server.terminate();
+  server.waitForFinished(5000);
+  if (!received) return std::nullopt;
+  return received->first / received->second / MiB;
+}
+
+// MiB/s that iperf3's server received, with the same block length on 127.0.0.1.
+std::optional<double> MeasureIperf(int blockSize, int seconds) {
+  const QString iperf = QStandardPaths::findExecutable("iperf3");
+  if (iperf.isEmpty()) return std::nullopt;
+  const QString port = QString::number(5201 + blockSize % 997);
+  QProcess server;
+  server.start(iperf, {"-s", "-1", "-B", "127.0.0.1", "-p", port});
+  if (!server.waitForStarted(5000)) return std::nullopt;
+  QTest::qWait(300);
+  QProcess client;
+  client.start(iperf, {"-c", "127.0.0.1", "-p", port, "-l", QString::number(blockSize), "-t", QString::number(seconds),
+                       "-J"});
+  client.waitForFinished((seconds + 20) * 1000);
+  server.waitForFinished(5000);
+  const auto result = QJsonDocument::fromJson(client.readAllStandardOutput()).object();
+  const double bitsPerSecond = result["end"].toObject()["sum_received"].toObject()["bits_per_second"].toDouble();
+  if (bitsPerSecond <= 0) return std::nullopt;
+  return bitsPerSecond / 8.0 / MiB;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication application(argc, argv);
+  const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  const QString serverPath = QCoreApplication::applicationDirPath() + "/korvaden-server";
+  const std::pair<int, double> targets[] = {{1024, 1.0}, {131072, 0.95}};
+  int failures = 0;
+  for (const auto& [blockSize, target] : targets) {
+    const auto ours = MeasureKorvaden(serverPath, blockSize, seconds);
+    const auto theirs = MeasureIperf(blockSize, seconds);
+    if (!ours) {
+      std::printf("Blockgröße %6d: Messung mit korvaden-server fehlgeschlagen\n", blockSize);
+      ++failures;
+      continue;
+    }
+    if (!theirs) {
+      std::printf("Blockgröße %6d: korvaden %9.1f MiB/s (iperf3 nicht verfügbar)\n", blockSize, *ours);
+      continue;
+    }
+    const double ratio = *ours / *theirs;
+    std::printf("Blockgröße %6d: korvaden %9.1f MiB/s, iperf3 %9.1f MiB/s, Verhältnis %.3f (Ziel >= %.2f) %s\n",
+                blockSize, *ours, *theirs, ratio, target, ratio >= target ? "erreicht" : "VERFEHLT");
+  }
+  return failures == 0 ? 0 : 1;
+}
