@@ -1,0 +1,47 @@
+#include "rate_sampler.h"
+
+#include <algorithm>
+
+#include "average_text.h"
+#include "measurement_counters.h"
+
+namespace {
+constexpr double VisibleSeconds = 60.0;
+constexpr double HeadroomFactor = 1.1;
+}  // namespace
+
+TRateSampler::TRateSampler(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& leftAxis,
+                           TStatusText averageText)
+    : FSeries(series), FBottomAxis(bottomAxis), FLeftAxis(leftAxis), FAverageText(std::move(averageText)) {
+  FSeries.OnAfterAdd = [this](TRateSeries* Sender, int ValueIndex) { Series1AfterAdd(Sender, ValueIndex); };
+}
+
+void TRateSampler::Timer1Timer(QObject*) {
+  TCounterSnapshot snapshot;
+  if (!Counters.TrySnapshot(snapshot)) return;  // the worker is publishing: skip this second
+  if (snapshot.WindowMs == 0) return;
+  const double x = snapshot.ElapsedMs / 1000.0;
+  const double y = snapshot.WindowBytes / 1.024 / snapshot.WindowMs;
+  FSeries.AddXY(x, y);
+}
+
+void TRateSampler::Series1AfterAdd(TRateSeries*, int ValueIndex) {
+  FBottomAxis.Automatic = false;
+  const double m = std::max(0.0, FSeries.XValues.MaxValue() - VisibleSeconds);
+  FBottomAxis.SetMinMax(m, m + VisibleSeconds);
+
+  // Includes the points about to be pruned, so a spike still sets the range for this tick.
+  FLeftAxis.Automatic = false;
+  const double top = FSeries.YValues.MaxValue() * HeadroomFactor;
+  // A pan may have lifted the minimum above the new top; then the range starts at zero again.
+  FLeftAxis.SetMinMax(FLeftAxis.Minimum() <= top ? FLeftAxis.Minimum() : std::min(0.0, top), top);
+
+  // Keep the point before the first one drawn, so the line enters from the left edge. The index
+  // may still describe the last run's points: never delete the point just added.
+  const int firstVisible = FSeries.FirstVisibleIndex();
+  const int deletions = std::min(firstVisible - 1, ValueIndex);
+  for (int i = 0; i < deletions; ++i) FSeries.Delete(0);
+
+  const double average = FSeries.YValues.Total() / FSeries.Count();
+  FAverageText(AverageText(average));
+}

@@ -1,0 +1,190 @@
+// The rate series, the tick and the after-add step.
+
+#include <gtest/gtest.h>
+
+#include <QLocale>
+
+#include "average_text.h"
+#include "measurement_counters.h"
+#include "rate_sampler.h"
+
+namespace {
+class RateSampler : public ::testing::Test {
+ protected:
+  RateSampler() : sampler(series, bottom, left, [this](const QString& text) { average = text; }) {}
+
+  void Publish(std::uint32_t elapsedMs, std::uint32_t windowBytes, std::uint32_t windowMs) {
+    Counters.BeginUpdate();
+    Counters.ElapsedMs = elapsedMs;
+    Counters.WindowBytes = windowBytes;
+    Counters.WindowMs = windowMs;
+    Counters.EndUpdate();
+  }
+  // One tick per second at x = 1, 2, 3, ... with the chart drawn between ticks.
+  void TickAndDraw(double x, double y) {
+    series.AddXY(x, y);
+    series.RecomputeFirstVisibleIndex(bottom.Minimum());
+  }
+  void TearDown() override { Publish(0, 0, 0); }
+
+  TRateSeries series;
+  TChartAxis bottom{0, 60};
+  TChartAxis left{0, 1000};
+  QString average;
+  TRateSampler sampler;
+};
+}  // namespace
+
+TEST(RateSeries, KeepsPointsSortedWithStatisticsAndPutsEqualXAfterEarlierOnes) {
+  TRateSeries series;
+  std::vector<int> addedAt;
+  series.OnAfterAdd = [&](TRateSeries* sender, int index) {
+    EXPECT_EQ(sender, &series);
+    addedAt.push_back(index);
+  };
+  EXPECT_EQ(series.FirstVisibleIndex(), -1);
+  series.AddXY(2, 20);
+  series.AddXY(4, 40);
+  series.AddXY(1, 10);
+  series.AddXY(2, 25);  // equal x: after the earlier point
+  EXPECT_EQ(addedAt, (std::vector<int>{0, 1, 0, 2}));
+  EXPECT_EQ(series.YValues[1], 20);
+  EXPECT_EQ(series.YValues[2], 25);
+  EXPECT_EQ(series.YValues.Total(), 95);
+  EXPECT_EQ(series.YValues.MaxValue(), 40);
+  EXPECT_EQ(series.YValues.MinValue(), 10);
+
+  series.Delete(3);  // the largest goes: a rescan finds the next one
+  EXPECT_EQ(series.YValues.MaxValue(), 25);
+  EXPECT_EQ(series.XValues.MaxValue(), 2);
+  EXPECT_EQ(series.YValues.Total(), 55);
+
+  series.RecomputeFirstVisibleIndex(1.5);
+  EXPECT_EQ(series.FirstVisibleIndex(), 1);
+  series.RecomputeFirstVisibleIndex(3);
+  EXPECT_EQ(series.FirstVisibleIndex(), -1);
+  series.RecomputeFirstVisibleIndex(0);
+  series.Clear();
+  EXPECT_EQ(series.Count(), 0);
+  EXPECT_EQ(series.YValues.Total(), 0);
+  EXPECT_EQ(series.FirstVisibleIndex(), 0);  // clearing leaves it to the next draw
+}
+
+TEST(AverageText, RoundsHalvesAwayFromZeroWithTheLocaleSeparator) {
+  const QLocale c(QLocale::C);
+  const QLocale german(QLocale::German, QLocale::Germany);
+  EXPECT_EQ(FormatFixed2(0.125, c), "0.13");
+  EXPECT_EQ(FormatFixed2(0.125, german), "0,13");
+  EXPECT_EQ(FormatFixed2(500, german), "500,00");
+  // 18 digits keep what the double really holds: 1.00499999999999989... rounds down.
+  EXPECT_EQ(FormatFixed2(1.005, c), "1.00");
+  EXPECT_EQ(FormatFixed2(2.675, c), "2.67");
+  EXPECT_EQ(FormatFixed2(0.375, c), "0.38");
+  EXPECT_EQ(FormatFixed2(99.995, c), "100.00");
+  EXPECT_EQ(FormatFixed2(0.004, c), "0.00");
+  EXPECT_EQ(FormatFixed2(123456789.126, german), "123456789,13");  // no grouping
+  EXPECT_EQ(FormatFixed2(-0.125, c), "-0.13");
+  EXPECT_EQ(FormatFixed2(1e20, c), "100000000000000000000.00");
+  EXPECT_EQ(AverageText(500, german), QString::fromUtf8("Durchschnittliche Übertragungsrate: 500,00 kiBytes/s"));
+}
+
+TEST_F(RateSampler, TickTurnsOnePublicationIntoOnePoint) {
+  Publish(12345, 1024, 1000);
+  sampler.Timer1Timer(nullptr);
+  ASSERT_EQ(series.Count(), 1);
+  EXPECT_DOUBLE_EQ(series.XValues[0], 12.345);
+  EXPECT_DOUBLE_EQ(series.YValues[0], 1.0);
+  sampler.Timer1Timer(nullptr);  // the same window again: the same point again
+  EXPECT_EQ(series.Count(), 2);
+
+  Counters.BeginUpdate();  // the worker is publishing: no point this second
+  sampler.Timer1Timer(nullptr);
+  Counters.EndUpdate();
+  EXPECT_EQ(series.Count(), 2);
+
+  Publish(0, 0, 0);  // nothing published yet
+  sampler.Timer1Timer(nullptr);
+  EXPECT_EQ(series.Count(), 2);
+}
+
+TEST_F(RateSampler, FirstPointSetsTheRangesAndTheAverage) {
+  Publish(1020, 512000, 1000);  // 500 kiB/s
+  sampler.Timer1Timer(nullptr);
+  EXPECT_EQ(bottom.Minimum(), 0);
+  EXPECT_EQ(bottom.Maximum(), 60);
+  EXPECT_EQ(left.Minimum(), 0);
+  EXPECT_DOUBLE_EQ(left.Maximum(), 550);
+  EXPECT_EQ(average, AverageText(500));
+  EXPECT_TRUE(average.endsWith(QLocale().decimalPoint() + QStringLiteral("00 kiBytes/s")));
+}
+
+TEST_F(RateSampler, HorizontalRangeFollowsTheNewestSixtySeconds) {
+  series.AddXY(60, 1);
+  EXPECT_EQ(bottom.Minimum(), 0);
+  EXPECT_EQ(bottom.Maximum(), 60);
+  series.AddXY(75.5, 1);
+  EXPECT_DOUBLE_EQ(bottom.Minimum(), 15.5);
+  EXPECT_DOUBLE_EQ(bottom.Maximum(), 75.5);
+}
+
+TEST_F(RateSampler, SteadyRunningHoldsSixtyThreePointsAndDeletesOnePerTick) {
+  for (int x = 1; x <= 63; ++x) TickAndDraw(x, 100);
+  EXPECT_EQ(series.Count(), 63);  // nothing deleted up to x = 63
+  for (int x = 64; x <= 200; ++x) {
+    const int before = series.Count();
+    TickAndDraw(x, 100);
+    ASSERT_EQ(series.Count(), before == 63 ? 63 : before) << x;
+  }
+  EXPECT_EQ(series.XValues[0], 200 - 62);
+  EXPECT_EQ(average, AverageText(100));
+}
+
+TEST_F(RateSampler, ASpikeSetsTheMaximumForExactlyOneMoreTickAfterItScrollsOut) {
+  TickAndDraw(1, 5000);
+  for (int x = 2; x <= 63; ++x) TickAndDraw(x, 100);
+  TickAndDraw(64, 100);  // prunes the spike, yet its maximum still counts
+  EXPECT_DOUBLE_EQ(left.Maximum(), 5500);
+  EXPECT_EQ(series.YValues.MaxValue(), 100);
+  TickAndDraw(65, 100);
+  EXPECT_DOUBLE_EQ(left.Maximum(), 110);
+}
+
+TEST_F(RateSampler, AllZeroRatesGiveAZeroToZeroRange) {
+  TickAndDraw(1, 0);
+  EXPECT_EQ(left.Minimum(), 0);
+  EXPECT_EQ(left.Maximum(), 0);
+}
+
+TEST_F(RateSampler, UndrawnWindowAccumulatesAndTheNextDrawPrunesInOneStep) {
+  for (int x = 1; x <= 30; ++x) TickAndDraw(x, 100);
+  for (int x = 31; x <= 100; ++x) series.AddXY(x, 100);  // minimised: index stays 0
+  EXPECT_EQ(series.Count(), 100);
+  series.RecomputeFirstVisibleIndex(bottom.Minimum());  // shown again: range 40..100
+  series.AddXY(101, 100);
+  EXPECT_EQ(series.XValues[0], 39);  // of the points left of the range only the last one stays
+}
+
+TEST_F(RateSampler, StaleIndexFromTheLastRunNeverRemovesTheNewPoint) {
+  for (int x = 1; x <= 100; ++x) TickAndDraw(x, 100);
+  ASSERT_GE(series.FirstVisibleIndex(), 2);
+  series.Clear();  // the connect event of the next run, no draw since
+  series.AddXY(1.02, 500);
+  ASSERT_EQ(series.Count(), 1);
+  EXPECT_EQ(average, AverageText(500));
+  EXPECT_EQ(bottom.Maximum(), 60);
+}
+
+TEST_F(RateSampler, RangesAreReachedAfterPanning) {
+  for (int x = 1; x <= 10; ++x) TickAndDraw(x, 100);
+  bottom.Shift(-500);  // panned far back in time
+  left.Shift(5000);    // and far up
+  series.AddXY(11, 100);
+  EXPECT_EQ(bottom.Minimum(), 0);
+  EXPECT_EQ(bottom.Maximum(), 60);
+  EXPECT_DOUBLE_EQ(left.Maximum(), 110);
+  EXPECT_LE(left.Minimum(), left.Maximum());
+
+  left.Shift(-20);  // a pan that keeps the minimum below the top stays where it was
+  series.AddXY(12, 100);
+  EXPECT_DOUBLE_EQ(left.Minimum(), -20);
+}
