@@ -1,17 +1,20 @@
 #include "main_window.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
-#include <QFrame>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 
-#include "application.h"
 #include "application_exception.h"
+#include "glyphs.h"
 #include "message_service.h"
+#include "rate_chart.h"
 
 namespace {
 template <typename T>
@@ -25,15 +28,33 @@ template <typename Fn>
 auto Guarded(Fn fn) {
   return [fn] { RunGuarded(fn); };
 }
+
+// The design size, or more where the desktop's font needs it to show the whole text.
+QSize AtLeast(const QWidget* widget, int width, int height) {
+  const QSize hint = widget->sizeHint();
+  return {std::max(width, hint.width()), std::max(height, hint.height())};
+}
+
+// The frame that window systems with decorations draw, as the design assumes it.
+constexpr QSize DesignFrame{8, 27};
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ClientSocket1(this), Controller(*this, ClientSocket1, this) {
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent),
+      ClientSocket1(this),
+      Controller(*this, ClientSocket1, this),
+      Sampler(Series1, BottomAxis, LeftAxis, [this](const QString& text) { SetAverageText(text); }) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(Caption);
   ClientSocket1.setObjectName(QStringLiteral("ClientSocket1"));
   ClientSocket1.SetPort(2857);
   CreateControls();
-  resize(640, 480);
+  CreateStatusBar();
+  LayoutControls();
+  setMinimumSize(MinimumOuterSize - FrameMargins());
+  SetOuterSize(DesignOuterSize);
+  connect(&Controller.Timer1, &QTimer::timeout, this, Guarded([this] { Sampler.Timer1Timer(&Controller.Timer1); }));
+  Series1.OnRepaintRequest = [this] { Chart1->SyncFromModel(); };
   FormCreate();
 }
 
@@ -44,55 +65,140 @@ void TForm1::CreateControls() {
   setCentralWidget(client);
 
   Label2 = Named(new QLabel(QStringLiteral("Name / IP des Servers:"), client), "Label2");
-  Label2->setGeometry(16, 12, 111, 13);
   Edit1 = Named(new QLineEdit(client), "Edit1");
-  Edit1->setGeometry(136, 8, 121, 21);
-  Chart1 = Named(new QFrame(client), "Chart1");
-  Button1 = Named(new QPushButton(QStringLiteral("&Start"), client), "Button1");
-  Button1->setGeometry(16, 40, 75, 25);
+  Chart1 = Named(new TRateChart(Series1, BottomAxis, LeftAxis, client), "Chart1");
+  Button1 = Named(new QPushButton(StartGlyph(), QStringLiteral("&Start"), client), "Button1");
   Button1->setDefault(true);
-  Button2 = Named(new QPushButton(QStringLiteral("St&op"), client), "Button2");
-  Button2->setGeometry(96, 40, 75, 25);
+  Button2 = Named(new QPushButton(StopGlyph(), QStringLiteral("St&op"), client), "Button2");
   Button2->setEnabled(false);
   BitBtn1 = Named(new QPushButton(QStringLiteral("&Info / Hilfe"), client), "BitBtn1");
-  BitBtn1->setGeometry(184, 40, 75, 25);
 
   ProPanel = Named(new QGroupBox(QStringLiteral(" Weitere Einstellungen: "), client), "ProPanel");
-  ProPanel->setGeometry(272, 8, 345, 57);
   Label1 = Named(new QLabel(QStringLiteral("Blockgröße:"), ProPanel), "Label1");
-  Label1->setGeometry(16, 24, 57, 13);
   Label3 = Named(new QLabel(QStringLiteral("Port-Nr.:"), ProPanel), "Label3");
-  Label3->setGeometry(160, 24, 39, 13);
   Edit2 = Named(new QLineEdit(ProPanel), "Edit2");
-  Edit2->setGeometry(80, 20, 57, 21);
   Edit3 = Named(new QLineEdit(ProPanel), "Edit3");
-  Edit3->setGeometry(208, 20, 57, 21);
   ProPanel->hide();
-
-  StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
-  setStatusBar(StatusBar1);
-  StatusPanel0 = Named(new QLabel(StatusBar1), "StatusPanel0");
-  StatusPanel0->setFixedWidth(350);
-  StatusPanel1 = Named(new QLabel(StatusBar1), "StatusPanel1");
-  StatusBar1->addWidget(StatusPanel0);
-  StatusBar1->addWidget(StatusPanel1, 1);
 
   setTabOrder(Edit1, Button1);
   setTabOrder(Button1, Button2);
   setTabOrder(Button2, BitBtn1);
   setTabOrder(BitBtn1, Edit2);
   setTabOrder(Edit2, Edit3);
+  setFocusProxy(Edit1);
   Edit1->setFocus();
 
   connect(Button1, &QPushButton::clicked, this, Guarded([this] { Controller.Button1Click(Button1); }));
   connect(Button2, &QPushButton::clicked, this, Guarded([this] { Controller.Button2Click(Button2); }));
-  connect(Edit1, &QLineEdit::returnPressed, this, Guarded([this] {
-            if (Button1->isEnabled()) Controller.Button1Click(Button1);
-          }));
+}
+
+void TForm1::CreateStatusBar() {
+  StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
+  StatusBar1->setSizeGripEnabled(true);
+  setStatusBar(StatusBar1);
+  StatusPanel0 = Named(new QLabel(StatusBar1), "StatusPanel0");
+  StatusPanel1 = Named(new QLabel(StatusBar1), "StatusPanel1");
+  for (QLabel* panel : {StatusPanel0, StatusPanel1}) panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  StatusBar1->addWidget(StatusPanel0);
+  StatusBar1->addWidget(StatusPanel1, 1);
+}
+
+// Places the controls at their design positions, moving a control right or down only as far as
+// a larger desktop font makes its neighbour grow, so nothing is clipped or overlaps.
+void TForm1::LayoutControls() {
+  const QSize edit1 = AtLeast(Edit1, 121, 21);
+  const QSize label2 = AtLeast(Label2, 111, 13);
+  Edit1->setGeometry(std::max(136, 16 + label2.width() + 9), 8, edit1.width(), edit1.height());
+  Label2->setGeometry(16, 8 + (edit1.height() - label2.height()) / 2, label2.width(), label2.height());
+
+  const int buttonTop = std::max(40, Edit1->geometry().bottom() + 1 + 11);
+  int left = 16;
+  for (auto [button, gap] : {std::pair{Button1, 5}, {Button2, 13}, {BitBtn1, 13}}) {
+    const QSize size = AtLeast(button, 75, 25);
+    button->setGeometry(left, buttonTop, size.width(), size.height());
+    left += size.width() + gap;
+  }
+
+  const QSize label1 = AtLeast(Label1, 57, 13);
+  const QSize label3 = AtLeast(Label3, 39, 13);
+  const QSize edit2 = AtLeast(Edit2, 57, 21);
+  const int fieldTop = std::max(20, ProPanel->fontMetrics().height() + 6);
+  const int labelTop = fieldTop + (edit2.height() - label1.height()) / 2;
+  Label1->setGeometry(16, labelTop, label1.width(), label1.height());
+  Edit2->setGeometry(std::max(80, 16 + label1.width() + 7), fieldTop, edit2.width(), edit2.height());
+  Label3->setGeometry(std::max(160, Edit2->geometry().right() + 1 + 23), labelTop, label3.width(), label3.height());
+  Edit3->setGeometry(std::max(208, Label3->geometry().right() + 1 + 9), fieldTop, edit2.width(), edit2.height());
+  const int panelLeft = std::max({272, Edit1->geometry().right() + 1 + 15, BitBtn1->geometry().right() + 1 + 13});
+  ProPanel->setGeometry(panelLeft, 8, std::max(345, Edit3->geometry().right() + 1 + 16),
+                        std::max(57, Edit3->geometry().bottom() + 1 + 16));
+
+  FChartTop = std::max({72, BitBtn1->geometry().bottom() + 1 + 7, ProPanel->geometry().bottom() + 1 + 7});
+
+  // Panel 0 is 350 pixels wide, or as wide as its longest text needs with the desktop's font.
+  const QFontMetrics status = StatusPanel0->fontMetrics();
+  int statusText = 0;
+  for (const QString& text : {texts::IdleStatus, texts::MeasuringStatus, texts::ConnectingStatus("000.000.000.000")})
+    statusText = std::max(statusText, status.horizontalAdvance(text));
+  StatusPanel0->setFixedWidth(std::max(350, statusText + 2 * StatusPanel0->frameWidth() + 8));
+  StatusBar1->setMinimumHeight(19);
+  LayoutChart();
+}
+
+void TForm1::LayoutChart() {
+  // The chart keeps its distances to all four edges of the area above the status bar.
+  const QWidget* client = centralWidget();
+  Chart1->setGeometry(16, FChartTop, std::max(0, client->width() - 16 - 15),
+                      std::max(0, client->height() - FChartTop - 9));
+}
+
+QSize TForm1::FrameMargins() const {
+  if (FShown && frameGeometry().size() != size()) return frameGeometry().size() - size();
+  const QString platform = QGuiApplication::platformName();
+  if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return {0, 0};
+  return DesignFrame;
+}
+
+void TForm1::SetOuterSize(QSize outer) { resize(outer - FrameMargins()); }
+
+void TForm1::CentreOnPrimaryScreen() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect available = screen->availableGeometry();
+  const QSize outer = size() + FrameMargins();
+  move(available.center() - QPoint(outer.width() / 2, outer.height() / 2));
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!FShown) {
+    FShown = true;
+    CentreOnPrimaryScreen();
+  }
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  LayoutChart();
+  QMetaObject::invokeMethod(this, [this] { SetAverageText(FAverageText); }, Qt::QueuedConnection);
+}
+
+void TForm1::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) LayoutControls();
+}
+
+// Enter clicks the button that has the focus, and otherwise the default button Start.
+void TForm1::keyPressEvent(QKeyEvent* event) {
+  if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) return QMainWindow::keyPressEvent(event);
+  auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+  QPushButton* target = focused ? focused : Button1;
+  if (target->isEnabled()) target->click();
+  event->accept();
 }
 
 void TForm1::FormCreate() {
   HelpFile = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("korvaden.hlp"));
+  Chart1->SetBottomLabelStep(10);
   SetStatusText(texts::IdleStatus);
 }
 
@@ -102,17 +208,6 @@ void TForm1::FormDestroy() {
   Controller.Shutdown();
 }
 
-void TForm1::resizeEvent(QResizeEvent* event) {
-  QMainWindow::resizeEvent(event);
-  LayoutChart();
-}
-
-void TForm1::LayoutChart() {
-  // The chart keeps its distances to all four edges of the client area above the status bar.
-  const QWidget* client = centralWidget();
-  Chart1->setGeometry(16, 72, qMax(0, client->width() - 16 - 15), qMax(0, client->height() - 72 - 9));
-}
-
 QString TForm1::ServerText() const { return Edit1->text(); }
 bool TForm1::ExpertPanelVisible() const { return !ProPanel->isHidden(); }
 QString TForm1::BlockSizeText() const { return Edit2->text(); }
@@ -120,7 +215,28 @@ QString TForm1::PortText() const { return Edit3->text(); }
 void TForm1::SetStartEnabled(bool enabled) { Button1->setEnabled(enabled); }
 void TForm1::SetStopEnabled(bool enabled) { Button2->setEnabled(enabled); }
 void TForm1::SetStatusText(const QString& text) { StatusPanel0->setText(text); }
-void TForm1::ClearSeries() { Series1Points.clear(); }
+
+void TForm1::SetAverageText(const QString& text) {
+  // Panel 1 ends at the window's edge: in a narrow window the text is shortened visibly, never cut,
+  // and the whole text stays at hand as the tooltip.
+  FAverageText = text;
+  StatusPanel1->setToolTip(text);
+  const int room = std::max(0, StatusPanel1->contentsRect().width() - 4);
+  const QFontMetrics metrics = StatusPanel1->fontMetrics();
+  if (metrics.horizontalAdvance(text) <= room) {
+    StatusPanel1->setText(text);
+    return;
+  }
+  // Shorten the words before the colon first: the figure is what the user looks for.
+  const qsizetype colon = text.indexOf(QStringLiteral(": "));
+  const QString figure = colon < 0 ? QString() : text.mid(colon + 1);
+  const QString words = colon < 0 ? text : text.left(colon + 1);
+  const int wordsRoom = std::max(0, room - metrics.horizontalAdvance(figure));
+  StatusPanel1->setText(figure.isEmpty() || wordsRoom < metrics.horizontalAdvance(QStringLiteral("Du…:"))
+                            ? metrics.elidedText(text, Qt::ElideLeft, room)
+                            : metrics.elidedText(words, Qt::ElideRight, wordsRoom) + figure);
+}
+void TForm1::ClearSeries() { Series1.Clear(); }
 
 void TForm1::ShowErrorMessage(const QString& text) {
   TMessageService::Show({text, texts::ErrorCaption, QMessageBox::Warning}, this);

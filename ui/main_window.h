@@ -1,27 +1,30 @@
 #pragma once
-// The main window: server field, Start, Stop, Info / Hilfe, the rate chart area, the status bar and
+// The main window: server field, Start, Stop, Info / Hilfe, the live rate chart, the status bar and
 // the hidden expert panel. The measurement itself is run by the controller behind the buttons.
 
 #include <QMainWindow>
-#include <QPointF>
-#include <QVector>
 
+#include "chart_axis.h"
 #include "client_socket.h"
 #include "measurement_controller.h"
 #include "measurement_view.h"
+#include "rate_sampler.h"
+#include "rate_series.h"
 
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QStatusBar;
-class QFrame;
+class TRateChart;
 
 class TForm1 : public QMainWindow, public TMeasurementView {
   Q_OBJECT
 
  public:
   static inline const QString Caption = QStringLiteral("Omvra Ratavel 1.0");
+  static constexpr QSize DesignOuterSize{640, 480};
+  static constexpr QSize MinimumOuterSize{360, 224};
 
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;
@@ -35,18 +38,29 @@ class TForm1 : public QMainWindow, public TMeasurementView {
   void SetStopEnabled(bool enabled) override;
   void SetStatusText(const QString& text) override;
   void ClearSeries() override;
+  // Status panel 1; the full text, however much of it the panel can show.
+  void SetAverageText(const QString& text);
+  QString AverageText() const { return FAverageText; }
   void ShowErrorMessage(const QString& text) override;
 
   void FormCreate();
   // Runs once, before the window goes away: shuts the measurement down.
   void FormDestroy();
 
+  // Outer size including the frame the window system draws around the window.
+  QSize OuterSize() const { return frameGeometry().size(); }
+  void SetOuterSize(QSize outer);
+
   TClientSocket ClientSocket1;
   TMeasurementController Controller;
+  TRateSeries Series1;
+  TChartAxis BottomAxis{0, 60};
+  TChartAxis LeftAxis{0, 1000};
+  TRateSampler Sampler;
 
   QLabel* Label2 = nullptr;
   QLineEdit* Edit1 = nullptr;
-  QFrame* Chart1 = nullptr;
+  TRateChart* Chart1 = nullptr;
   QPushButton* Button1 = nullptr;
   QPushButton* Button2 = nullptr;
   QPushButton* BitBtn1 = nullptr;
@@ -59,13 +73,23 @@ class TForm1 : public QMainWindow, public TMeasurementView {
   QLabel* StatusPanel0 = nullptr;
   QLabel* StatusPanel1 = nullptr;
   QString HelpFile = QStringLiteral("korvaden.hlp");
-  QVector<QPointF> Series1Points;  // the chart's point list
 
  protected:
+  void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void CreateControls();
+  void CreateStatusBar();
+  void LayoutControls();
   void LayoutChart();
+  QSize FrameMargins() const;
+  void CentreOnPrimaryScreen();
+
+  int FChartTop = 72;
+  QString FAverageText;
+  bool FShown = false;
   bool FDestroyed = false;
 };

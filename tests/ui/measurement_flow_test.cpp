@@ -134,11 +134,11 @@ TEST_F(MeasurementFlow, TwoRunsInARowStartClean) {
   ASSERT_TRUE(WaitForIdle());
   ASSERT_EQ(messages.size(), 1U);
 
-  form->Series1Points = {QPointF(1, 1)};
+  form->Series1.AddXY(1, 1);
   LoopbackServer second(ServerMode::Record);
   Start("127.0.0.1", second.port());
   ASSERT_TRUE(WaitForMeasuring());
-  EXPECT_TRUE(form->Series1Points.isEmpty());  // the connect event clears the last run's points
+  EXPECT_EQ(form->Series1.Count(), 0);  // the connect event clears the last run's points
   ASSERT_TRUE(second.waitForBytes(4096, std::chrono::seconds(5)));
   form->Button2->click();
   ASSERT_TRUE(WaitForIdle());

@@ -1,0 +1,150 @@
+#include "rate_chart.h"
+
+#include <QContextMenuEvent>
+#include <QMouseEvent>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+
+#include <cmath>
+
+namespace {
+// A step of 1, 2 or 5 times a power of ten that is at least minimum.
+double NiceStep(double minimum) {
+  if (!(minimum > 0) || !std::isfinite(minimum)) return 1;
+  const double power = std::pow(10.0, std::floor(std::log10(minimum)));
+  for (double factor : {1.0, 2.0, 5.0, 10.0})
+    if (factor * power >= minimum) return factor * power;
+  return 10 * power;
+}
+
+// The axis needs a span to draw; a range of 0 to 0 is shown as 0 to 1.
+std::pair<double, double> DrawableRange(const TChartAxis& axis) {
+  const double minimum = axis.Minimum();
+  const double maximum = axis.Maximum() > minimum ? axis.Maximum() : minimum + 1;
+  return {minimum, maximum};
+}
+}  // namespace
+
+TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& leftAxis, QWidget* parent)
+    : QChartView(parent), FSeries(series), FBottomAxis(bottomAxis), FLeftAxis(leftAxis) {
+  auto* chart = new QChart;
+  chart->setTitle(QStringLiteral("Übertragungsrate"));
+  QFont titleFont(QStringLiteral("Arial"));
+  titleFont.setPixelSize(11);
+  chart->setTitleFont(titleFont);
+  chart->setTitleBrush(Qt::black);
+  chart->legend()->hide();
+  chart->setAnimationOptions(QChart::NoAnimation);
+  chart->setBackgroundRoundness(0);
+
+  FLine = new QLineSeries;
+  FLine->setColor(Qt::red);
+  FLine->setPointsVisible(false);
+  chart->addSeries(FLine);
+
+  FBottom = new QValueAxis;
+  FBottom->setTitleText(QStringLiteral("Sekunden"));
+  FBottom->setTickType(QValueAxis::TicksDynamic);
+  FBottom->setTickAnchor(0);
+  FBottom->setMinorTickCount(4);
+  FBottom->setLabelFormat(QStringLiteral("%g"));
+  FLeft = new QValueAxis;
+  FLeft->setTitleText(QStringLiteral("kiBytes/s"));
+  FLeft->setTickType(QValueAxis::TicksDynamic);
+  FLeft->setTickAnchor(0);
+  FLeft->setMinorTickCount(4);
+  FLeft->setLabelFormat(QStringLiteral("%g"));
+  chart->addAxis(FBottom, Qt::AlignBottom);
+  chart->addAxis(FLeft, Qt::AlignLeft);
+  FLine->attachAxis(FBottom);
+  FLine->attachAxis(FLeft);
+
+  setChart(chart);
+  connect(chart, &QChart::plotAreaChanged, this, [this] { UpdateTickSpacing(); });
+  setRubberBand(QChartView::NoRubberBand);
+  setRenderHint(QPainter::Antialiasing, false);
+  setFocusPolicy(Qt::NoFocus);
+  SyncFromModel();
+}
+
+void TRateChart::SyncFromModel() {
+  QList<QPointF> points;
+  points.reserve(FSeries.Count());
+  for (int i = 0; i < FSeries.Count(); ++i) points.append(QPointF(FSeries.XValues[i], FSeries.YValues[i]));
+  FLine->replace(points);
+  const auto [bottomMin, bottomMax] = DrawableRange(FBottomAxis);
+  FBottom->setRange(bottomMin, bottomMax);
+  const auto [leftMin, leftMax] = DrawableRange(FLeftAxis);
+  FLeft->setRange(leftMin, leftMax);
+  UpdateTickSpacing();
+}
+
+void TRateChart::SetBottomLabelStep(double seconds) {
+  FBottomLabelStep = seconds;
+  UpdateTickSpacing();
+}
+
+void TRateChart::UpdateTickSpacing() {
+  // A label needs room for twice its own width; otherwise the step grows until it has it.
+  const QRectF plot = chart()->plotArea();
+  const QFontMetricsF metrics(FBottom->labelsFont());
+  const double widest = std::max(metrics.horizontalAdvance(QString::number(std::ceil(FBottom->max()))),
+                                 metrics.horizontalAdvance(QString::number(std::floor(FBottom->min()))));
+  const double bottomSpan = FBottom->max() - FBottom->min();
+  const double secondsPerPixel = plot.width() > 1 ? bottomSpan / plot.width() : bottomSpan;
+  double step = FBottomLabelStep;
+  while (step < bottomSpan && step / secondsPerPixel < 2 * widest) step = NiceStep(step * 1.5);
+  FBottom->setTickInterval(step);
+
+  const double leftSpan = FLeft->max() - FLeft->min();
+  const double rows = std::max(1.0, plot.height() / (2.5 * QFontMetricsF(FLeft->labelsFont()).height()));
+  FLeft->setTickInterval(NiceStep(leftSpan / rows));
+}
+
+void TRateChart::paintEvent(QPaintEvent* event) {
+  FSeries.RecomputeFirstVisibleIndex(FBottomAxis.Minimum());
+  QChartView::paintEvent(event);
+}
+
+void TRateChart::resizeEvent(QResizeEvent* event) {
+  QChartView::resizeEvent(event);
+  UpdateTickSpacing();
+}
+
+void TRateChart::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton && chart()->plotArea().contains(event->position())) {
+    FPanning = true;
+    FPanFrom = event->position();
+    event->accept();
+    return;
+  }
+  QChartView::mousePressEvent(event);
+}
+
+void TRateChart::mouseMoveEvent(QMouseEvent* event) {
+  if (!FPanning) return QChartView::mouseMoveEvent(event);
+  const QRectF plot = chart()->plotArea();
+  if (!plot.contains(event->position())) {
+    FPanning = false;  // the pan ends where the pointer leaves the plot
+    return;
+  }
+  const QPointF moved = event->position() - FPanFrom;
+  FPanFrom = event->position();
+  // Content follows the pointer: dragging right shows earlier seconds, dragging down higher rates.
+  FBottomAxis.Shift(-moved.x() * (FBottom->max() - FBottom->min()) / plot.width());
+  FLeftAxis.Shift(moved.y() * (FLeft->max() - FLeft->min()) / plot.height());
+  SyncFromModel();
+  event->accept();
+}
+
+void TRateChart::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton && FPanning) {
+    FPanning = false;
+    event->accept();
+    return;
+  }
+  QChartView::mouseReleaseEvent(event);
+}
+
+void TRateChart::contextMenuEvent(QContextMenuEvent* event) { event->accept(); }

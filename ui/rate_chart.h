@@ -1,0 +1,48 @@
+#pragma once
+// The rate chart: draws the series model as a red line between the two model axes, recomputes the
+// series' first visible point at every draw, and pans both axes while the right button drags.
+
+#include <QtCharts/QChartView>
+
+#include "chart_axis.h"
+#include "rate_series.h"
+
+class QLineSeries;
+class QValueAxis;
+
+class TRateChart : public QChartView {
+  Q_OBJECT
+
+ public:
+  TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& leftAxis, QWidget* parent = nullptr);
+
+  // Copies points and ranges from the models into the drawing; the window system paints later.
+  void SyncFromModel();
+
+  QLineSeries* LineSeries() const { return FLine; }
+  QValueAxis* BottomAxisView() const { return FBottom; }
+  QValueAxis* LeftAxisView() const { return FLeft; }
+  // The horizontal label step; 10 seconds unless the labels would crowd.
+  void SetBottomLabelStep(double seconds);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void UpdateTickSpacing();
+
+  TRateSeries& FSeries;
+  TChartAxis& FBottomAxis;
+  TChartAxis& FLeftAxis;
+  QLineSeries* FLine;
+  QValueAxis* FBottom;
+  QValueAxis* FLeft;
+  double FBottomLabelStep = 10;
+  bool FPanning = false;
+  QPointF FPanFrom;
+};
