@@ -51,8 +51,7 @@ TForm1::TForm1(QWidget* parent)
   CreateControls();
   CreateStatusBar();
   LayoutControls();
-  setMinimumSize(MinimumOuterSize - FrameMargins());
-  SetOuterSize(DesignOuterSize);
+  ApplyDesignSize();
   connect(&Controller.Timer1, &QTimer::timeout, this, Guarded([this] { Sampler.Timer1Timer(&Controller.Timer1); }));
   Series1.OnRepaintRequest = [this] { Chart1->SyncFromModel(); };
   FormCreate();
@@ -63,6 +62,7 @@ TForm1::~TForm1() { FormDestroy(); }
 void TForm1::CreateControls() {
   auto* client = new QWidget(this);
   setCentralWidget(client);
+  client->installEventFilter(this);  // the chart follows the area's own size, once it is known
 
   Label2 = Named(new QLabel(QStringLiteral("Name / IP des Servers:"), client), "Label2");
   Edit1 = Named(new QLineEdit(client), "Edit1");
@@ -139,9 +139,15 @@ void TForm1::LayoutControls() {
   int statusText = 0;
   for (const QString& text : {texts::IdleStatus, texts::MeasuringStatus, texts::ConnectingStatus("000.000.000.000")})
     statusText = std::max(statusText, status.horizontalAdvance(text));
-  StatusPanel0->setFixedWidth(std::max(350, statusText + 2 * StatusPanel0->frameWidth() + 8));
+  FStatusPanel0Width = std::max(350, statusText + 2 * StatusPanel0->frameWidth() + 8);
   StatusBar1->setMinimumHeight(19);
+  FitStatusPanels();
   LayoutChart();
+}
+
+void TForm1::FitStatusPanels() {
+  // In a window narrower than the first panel, the panel gives way rather than the window growing.
+  StatusPanel0->setFixedWidth(std::max(0, std::min(FStatusPanel0Width, width() - 40)));
 }
 
 void TForm1::LayoutChart() {
@@ -160,6 +166,11 @@ QSize TForm1::FrameMargins() const {
 
 void TForm1::SetOuterSize(QSize outer) { resize(outer - FrameMargins()); }
 
+void TForm1::ApplyDesignSize() {
+  setMinimumSize(MinimumOuterSize - FrameMargins());
+  SetOuterSize(DesignOuterSize);
+}
+
 void TForm1::CentreOnPrimaryScreen() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (!screen) return;
@@ -172,14 +183,21 @@ void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!FShown) {
     FShown = true;
+    // Now the window system's frame is known: the outer sizes count it.
+    ApplyDesignSize();
     CentreOnPrimaryScreen();
   }
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {
+  FitStatusPanels();
   QMainWindow::resizeEvent(event);
-  LayoutChart();
   QMetaObject::invokeMethod(this, [this] { SetAverageText(FAverageText); }, Qt::QueuedConnection);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == centralWidget() && event->type() == QEvent::Resize) LayoutChart();
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm1::changeEvent(QEvent* event) {

@@ -79,16 +79,20 @@ class TForm1 : public QMainWindow, public TMeasurementView {
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CreateControls();
   void CreateStatusBar();
   void LayoutControls();
   void LayoutChart();
+  void FitStatusPanels();
+  void ApplyDesignSize();
   QSize FrameMargins() const;
   void CentreOnPrimaryScreen();
 
   int FChartTop = 72;
+  int FStatusPanel0Width = 350;
   QString FAverageText;
   bool FShown = false;
   bool FDestroyed = false;

@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QMouseEvent>
+#include <QGraphicsLayout>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
@@ -37,6 +38,9 @@ TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& 
   chart->legend()->hide();
   chart->setAnimationOptions(QChart::NoAnimation);
   chart->setBackgroundRoundness(0);
+  // Little padding: in the smallest window the plot keeps as much room as it can.
+  chart->layout()->setContentsMargins(0, 0, 0, 0);
+  chart->setMargins(QMargins(6, 2, 12, 2));
 
   FLine = new QLineSeries;
   FLine->setColor(Qt::red);
@@ -65,6 +69,7 @@ TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& 
   setRubberBand(QChartView::NoRubberBand);
   setRenderHint(QPainter::Antialiasing, false);
   setFocusPolicy(Qt::NoFocus);
+  setMinimumSize(0, 0);  // the window's minimum size decides, not the view's default
   SyncFromModel();
 }
 

@@ -12,6 +12,7 @@
 
 #include "loopback_server.h"
 #include "main_window.h"
+#include "qstring_printer.h"
 #include "measurement_counters.h"
 #include "message_service.h"
 

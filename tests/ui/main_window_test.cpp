@@ -1,0 +1,217 @@
+// The main window's controls, layout, keyboard and chart on the offscreen platform.
+
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "main_window.h"
+#include "qstring_printer.h"
+#include "rate_chart.h"
+
+namespace {
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form = std::make_unique<TForm1>();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  }
+  QWidget* Control(const char* name) const { return form->findChild<QWidget*>(QString::fromLatin1(name)); }
+  QRect InClient(QWidget* widget) const {
+    return QRect(widget->mapTo(form->centralWidget(), QPoint(0, 0)), widget->size());
+  }
+  // Tab from the focused control, skipping what Qt skips (disabled, hidden).
+  QWidget* NextByTab() {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    return QApplication::focusWidget();
+  }
+
+  std::unique_ptr<TForm1> form;
+};
+}  // namespace
+
+TEST_F(MainWindow, HasEveryControlWithItsNameCaptionAndInitialState) {
+  EXPECT_EQ(form->windowTitle(), "Omvra Ratavel 1.0");
+  EXPECT_EQ(form->objectName(), "Form1");
+  for (const char* name : {"Label2", "Edit1", "Chart1", "Button1", "Button2", "StatusBar1", "BitBtn1", "ProPanel",
+                           "Label1", "Label3", "Edit2", "Edit3"})
+    EXPECT_NE(Control(name), nullptr) << name;
+  EXPECT_EQ(form->Label2->text(), "Name / IP des Servers:");
+  EXPECT_EQ(form->Button1->text(), "&Start");
+  EXPECT_EQ(form->Button2->text(), "St&op");
+  EXPECT_EQ(form->BitBtn1->text(), "&Info / Hilfe");
+  EXPECT_EQ(form->ProPanel->title(), " Weitere Einstellungen: ");
+  EXPECT_EQ(form->Label1->text(), QString::fromUtf8("Blockgröße:"));
+  EXPECT_EQ(form->Label3->text(), "Port-Nr.:");
+  EXPECT_TRUE(form->Edit1->text().isEmpty());
+  EXPECT_TRUE(form->Button1->isEnabled());
+  EXPECT_FALSE(form->Button2->isEnabled());
+  EXPECT_TRUE(form->ProPanel->isHidden());
+  EXPECT_EQ(QApplication::focusWidget(), form->Edit1);
+  EXPECT_EQ(form->StatusPanel0->text(), "Geben Sie die Adresse des Servers ein und klicken Sie auf Start ...");
+  EXPECT_TRUE(form->StatusPanel1->text().isEmpty());
+  EXPECT_EQ(form->HelpFile, QCoreApplication::applicationDirPath() + "/korvaden.hlp");
+  EXPECT_EQ(form->ClientSocket1.Port(), 2857);
+  EXPECT_FALSE(form->Controller.Timer1.isActive());
+  EXPECT_EQ(form->Controller.Timer1.interval(), 1000);
+}
+
+TEST_F(MainWindow, StartAndStopCarryTwoStateGlyphs) {
+  for (QPushButton* button : {form->Button1, form->Button2}) {
+    const QIcon icon = button->icon();
+    ASSERT_FALSE(icon.isNull());
+    const QImage normal = icon.pixmap(16, 16, QIcon::Normal).toImage();
+    const QImage disabled = icon.pixmap(16, 16, QIcon::Disabled).toImage();
+    EXPECT_EQ(normal.pixelColor(8, 8), QColor(Qt::black));
+    EXPECT_NE(disabled.pixelColor(8, 8), QColor(Qt::black));
+    EXPECT_EQ(normal.pixelColor(0, 0).alpha(), 0);
+  }
+}
+
+TEST_F(MainWindow, OpensAtDesignSizeCentredAndRefusesToShrinkBelowTheMinimum) {
+  EXPECT_EQ(form->OuterSize(), QSize(640, 480));
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_LE((form->frameGeometry().center() - screen.center()).manhattanLength(), 2);
+  form->resize(100, 100);
+  QTest::qWait(20);
+  EXPECT_EQ(form->OuterSize(), QSize(360, 224));
+}
+
+TEST_F(MainWindow, CaptionsAreReadableAndControlsDoNotOverlap) {
+  form->ProPanel->show();
+  QTest::qWait(20);
+  for (QLabel* label : {form->Label2, form->Label1, form->Label3})
+    EXPECT_GE(label->contentsRect().width(), label->fontMetrics().horizontalAdvance(label->text())) << label->text();
+  for (QPushButton* button : {form->Button1, form->Button2, form->BitBtn1})
+    EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+  EXPECT_GE(form->ProPanel->width(), form->ProPanel->fontMetrics().horizontalAdvance(form->ProPanel->title()));
+
+  const std::vector<QWidget*> top{form->Label2, form->Edit1, form->Button1, form->Button2,
+                                  form->BitBtn1, form->ProPanel, form->Chart1};
+  for (std::size_t i = 0; i < top.size(); ++i)
+    for (std::size_t j = i + 1; j < top.size(); ++j)
+      EXPECT_FALSE(top[i]->geometry().intersects(top[j]->geometry()))
+          << top[i]->objectName().toStdString() << " / " << top[j]->objectName().toStdString();
+  const std::vector<QWidget*> inPanel{form->Label1, form->Edit2, form->Label3, form->Edit3};
+  for (std::size_t i = 0; i < inPanel.size(); ++i) {
+    EXPECT_TRUE(form->ProPanel->rect().contains(inPanel[i]->geometry()));
+    for (std::size_t j = i + 1; j < inPanel.size(); ++j)
+      EXPECT_FALSE(inPanel[i]->geometry().intersects(inPanel[j]->geometry()));
+  }
+}
+
+TEST_F(MainWindow, ResizingMovesOnlyTheChartEdgesAndTheStatusBar) {
+  const QRect button1 = form->Button1->geometry();
+  const QRect edit1 = form->Edit1->geometry();
+  for (QSize outer : {QSize(900, 700), QSize(360, 224), QSize(640, 480)}) {
+    form->SetOuterSize(outer);
+    const QWidget* client = form->centralWidget();
+    const auto chart = [&] { return InClient(form->Chart1); };
+    // Settles once the layout has handed the new size down.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return client->height() - chart().bottom() - 1 == 9; }, 1000)) << outer.height();
+    EXPECT_EQ(chart().left(), 16);
+    EXPECT_EQ(client->width() - chart().right() - 1, 15) << outer.width();
+    EXPECT_EQ(form->Button1->geometry(), button1);
+    EXPECT_EQ(form->Edit1->geometry(), edit1);
+    EXPECT_EQ(form->StatusBar1->geometry().bottom(), form->height() - 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->width() == form->width(); }, 1000)) << outer.width();
+  }
+  EXPECT_GE(form->StatusPanel0->width(), 350);
+}
+
+TEST_F(MainWindow, TabReachesTheExpertFieldsOnlyWhenTheirPanelIsShown) {
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  form->Edit1->setFocus();
+  EXPECT_EQ(NextByTab(), form->Button1);
+  EXPECT_EQ(NextByTab(), form->BitBtn1);  // Stop is disabled while idle
+  EXPECT_EQ(NextByTab(), form->Edit1);
+
+  form->ProPanel->show();
+  form->Edit1->setFocus();
+  EXPECT_EQ(NextByTab(), form->Button1);
+  EXPECT_EQ(NextByTab(), form->BitBtn1);
+  EXPECT_EQ(NextByTab(), form->Edit2);
+  EXPECT_EQ(NextByTab(), form->Edit3);
+  EXPECT_EQ(NextByTab(), form->Edit1);
+}
+
+TEST_F(MainWindow, EnterOnAFocusedButtonBelongsToThatButton) {
+  int starts = 0;
+  QObject::connect(form->Button1, &QPushButton::clicked, [&] { ++starts; });
+  int infos = 0;
+  QObject::connect(form->BitBtn1, &QPushButton::clicked, [&] { ++infos; });
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  form->BitBtn1->setFocus();
+  QTest::keyClick(form->BitBtn1, Qt::Key_Return);
+  EXPECT_EQ(infos, 1);
+  EXPECT_EQ(starts, 0);
+}
+
+TEST_F(MainWindow, ChartIsPresentedWithTitlesFixedRangesAndARedLine) {
+  QChart* chart = form->Chart1->chart();
+  EXPECT_EQ(chart->title(), QString::fromUtf8("Übertragungsrate"));
+  EXPECT_FALSE(chart->legend()->isVisible());
+  EXPECT_EQ(form->Chart1->rubberBand(), QChartView::NoRubberBand);
+  QValueAxis* bottom = form->Chart1->BottomAxisView();
+  QValueAxis* left = form->Chart1->LeftAxisView();
+  EXPECT_EQ(bottom->titleText(), "Sekunden");
+  EXPECT_EQ(left->titleText(), "kiBytes/s");
+  EXPECT_EQ(bottom->min(), 0);
+  EXPECT_EQ(bottom->max(), 60);
+  EXPECT_EQ(left->min(), 0);
+  EXPECT_EQ(left->max(), 1000);
+  EXPECT_EQ(bottom->tickInterval(), 10);
+  EXPECT_EQ(bottom->minorTickCount(), 4);
+  EXPECT_EQ(left->minorTickCount(), 4);
+  EXPECT_EQ(form->Chart1->LineSeries()->color(), QColor(Qt::red));
+  EXPECT_FALSE(form->Chart1->LineSeries()->pointsVisible());
+}
+
+TEST_F(MainWindow, NarrowWindowSpreadsTheSecondLabelsInsteadOfCrowdingThem) {
+  form->Series1.AddXY(100000, 1);  // wide labels: 99940 ... 100000
+  form->SetOuterSize(QSize(360, 224));
+  QTest::qWait(50);
+  EXPECT_GT(form->Chart1->BottomAxisView()->tickInterval(), 10);
+  form->SetOuterSize(QSize(1000, 600));
+  QTest::qWait(50);
+  EXPECT_EQ(form->Chart1->BottomAxisView()->tickInterval(), 10);
+}
+
+TEST_F(MainWindow, DrawingUpdatesTheFirstVisiblePointAndAZeroRangeDrawsFine) {
+  for (int x = 1; x <= 70; ++x) form->Series1.AddXY(x, 0);
+  EXPECT_EQ(form->LeftAxis.Maximum(), 0);  // all rates zero: 0 to 0
+  form->Chart1->grab();                    // draws without failing
+  EXPECT_EQ(form->Series1.FirstVisibleIndex(), 9);  // x = 10 is the first at or right of 10
+}
+
+TEST_F(MainWindow, RightDragPansBothAxes) {
+  const QRectF plot = form->Chart1->chart()->plotArea();
+  const QPoint from = plot.center().toPoint();
+  QTest::mousePress(form->Chart1->viewport(), Qt::RightButton, {}, from);
+  QMouseEvent move(QEvent::MouseMove, QPointF(from + QPoint(50, -40)), form->Chart1->viewport()->mapToGlobal(QPointF(from + QPoint(50, -40))),
+                   Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+  QApplication::sendEvent(form->Chart1->viewport(), &move);
+  QTest::mouseRelease(form->Chart1->viewport(), Qt::RightButton, {}, from + QPoint(50, -40));
+  EXPECT_NEAR(form->BottomAxis.Minimum(), -50 * 60 / plot.width(), 1e-6);
+  EXPECT_NEAR(form->BottomAxis.Maximum() - form->BottomAxis.Minimum(), 60, 1e-9);
+  EXPECT_NEAR(form->LeftAxis.Minimum(), -40 * 1000 / plot.height(), 1e-6);
+  EXPECT_NEAR(form->Chart1->BottomAxisView()->min(), form->BottomAxis.Minimum(), 1e-9);
+
+  form->Series1.AddXY(1, 100);  // the next point brings the horizontal range back
+  EXPECT_EQ(form->BottomAxis.Minimum(), 0);
+  EXPECT_EQ(form->BottomAxis.Maximum(), 60);
+}
