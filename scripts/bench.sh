@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds an optimised configuration and runs the benchmarks (iperf3 is installed for comparison).
+#   bash scripts/bench.sh [seconds per throughput run, default 5] [seconds of the chart run, default 30]
+# A chart run of 600 seconds is the ten-minute memory check.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 install_missing "${BUILD_PACKAGES[@]}" iperf3
 BUILD="$ROOT/build/bench"
-build_config "$BUILD" Release "" -DKORVADEN_BUILD_TESTS=OFF
+build_config "$BUILD" Release "" -DKORVADEN_BUILD_TESTS=OFF >/dev/null
 "$BUILD/bin/korvaden-throughput-bench" "${1:-5}"
+"$BUILD/bin/korvaden-chart-bench" "${2:-30}"
