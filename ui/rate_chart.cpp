@@ -28,8 +28,9 @@ std::pair<double, double> DrawableRange(const TChartAxis& axis) {
 }  // namespace
 
 TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& leftAxis, QWidget* parent)
-    : QChartView(parent), FSeries(series), FBottomAxis(bottomAxis), FLeftAxis(leftAxis) {
-  auto* chart = new QChart;
+    // Handing the chart to the base: a chart set later would orphan the view's default one.
+    : QChartView(new QChart, parent), FSeries(series), FBottomAxis(bottomAxis), FLeftAxis(leftAxis) {
+  QChart* chart = this->chart();
   chart->setTitle(QStringLiteral("Übertragungsrate"));
   QFont titleFont(QStringLiteral("Arial"));
   titleFont.setPixelSize(11);
@@ -64,7 +65,6 @@ TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& 
   FLine->attachAxis(FBottom);
   FLine->attachAxis(FLeft);
 
-  setChart(chart);
   connect(chart, &QChart::plotAreaChanged, this, [this] { UpdateTickSpacing(); });
   setRubberBand(QChartView::NoRubberBand);
   setRenderHint(QPainter::Antialiasing, false);
