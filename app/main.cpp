@@ -6,6 +6,6 @@ int main(int argc, char** argv) {
   TForm1 form;
   form.show();
   const int result = application.exec();
-  form.FormDestroy();
+  form.DoDestroy();  // hidden by now: settings and placement are saved, the measurement stopped
   return result;
 }

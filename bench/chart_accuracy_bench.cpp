@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest/QTest>
 
 #include <cstdio>
@@ -32,6 +33,9 @@ struct TServerSecond {
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  // A settings directory of its own: the user's settings are neither used nor changed.
+  QTemporaryDir configuration;
+  qputenv("XDG_CONFIG_HOME", configuration.path().toUtf8());
   TApplication application(argc, argv);
   const int seconds = argc > 1 ? std::max(15, std::atoi(argv[1])) : 30;
 

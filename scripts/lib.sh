@@ -3,7 +3,7 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build, the program and the tests need.
-BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-charts-dev qt6-qpa-plugins libqt6charts6 googletest fonts-dejavu-core)
+BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-charts-dev qt6-qpa-plugins libqt6charts6 googletest fonts-dejavu-core clang libclang-rt-14-dev)
 
 install_missing() {
   local missing=()

@@ -28,6 +28,7 @@ run_suite() {
 run_suite normal ""
 run_suite asan address
 run_suite tsan thread
+bash "$ROOT/scripts/fuzz.sh" 15 || failed+=("fuzz")
 
 if [ ${#failed[@]} -gt 0 ]; then
   echo "Fehlgeschlagen: ${failed[*]}"

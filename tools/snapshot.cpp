@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest/QTest>
 
 #include <cstdio>
@@ -15,6 +16,9 @@
 #include "main_window.h"
 
 int main(int argc, char** argv) {
+  // A settings directory of its own: the user's settings are neither used nor changed.
+  QTemporaryDir configuration;
+  qputenv("XDG_CONFIG_HOME", configuration.path().toUtf8());
   TApplication application(argc, argv);
   if (argc < 2) {
     std::fprintf(stderr, "Aufruf: korvaden-snapshot DATEI.png [Sekunden]\n");

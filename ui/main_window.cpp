@@ -13,6 +13,9 @@
 
 #include "application_exception.h"
 #include "glyphs.h"
+#include "int_conversion.h"
+#include "measurement_counters.h"
+#include "reg_ini_file.h"
 #include "message_service.h"
 #include "rate_chart.h"
 
@@ -40,10 +43,11 @@ constexpr QSize DesignFrame{8, 27};
 }  // namespace
 
 TForm1::TForm1(QWidget* parent)
-    : QMainWindow(parent),
+    : TForm(parent),
       ClientSocket1(this),
       Controller(*this, ClientSocket1, this),
-      Sampler(Series1, BottomAxis, LeftAxis, [this](const QString& text) { SetAverageText(text); }) {
+      Sampler(Series1, BottomAxis, LeftAxis, [this](const QString& text) { SetAverageText(text); }),
+      WndProp1(this) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(Caption);
   ClientSocket1.setObjectName(QStringLiteral("ClientSocket1"));
@@ -54,10 +58,17 @@ TForm1::TForm1(QWidget* parent)
   ApplyDesignSize();
   connect(&Controller.Timer1, &QTimer::timeout, this, Guarded([this] { Sampler.Timer1Timer(&Controller.Timer1); }));
   Series1.OnRepaintRequest = [this] { Chart1->SyncFromModel(); };
+
+  OnDestroy = [this](QObject*) { FormDestroy(); };
+  WndProp1.setObjectName(QStringLiteral("WndProp1"));
+  WndProp1.SetKey(QStringLiteral("Software\\Omvra-Soft\\KORVADEN"));
+  WndProp1.SetSection(QStringLiteral("MainForm"));
+  WndProp1.SetOptions(wpSize | wpPosition | wpWndState);
+  WndProp1.SetAutoLoad(true);
   FormCreate();
 }
 
-TForm1::~TForm1() { FormDestroy(); }
+TForm1::~TForm1() { DoDestroy(); }
 
 void TForm1::CreateControls() {
   auto* client = new QWidget(this);
@@ -157,15 +168,6 @@ void TForm1::LayoutChart() {
                       std::max(0, client->height() - FChartTop - 9));
 }
 
-QSize TForm1::FrameMargins() const {
-  if (FShown && frameGeometry().size() != size()) return frameGeometry().size() - size();
-  const QString platform = QGuiApplication::platformName();
-  if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return {0, 0};
-  return DesignFrame;
-}
-
-void TForm1::SetOuterSize(QSize outer) { resize(outer - FrameMargins()); }
-
 void TForm1::ApplyDesignSize() {
   setMinimumSize(MinimumOuterSize - FrameMargins());
   SetOuterSize(DesignOuterSize);
@@ -175,39 +177,40 @@ void TForm1::CentreOnPrimaryScreen() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (!screen) return;
   const QRect available = screen->availableGeometry();
-  const QSize outer = size() + FrameMargins();
-  move(available.center() - QPoint(outer.width() / 2, outer.height() / 2));
+  move(std::max(0, available.left() + (available.width() - Width()) / 2),
+       std::max(0, available.top() + (available.height() - Height()) / 2));
 }
 
 void TForm1::showEvent(QShowEvent* event) {
-  QMainWindow::showEvent(event);
+  // The window system's frame is known from here on: count it in the outer sizes before the
+  // remembered placement is loaded on top.
+  if (!FShown) ApplyDesignSize();
+  TForm::showEvent(event);  // the first showing loads the remembered placement
   if (!FShown) {
     FShown = true;
-    // Now the window system's frame is known: the outer sizes count it.
-    ApplyDesignSize();
     CentreOnPrimaryScreen();
   }
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {
   FitStatusPanels();
-  QMainWindow::resizeEvent(event);
+  TForm::resizeEvent(event);
   QMetaObject::invokeMethod(this, [this] { SetAverageText(FAverageText); }, Qt::QueuedConnection);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (watched == centralWidget() && event->type() == QEvent::Resize) LayoutChart();
-  return QMainWindow::eventFilter(watched, event);
+  return TForm::eventFilter(watched, event);
 }
 
 void TForm1::changeEvent(QEvent* event) {
-  QMainWindow::changeEvent(event);
+  TForm::changeEvent(event);
   if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) LayoutControls();
 }
 
 // Enter clicks the button that has the focus, and otherwise the default button Start.
 void TForm1::keyPressEvent(QKeyEvent* event) {
-  if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) return QMainWindow::keyPressEvent(event);
+  if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) return TForm::keyPressEvent(event);
   auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
   QPushButton* target = focused ? focused : Button1;
   if (target->isEnabled()) target->click();
@@ -218,11 +221,38 @@ void TForm1::FormCreate() {
   HelpFile = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("korvaden.hlp"));
   Chart1->SetBottomLabelStep(10);
   SetStatusText(texts::IdleStatus);
+  RunGuarded([this] { ReadProgramSettings(); });  // a bad value is shown; start-up goes on
+}
+
+// The access code in "ProMode" switches the expert mode on for this run, with the block size and
+// port from the store.
+void TForm1::ReadProgramSettings() {
+  TRegIniFile store(WndProp1.Key());
+  if (store.ReadInteger(QString(), QStringLiteral("ProMode"), 0) != ExpertAccessCode) return;
+  Counters.BlockSize = store.ReadInteger(QString(), QStringLiteral("BlockSize"), Counters.BlockSize);
+  ClientSocket1.SetPort(store.ReadInteger(QString(), QStringLiteral("Port"), ClientSocket1.Port()));
+  setWindowTitle(windowTitle() + QStringLiteral(" Pro"));
+  ProPanel->show();
+  Edit2->setText(IntToStr(Counters.BlockSize));
+  Edit3->setText(IntToStr(ClientSocket1.Port()));
+}
+
+// What the expert fields hold at exit is kept, whether or not a Start used it; the first text
+// that is no integer ends the writing, and nothing here is ever reported.
+void TForm1::WriteProgramSettings() {
+  try {
+    TRegIniFile store(WndProp1.Key());
+    if (ProPanel->isHidden()) return;
+    store.WriteInteger(QString(), QStringLiteral("BlockSize"), StrToInt(Edit2->text()));
+    store.WriteInteger(QString(), QStringLiteral("Port"), StrToInt(Edit3->text()));
+  } catch (...) {
+  }
 }
 
 void TForm1::FormDestroy() {
   if (FDestroyed) return;
   FDestroyed = true;
+  WriteProgramSettings();
   Controller.Shutdown();
 }
 

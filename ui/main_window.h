@@ -2,9 +2,10 @@
 // The main window: server field, Start, Stop, Info / Hilfe, the live rate chart, the status bar and
 // the hidden expert panel. The measurement itself is run by the controller behind the buttons.
 
-#include <QMainWindow>
 
 #include "chart_axis.h"
+#include "form.h"
+#include "wnd_prop.h"
 #include "client_socket.h"
 #include "measurement_controller.h"
 #include "measurement_view.h"
@@ -18,13 +19,14 @@ class QPushButton;
 class QStatusBar;
 class TRateChart;
 
-class TForm1 : public QMainWindow, public TMeasurementView {
+class TForm1 : public TForm, public TMeasurementView {
   Q_OBJECT
 
  public:
   static inline const QString Caption = QStringLiteral("Omvra Ratavel 1.0");
   static constexpr QSize DesignOuterSize{640, 480};
   static constexpr QSize MinimumOuterSize{360, 224};
+  static constexpr int ExpertAccessCode = 5594;
 
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;
@@ -44,12 +46,9 @@ class TForm1 : public QMainWindow, public TMeasurementView {
   void ShowErrorMessage(const QString& text) override;
 
   void FormCreate();
-  // Runs once, before the window goes away: shuts the measurement down.
+  // The window's destroy handler: writes the expert settings, then shuts the measurement down.
+  // Runs once.
   void FormDestroy();
-
-  // Outer size including the frame the window system draws around the window.
-  QSize OuterSize() const { return frameGeometry().size(); }
-  void SetOuterSize(QSize outer);
 
   TClientSocket ClientSocket1;
   TMeasurementController Controller;
@@ -57,6 +56,7 @@ class TForm1 : public QMainWindow, public TMeasurementView {
   TChartAxis BottomAxis{0, 60};
   TChartAxis LeftAxis{0, 1000};
   TRateSampler Sampler;
+  TWndProp WndProp1;
 
   QLabel* Label2 = nullptr;
   QLineEdit* Edit1 = nullptr;
@@ -88,8 +88,9 @@ class TForm1 : public QMainWindow, public TMeasurementView {
   void LayoutChart();
   void FitStatusPanels();
   void ApplyDesignSize();
-  QSize FrameMargins() const;
   void CentreOnPrimaryScreen();
+  void ReadProgramSettings();
+  void WriteProgramSettings();
 
   int FChartTop = 72;
   int FStatusPanel0Width = 350;

@@ -1,9 +1,14 @@
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include "application.h"
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Every window of the tests keeps its settings here, never in the user's own configuration.
+  QTemporaryDir configuration;
+  qputenv("XDG_CONFIG_HOME", configuration.path().toUtf8());
   TApplication application(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -1,0 +1,140 @@
+// The expert mode and the program settings read at start-up and written at exit.
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "main_window.h"
+#include "measurement_counters.h"
+#include "message_service.h"
+#include "qstring_printer.h"
+#include "settings_file.h"
+
+using settingsfile::ProgramKey;
+
+namespace {
+class ProgramSettings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settingsfile::Remove();
+    Counters.BlockSize = 1024;
+    TMessageService::SetObserver([this](const TShownMessage& message) { messages.push_back(message); });
+  }
+  void TearDown() override {
+    form.reset();
+    TMessageService::SetObserver(nullptr);
+    Counters.BlockSize = 1024;
+  }
+  void Start(const QStringList& values) {
+    settingsfile::Write(ProgramKey, values);
+    form = std::make_unique<TForm1>();
+  }
+  void Exit() {
+    form->DoDestroy();
+    form.reset();
+  }
+  bool ExpertMode() const { return !form->ProPanel->isHidden(); }
+
+  std::unique_ptr<TForm1> form;
+  std::vector<TShownMessage> messages;
+};
+}  // namespace
+
+TEST_F(ProgramSettings, FirstRunCreatesTheKeyAndWritesNothingOfItsOwn) {
+  form = std::make_unique<TForm1>();
+  EXPECT_EQ(form->windowTitle(), "Omvra Ratavel 1.0");
+  EXPECT_FALSE(ExpertMode());
+  EXPECT_TRUE(settingsfile::HasKey(ProgramKey));
+  Exit();
+  EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).isEmpty());
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ProgramSettings, AccessCodeSwitchesTheExpertModeOnAndTheFieldsAreSavedAtExit) {
+  Start({R"("ProMode"="5594")"});
+  EXPECT_EQ(form->windowTitle(), "Omvra Ratavel 1.0 Pro");
+  EXPECT_TRUE(ExpertMode());
+  EXPECT_EQ(form->Edit2->text(), "1024");
+  EXPECT_EQ(form->Edit3->text(), "2857");
+  Exit();
+  EXPECT_EQ(settingsfile::ValueLines(ProgramKey),
+            (QStringList{R"("ProMode"="5594")", R"("BlockSize"="1024")", R"("Port"="2857")"}));
+}
+
+TEST_F(ProgramSettings, AccessCodeGoesThroughTheDefaultConversion) {
+  for (const char* code : {"  5594", "005594", "+5594", "$15DA", "0x15da", "x15DA"}) {
+    Start({QString(R"("ProMode"="%1")").arg(code)});
+    EXPECT_TRUE(ExpertMode()) << code;
+    form.reset();
+  }
+  for (const char* code : {"5594 ", "5594x", "5595", "0", "", "Pro"}) {
+    Start({QString(R"("ProMode"="%1")").arg(code)});
+    EXPECT_FALSE(ExpertMode()) << code;
+    form.reset();
+  }
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ProgramSettings, AccessCodeOfANumberTypeIsReportedAndLeavesTheModeOff) {
+  Start({R"("proMODE"=dword:000015da)"});  // names match in any letter case
+  EXPECT_FALSE(ExpertMode());
+  ASSERT_EQ(messages.size(), 1U);
+  EXPECT_EQ(messages[0].text, "Invalid data type for 'ProMode'");  // no full stop after the quote
+  EXPECT_EQ(messages[0].caption, "Omvra Ratavel");
+  EXPECT_EQ(messages[0].icon, QMessageBox::Critical);
+}
+
+TEST_F(ProgramSettings, StoredValuesAreConvertedAndSavedBackAsPlainDecimal) {
+  Start({R"("ProMode"="5594")", R"("BlockSize"="$1000")", R"("Port"="70000")"});
+  EXPECT_EQ(Counters.BlockSize, 4096);
+  EXPECT_EQ(form->Edit2->text(), "4096");
+  EXPECT_EQ(form->ClientSocket1.Port(), 70000);  // no range check
+  EXPECT_EQ(form->Edit3->text(), "70000");
+  Exit();
+  EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).contains(R"("BlockSize"="4096")"));
+
+  Counters.BlockSize = 1024;  // as at every program start
+  Start({R"("ProMode"="5594")", R"("BlockSize"="12ab")"});
+  EXPECT_EQ(Counters.BlockSize, 1024);
+  Exit();
+  EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).contains(R"("BlockSize"="1024")"));
+}
+
+TEST_F(ProgramSettings, ExitWritesFieldsUpToTheFirstTextThatIsNoInteger) {
+  Start({R"("ProMode"="5594")", R"("BlockSize"="2048")", R"("Port"="3000")"});
+  form->Edit2->setText("viel");
+  form->Edit3->setText("4000");
+  Exit();
+  EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).contains(R"("BlockSize"="2048")"));
+  EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).contains(R"("Port"="3000")"));
+
+  form = std::make_unique<TForm1>();
+  form->Edit2->setText("0x2000");  // edited, never started: still kept, as plain decimal
+  form->Edit3->setText("Port");
+  Exit();
+  EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).contains(R"("BlockSize"="8192")"));
+  EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).contains(R"("Port"="3000")"));
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ProgramSettings, WrongTypesStopTheStartUpStepWhereTheyAre) {
+  Start({R"("ProMode"="5594")", R"("BlockSize"=hex:00,10)"});
+  EXPECT_FALSE(ExpertMode());
+  EXPECT_EQ(Counters.BlockSize, 1024);
+  EXPECT_EQ(form->ClientSocket1.Port(), 2857);
+  ASSERT_EQ(messages.size(), 1U);
+  EXPECT_EQ(messages[0].text, "Invalid data type for 'BlockSize'");
+  form.reset();
+
+  Start({R"("ProMode"="5594")", R"("BlockSize"="4096")", R"("Port"=dword:00000b29)"});
+  EXPECT_EQ(Counters.BlockSize, 4096);  // read before the port failed
+  EXPECT_FALSE(ExpertMode());
+  EXPECT_EQ(form->windowTitle(), "Omvra Ratavel 1.0");
+  EXPECT_EQ(form->ClientSocket1.Port(), 2857);
+  Exit();
+  EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).contains(R"("Port"=dword:00000b29)"));  // nothing written
+}

@@ -1,0 +1,48 @@
+#pragma once
+// A top-level window with the two notification slots that components chain themselves into:
+// OnShow runs at every showing, OnDestroy once when the window is destroyed, while all its
+// controls still exist. Left, Top, Width and Height are the outer rectangle, frame included.
+
+#include <QMainWindow>
+
+#include <functional>
+
+using TNotifyEvent = std::function<void(QObject* Sender)>;
+
+enum TWindowState { wsNormal = 0, wsMinimized = 1, wsMaximized = 2 };
+
+class TForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  using QMainWindow::QMainWindow;
+
+  TNotifyEvent OnShow;
+  TNotifyEvent OnDestroy;
+
+  // Runs OnDestroy once; the window's own destructor calls it at the latest.
+  void DoDestroy();
+
+  int Left() const { return frameGeometry().left(); }
+  int Top() const { return frameGeometry().top(); }
+  int Width() const { return OuterSize().width(); }
+  int Height() const { return OuterSize().height(); }
+  void SetLeft(int left) { move(left, Top()); }
+  void SetTop(int top) { move(Left(), top); }
+  void SetWidth(int width) { SetOuterSize({width, Height()}); }
+  void SetHeight(int height) { SetOuterSize({Width(), height}); }
+  QSize OuterSize() const { return size() + FrameMargins(); }
+  void SetOuterSize(QSize outer) { resize(outer - FrameMargins()); }
+
+  TWindowState WindowState() const;
+  void SetWindowState(TWindowState state);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  // The frame the window system draws around the client area: the real one once the window has
+  // been shown, before that the usual title bar and border (none on the offscreen platform).
+  QSize FrameMargins() const;
+
+ private:
+  bool FDestroyed = false;
+};
