@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "application.h"
+#include "companion_process.h"
 #include "main_window.h"
 
 namespace {
@@ -40,10 +41,8 @@ int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::max(15, std::atoi(argv[1])) : 30;
 
   QProcess server;
-  server.start(QCoreApplication::applicationDirPath() + "/korvaden-server", {"--bind", "127.0.0.1", "--port", "0"});
-  if (!server.waitForStarted(5000) || !server.waitForReadyRead(5000)) return 1;
-  const auto port = QRegularExpression(R"(:(\d+)\s*$)").match(QString::fromUtf8(server.readLine()));
-  if (!port.hasMatch()) return 1;
+  const auto port = StartCompanionServer(server, QCoreApplication::applicationDirPath() + "/korvaden-server");
+  if (!port) return 1;
   std::vector<TServerSecond> received;
   const QRegularExpression perSecond(R"(\] ([\d.]+) s: (\d+) Bytes)");
   QObject::connect(&server, &QProcess::readyReadStandardOutput, [&] {
@@ -61,7 +60,7 @@ int main(int argc, char** argv) {
     shown.emplace_back(sender->XValues[index], sender->YValues[index]);
     sampling(sender, index);
   };
-  form.ClientSocket1.SetPort(port.captured(1).toInt());
+  form.ClientSocket1.SetPort(*port);
   form.Edit1->setText(QStringLiteral("127.0.0.1"));
   form.Button1->click();
 

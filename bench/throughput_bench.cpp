@@ -17,22 +17,12 @@
 #include <optional>
 
 #include "client_socket.h"
+#include "companion_process.h"
 #include "korvaden_thread.h"
 #include "measurement_counters.h"
 
 namespace {
 constexpr double MiB = 1024.0 * 1024.0;
-
-// Starts the server on an ephemeral port and returns that port.
-std::optional<int> StartServer(QProcess& server, const QString& serverPath) {
-  server.setProcessChannelMode(QProcess::SeparateChannels);
-  server.start(serverPath, {"--bind", "127.0.0.1", "--port", "0"});
-  if (!server.waitForStarted(5000) || !server.waitForReadyRead(5000)) return std::nullopt;
-  const QString first = QString::fromUtf8(server.readLine());
-  const auto match = QRegularExpression(R"(lauscht auf [\d.]+:(\d+))").match(first);
-  if (!match.hasMatch()) return std::nullopt;
-  return match.captured(1).toInt();
-}
 
 // Reads server output until the summary of a connection arrives; returns bytes and seconds.
 std::optional<std::pair<double, double>> WaitForSummary(QProcess& server) {
@@ -50,7 +40,7 @@ std::optional<std::pair<double, double>> WaitForSummary(QProcess& server) {
 // MiB/s that the server received from one run of the sender worker.
 std::optional<double> MeasureKorvaden(const QString& serverPath, int blockSize, int seconds) {
   QProcess server;
-  const auto port = StartServer(server, serverPath);
+  const auto port = StartCompanionServer(server, serverPath);
   if (!port) return std::nullopt;
   TClientSocket socket;
   socket.SetHost("127.0.0.1");

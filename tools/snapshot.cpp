@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "application.h"
+#include "companion_process.h"
 #include "main_window.h"
 
 int main(int argc, char** argv) {
@@ -27,14 +28,12 @@ int main(int argc, char** argv) {
   const int seconds = argc > 2 ? std::max(2, std::atoi(argv[2])) : 12;
 
   QProcess server;
-  server.start(QCoreApplication::applicationDirPath() + "/korvaden-server", {"--bind", "127.0.0.1", "--port", "0"});
-  if (!server.waitForStarted(5000) || !server.waitForReadyRead(5000)) return 1;
-  const auto match = QRegularExpression(R"(:(\d+)\s*$)").match(QString::fromUtf8(server.readLine()));
-  if (!match.hasMatch()) return 1;
+  const auto port = StartCompanionServer(server, QCoreApplication::applicationDirPath() + "/korvaden-server");
+  if (!port) return 1;
 
   TForm1 form;
   form.show();
-  form.ClientSocket1.SetPort(match.captured(1).toInt());
+  form.ClientSocket1.SetPort(*port);
   form.Edit1->setText(QStringLiteral("127.0.0.1"));
   form.Button1->click();
   QTest::qWait(seconds * 1000 + 300);

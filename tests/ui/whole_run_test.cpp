@@ -8,24 +8,22 @@
 
 #include <gtest/gtest.h>
 
+#include "companion_process.h"
 #include "main_window.h"
 #include "qstring_printer.h"
 #include "message_service.h"
 
 TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
   QProcess server;
-  server.start(QStringLiteral(KORVADEN_SERVER_PATH), {"--bind", "127.0.0.1", "--port", "0"});
-  ASSERT_TRUE(server.waitForStarted(5000));
-  ASSERT_TRUE(server.waitForReadyRead(5000));
-  const auto port = QRegularExpression(R"(:(\d+)\s*$)").match(QString::fromUtf8(server.readLine()));
-  ASSERT_TRUE(port.hasMatch());
+  const auto port = StartCompanionServer(server, QStringLiteral(KORVADEN_SERVER_PATH));
+  ASSERT_TRUE(port.has_value());
 
   std::vector<TShownMessage> messages;
   TMessageService::SetObserver([&](const TShownMessage& message) { messages.push_back(message); });
   {
     TForm1 form;
     form.show();
-    form.ClientSocket1.SetPort(port.captured(1).toInt());
+    form.ClientSocket1.SetPort(*port);
     form.Edit1->setText(QStringLiteral("127.0.0.1"));
     form.Button1->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.Series1.Count() >= 3; }, 10000));
