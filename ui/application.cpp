@@ -1,10 +1,13 @@
 #include "application.h"
 
+#include "app_icon.h"
 #include "application_exception.h"
 #include "message_service.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(Title);
+  setWindowIcon(AppIcon());
+  setDesktopFileName(QStringLiteral("korvaden"));
   SetApplicationExceptionHandler(
       [](const std::string& message) { TMessageService::ShowException(QString::fromStdString(message)); });
 }

@@ -11,6 +11,8 @@
 #include <QScreen>
 #include <QStatusBar>
 
+#include "about_box.h"
+#include "app_icon.h"
 #include "application_exception.h"
 #include "glyphs.h"
 #include "int_conversion.h"
@@ -50,6 +52,7 @@ TForm1::TForm1(QWidget* parent)
       WndProp1(this) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(Caption);
+  setWindowIcon(AppIcon());
   ClientSocket1.setObjectName(QStringLiteral("ClientSocket1"));
   ClientSocket1.SetPort(2857);
   CreateControls();
@@ -66,9 +69,12 @@ TForm1::TForm1(QWidget* parent)
   WndProp1.SetOptions(wpSize | wpPosition | wpWndState);
   WndProp1.SetAutoLoad(true);
   FormCreate();
+  AboutBox = new TAboutBox(*this);
 }
 
 TForm1::~TForm1() { DoDestroy(); }
+
+void TForm1::BitBtn1Click() { AboutBox->exec(); }
 
 void TForm1::CreateControls() {
   auto* client = new QWidget(this);
@@ -101,6 +107,7 @@ void TForm1::CreateControls() {
 
   connect(Button1, &QPushButton::clicked, this, Guarded([this] { Controller.Button1Click(Button1); }));
   connect(Button2, &QPushButton::clicked, this, Guarded([this] { Controller.Button2Click(Button2); }));
+  connect(BitBtn1, &QPushButton::clicked, this, Guarded([this] { BitBtn1Click(); }));
 }
 
 void TForm1::CreateStatusBar() {

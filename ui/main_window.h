@@ -18,6 +18,7 @@ class QLineEdit;
 class QPushButton;
 class QStatusBar;
 class TRateChart;
+class TAboutBox;
 
 class TForm1 : public TForm, public TMeasurementView {
   Q_OBJECT
@@ -73,6 +74,10 @@ class TForm1 : public TForm, public TMeasurementView {
   QLabel* StatusPanel0 = nullptr;
   QLabel* StatusPanel1 = nullptr;
   QString HelpFile = QStringLiteral("korvaden.hlp");
+  // Created right after the window's own start-up, so it sees the final caption.
+  TAboutBox* AboutBox = nullptr;
+
+  void BitBtn1Click();
 
  protected:
   void showEvent(QShowEvent* event) override;
