@@ -100,16 +100,17 @@ TEST_F(AboutBox, ShownModallyWhileTheMeasurementGoesOnBehindIt) {
   form->Button1->click();
   ASSERT_TRUE(QTest::qWaitFor([&] { return form->Controller.Timer1.isActive(); }, 5000));
 
+  const int pointsBefore = form->Series1.Count();
   int pointsWhileShown = -1;
   bool wasModal = false;
-  QTimer::singleShot(2600, form.get(), [&] {
+  QTimer::singleShot(3500, form.get(), [&] {
     wasModal = form->AboutBox->isModal() && form->AboutBox->isVisible();
     pointsWhileShown = form->Series1.Count();
     form->AboutBox->OKButton->click();
   });
   form->BitBtn1->click();  // returns when the box is closed
   EXPECT_TRUE(wasModal);
-  EXPECT_GE(pointsWhileShown, 2);  // the chart went on behind the box
+  EXPECT_GT(pointsWhileShown, pointsBefore);  // the chart went on behind the box
   EXPECT_FALSE(form->AboutBox->isVisible());
   form->Button2->click();
   EXPECT_TRUE(QTest::qWaitFor([&] { return form->Button1->isEnabled(); }, 5000));
