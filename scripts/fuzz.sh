@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build/fuzz and runs each for the given number of seconds
-# (default 20). They work on a copy of the seed corpus in the build folder, which grows from run to
+# (default 20). They work on a copy of the starting corpus in the build folder, which grows from run to
 # run; the repository's corpus takes new inputs only when asked: a second argument "--merge" adds
 # those that reach new code to tests/fuzz/corpus. Exits non-zero when a target found a crash; the
 # input that caused it lies in build/fuzz as <target>-crash-*.
