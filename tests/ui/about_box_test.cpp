@@ -19,7 +19,7 @@
 #include "help_viewer.h"
 #include "loopback_server.h"
 #include "main_window.h"
-#include "message_service.h"
+#include "observed_messages.h"
 #include "qstring_printer.h"
 #include "settings_file.h"
 
@@ -37,16 +37,14 @@ class AboutBox : public ::testing::Test {
  protected:
   void SetUp() override {
     settingsfile::Remove();
-    TMessageService::SetObserver([this](const TShownMessage& message) { messages.push_back(message); });
   }
   void TearDown() override {
     form.reset();
     for (const QString& path : shownHelp)
       if (THelpViewer* viewer = THelpViewer::Find(path)) delete viewer;
-    TMessageService::SetObserver(nullptr);
   }
+  TObservedMessages messages;  // declared first: it outlives the window
   std::unique_ptr<TForm1> form;
-  std::vector<TShownMessage> messages;
   QStringList shownHelp;
 };
 }  // namespace

@@ -10,6 +10,7 @@
 #include "application.h"
 #include "application_exception.h"
 #include "message_service.h"
+#include "observed_messages.h"
 
 namespace {
 class TThrowingObject : public QObject {
@@ -30,13 +31,11 @@ TEST(DefaultErrorDisplay, AddsAFullStopOnlyAfterCharactersAboveIt) {
 }
 
 TEST(DefaultErrorDisplay, ShowsAnEscapedExceptionAndTheProgramCarriesOn) {
-  std::vector<TShownMessage> shown;
-  TMessageService::SetObserver([&](const TShownMessage& message) { shown.push_back(message); });
+  TObservedMessages shown;
   TThrowingObject target;
   QEvent event(QEvent::User);
   QCoreApplication::sendEvent(&target, &event);
   HandleApplicationException(std::runtime_error("Asynchronous socket error 111"));
-  TMessageService::SetObserver(nullptr);
 
   ASSERT_EQ(shown.size(), 2U);
   EXPECT_EQ(shown[0].text, "Kaputt.");

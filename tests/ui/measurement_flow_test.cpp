@@ -14,7 +14,7 @@
 #include "main_window.h"
 #include "qstring_printer.h"
 #include "measurement_counters.h"
-#include "message_service.h"
+#include "observed_messages.h"
 
 using testsupport::LoopbackServer;
 using testsupport::ServerMode;
@@ -23,14 +23,12 @@ namespace {
 class MeasurementFlow : public ::testing::Test {
  protected:
   void SetUp() override {
-    TMessageService::SetObserver([this](const TShownMessage& message) { messages.push_back(message); });
     form = std::make_unique<TForm1>();
     form->show();
     Counters.BlockSize = 1024;
   }
   void TearDown() override {
     form.reset();
-    TMessageService::SetObserver(nullptr);
     Counters.BlockSize = 1024;
   }
 
@@ -51,8 +49,8 @@ class MeasurementFlow : public ::testing::Test {
     return QTest::qWaitFor([&] { return IsIdle(); }, 5000);
   }
 
+  TObservedMessages messages;  // declared first: it outlives the window
   std::unique_ptr<TForm1> form;
-  std::vector<TShownMessage> messages;
 };
 }  // namespace
 

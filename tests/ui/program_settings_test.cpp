@@ -10,7 +10,7 @@
 
 #include "main_window.h"
 #include "measurement_counters.h"
-#include "message_service.h"
+#include "observed_messages.h"
 #include "qstring_printer.h"
 #include "settings_file.h"
 
@@ -22,11 +22,9 @@ class ProgramSettings : public ::testing::Test {
   void SetUp() override {
     settingsfile::Remove();
     Counters.BlockSize = 1024;
-    TMessageService::SetObserver([this](const TShownMessage& message) { messages.push_back(message); });
   }
   void TearDown() override {
     form.reset();
-    TMessageService::SetObserver(nullptr);
     Counters.BlockSize = 1024;
   }
   void Start(const QStringList& values) {
@@ -39,8 +37,8 @@ class ProgramSettings : public ::testing::Test {
   }
   bool ExpertMode() const { return !form->ProPanel->isHidden(); }
 
+  TObservedMessages messages;  // declared first: it outlives the window
   std::unique_ptr<TForm1> form;
-  std::vector<TShownMessage> messages;
 };
 }  // namespace
 

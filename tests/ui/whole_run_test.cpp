@@ -11,7 +11,7 @@
 #include "server_process.h"
 #include "main_window.h"
 #include "qstring_printer.h"
-#include "message_service.h"
+#include "observed_messages.h"
 
 TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
   // Spawned, not forked: ThreadSanitizer cannot follow a fork of this multi-threaded process.
@@ -20,8 +20,7 @@ TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
   ASSERT_TRUE(listening.has_value());
   const int port = std::stoi((*listening)[1]);
 
-  std::vector<TShownMessage> messages;
-  TMessageService::SetObserver([&](const TShownMessage& message) { messages.push_back(message); });
+  TObservedMessages messages;
   {
     TForm1 form;
     form.show();
@@ -47,7 +46,6 @@ TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
     QTest::qWait(1200);
     EXPECT_EQ(form.Series1.Count(), points);  // the finished run stays on screen, no more ticks
   }
-  TMessageService::SetObserver(nullptr);
   EXPECT_TRUE(messages.empty());
   server.sendSignal(SIGTERM);
   EXPECT_EQ(server.waitForExit(std::chrono::seconds(5)), 0);

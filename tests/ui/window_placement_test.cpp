@@ -11,7 +11,7 @@
 
 #include "component_kinds.h"
 #include "main_window.h"
-#include "message_service.h"
+#include "observed_messages.h"
 #include "qstring_printer.h"
 #include "settings_file.h"
 #include "wnd_prop.h"
@@ -23,11 +23,9 @@ class WindowPlacement : public ::testing::Test {
  protected:
   void SetUp() override {
     settingsfile::Remove();
-    TMessageService::SetObserver([this](const TShownMessage& message) { messages.push_back(message); });
   }
   void TearDown() override {
     form.reset();
-    TMessageService::SetObserver(nullptr);
   }
   void Show(const QStringList& placement = {}) {
     if (!placement.isEmpty()) settingsfile::Write(PlacementKey, placement);
@@ -45,8 +43,8 @@ class WindowPlacement : public ::testing::Test {
     return {screen.left() + (screen.width() - outer.width()) / 2, screen.top() + (screen.height() - outer.height()) / 2};
   }
 
+  TObservedMessages messages;  // declared first: it outlives the window
   std::unique_ptr<TForm1> form;
-  std::vector<TShownMessage> messages;
 };
 
 // A form with one component of every kind the other options look at.
