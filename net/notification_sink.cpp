@@ -42,12 +42,7 @@ std::uint32_t TNotificationSink::EpollMask(const TRegistration& registration) co
 
 void TNotificationSink::Register(int handle, TSocketNotifications mask) {
   std::lock_guard lock(FMutex);
-  for (auto entry = FRegistrations.begin(); entry != FRegistrations.end(); ++entry) {
-    if (entry->second.handle == handle) {
-      Forget(entry);
-      break;
-    }
-  }
+  ForgetHandle(handle);
   TRegistration registration;
   registration.handle = handle;
   registration.mask = mask;
@@ -65,14 +60,18 @@ void TNotificationSink::Forget(std::map<std::uint64_t, TRegistration>::iterator 
   FRegistrations.erase(entry);
 }
 
-void TNotificationSink::Unregister(int handle) {
-  std::lock_guard lock(FMutex);
+void TNotificationSink::ForgetHandle(int handle) {
   for (auto entry = FRegistrations.begin(); entry != FRegistrations.end(); ++entry) {
     if (entry->second.handle == handle) {
       Forget(entry);
       return;
     }
   }
+}
+
+void TNotificationSink::Unregister(int handle) {
+  std::lock_guard lock(FMutex);
+  ForgetHandle(handle);
 }
 
 bool TNotificationSink::IsRegistered(int handle) const {

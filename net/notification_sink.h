@@ -52,7 +52,9 @@ class TNotificationSink : public QObject {
   void Drain();
   bool Translate(std::uint64_t token, std::uint32_t events, TTriple& triple);
   std::uint32_t EpollMask(const TRegistration& registration) const;
+  // Both with FMutex held.
   void Forget(std::map<std::uint64_t, TRegistration>::iterator entry);
+  void ForgetHandle(int handle);
 
   TDispatch FDispatch;
   int FEpoll = -1;

@@ -11,22 +11,9 @@
 
 #include "app_icon.h"
 #include "application_exception.h"
+#include "control_layout.h"
 #include "help_viewer.h"
 #include "main_window.h"
-
-namespace {
-template <typename T>
-T* Named(T* widget, const char* name) {
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
-}
-
-// Design size, or the text's own size where the desktop's font needs more.
-QSize Fitting(QLabel* label, int width, int height) {
-  const QSize hint = label->sizeHint();
-  return {std::max(width, hint.width()), std::max(height, hint.height())};
-}
-}  // namespace
 
 TAboutBox::TAboutBox(TForm1& mainForm) : QDialog(&mainForm), FMainForm(mainForm) {
   setObjectName(QStringLiteral("AboutBox"));
@@ -71,14 +58,14 @@ void TAboutBox::FormCreate() {
 // Design positions; a label that needs more room for its text pushes what lies below it.
 void TAboutBox::LayoutControls() {
   ProgramIcon->setGeometry(8, 8, 32, 32);
-  const QSize product = Fitting(ProductName, 68, 13);
+  const QSize product = AtLeast(ProductName, 68, 13);
   ProductName->setGeometry(56, 16, product.width(), product.height());
-  const QSize copyright = Fitting(Copyright, 101, 13);
+  const QSize copyright = AtLeast(Copyright, 101, 13);
   Copyright->setGeometry(8, 80, copyright.width(), copyright.height());
   const int commentsWidth = std::max(132, Comments->fontMetrics().horizontalAdvance(WebAddress) + 2);
   const int commentsTop = std::max(104, Copyright->geometry().bottom() + 1 + 11);
   Comments->setGeometry(8, commentsTop, commentsWidth, Comments->heightForWidth(commentsWidth));
-  const QSize mail = Fitting(Label1, 110, 13);
+  const QSize mail = AtLeast(Label1, 110, 13);
   Label1->setGeometry(8, std::max(120, Comments->geometry().bottom() + 1 + 3), mail.width(), mail.height());
 
   int panelWidth = 281;
@@ -88,8 +75,8 @@ void TAboutBox::LayoutControls() {
   Panel1->setGeometry(8, 8, panelWidth, panelHeight);
 
   const int buttonTop = Panel1->geometry().bottom() + 1 + 11;
-  const QSize ok{std::max(75, OKButton->sizeHint().width()), std::max(25, OKButton->sizeHint().height())};
-  const QSize help{std::max(75, Button1->sizeHint().width()), std::max(25, Button1->sizeHint().height())};
+  const QSize ok = AtLeast(OKButton, 75, 25);
+  const QSize help = AtLeast(Button1, 75, 25);
   const int clientWidth = std::max(298, panelWidth + 17);
   // The two buttons keep their design offsets from the centre line.
   OKButton->setGeometry(clientWidth / 2 - 94, buttonTop, ok.width(), ok.height());

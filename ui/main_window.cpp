@@ -14,6 +14,7 @@
 #include "about_box.h"
 #include "app_icon.h"
 #include "application_exception.h"
+#include "control_layout.h"
 #include "glyphs.h"
 #include "int_conversion.h"
 #include "measurement_counters.h"
@@ -22,26 +23,12 @@
 #include "rate_chart.h"
 
 namespace {
-template <typename T>
-T* Named(T* widget, const char* name) {
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
-}
-
 // Runs a handler from a widget signal without letting any exception reach the event loop.
 template <typename Fn>
 auto Guarded(Fn fn) {
   return [fn] { RunGuarded(fn); };
 }
 
-// The design size, or more where the desktop's font needs it to show the whole text.
-QSize AtLeast(const QWidget* widget, int width, int height) {
-  const QSize hint = widget->sizeHint();
-  return {std::max(width, hint.width()), std::max(height, hint.height())};
-}
-
-// The frame that window systems with decorations draw, as the design assumes it.
-constexpr QSize DesignFrame{8, 27};
 }  // namespace
 
 TForm1::TForm1(QWidget* parent)

@@ -19,6 +19,17 @@ double NiceStep(double minimum) {
   return 10 * power;
 }
 
+// A fixed-range axis whose ticks start at zero, with four minor ticks between labels.
+QValueAxis* MakeAxis(const QString& title) {
+  auto* axis = new QValueAxis;
+  axis->setTitleText(title);
+  axis->setTickType(QValueAxis::TicksDynamic);
+  axis->setTickAnchor(0);
+  axis->setMinorTickCount(4);
+  axis->setLabelFormat(QStringLiteral("%g"));
+  return axis;
+}
+
 // The axis needs a span to draw; a range of 0 to 0 is shown as 0 to 1.
 std::pair<double, double> DrawableRange(const TChartAxis& axis) {
   const double minimum = axis.Minimum();
@@ -48,18 +59,8 @@ TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& 
   FLine->setPointsVisible(false);
   chart->addSeries(FLine);
 
-  FBottom = new QValueAxis;
-  FBottom->setTitleText(QStringLiteral("Sekunden"));
-  FBottom->setTickType(QValueAxis::TicksDynamic);
-  FBottom->setTickAnchor(0);
-  FBottom->setMinorTickCount(4);
-  FBottom->setLabelFormat(QStringLiteral("%g"));
-  FLeft = new QValueAxis;
-  FLeft->setTitleText(QStringLiteral("kiBytes/s"));
-  FLeft->setTickType(QValueAxis::TicksDynamic);
-  FLeft->setTickAnchor(0);
-  FLeft->setMinorTickCount(4);
-  FLeft->setLabelFormat(QStringLiteral("%g"));
+  FBottom = MakeAxis(QStringLiteral("Sekunden"));
+  FLeft = MakeAxis(QStringLiteral("kiBytes/s"));
   chart->addAxis(FBottom, Qt::AlignBottom);
   chart->addAxis(FLeft, Qt::AlignLeft);
   FLine->attachAxis(FBottom);
