@@ -5,7 +5,6 @@
 #include <mutex>
 
 namespace {
-std::atomic<std::uint32_t> tickOffset{0};
 std::atomic<bool> hasTickSource{false};  // keeps the real clock free of any lock
 std::mutex tickSourceMutex;
 std::function<std::uint32_t()> tickSource;
@@ -21,10 +20,8 @@ std::uint32_t GetTickCount() {
     std::lock_guard lock(tickSourceMutex);
     if (tickSource) return tickSource();
   }
-  return SteadyMilliseconds() + tickOffset.load(std::memory_order_relaxed);
+  return SteadyMilliseconds();
 }
-
-void SetTickCount(std::uint32_t value) { tickOffset.store(value - SteadyMilliseconds(), std::memory_order_relaxed); }
 
 void SetTickSource(std::function<std::uint32_t()> source) {
   std::lock_guard lock(tickSourceMutex);

@@ -6,9 +6,6 @@
 
 std::uint32_t GetTickCount();
 
-// Makes the clock read value now, so a run can cross the wrap-around.
-void SetTickCount(std::uint32_t value);
-
 // Replaces the clock by source (thread-safe to call from any thread); an empty source restores
 // the real clock. Lets tests place window boundaries to the millisecond.
 void SetTickSource(std::function<std::uint32_t()> source);
