@@ -1,10 +1,18 @@
+#include <QApplication>
+
 #include "application.h"
 #include "main_window.h"
+#include "termination_signals.h"
 
 int main(int argc, char** argv) {
   TApplication application(argc, argv);
   TForm1 form;
   form.show();
+  // Ending the session closes every window (the About box too) and leaves the event loop.
+  const TTerminationSignals termination([] {
+    QApplication::closeAllWindows();
+    QCoreApplication::exit(0);
+  });
   const int result = application.exec();
   form.DoDestroy();  // hidden by now: settings and placement are saved, the measurement stopped
   return result;

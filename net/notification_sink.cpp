@@ -112,7 +112,8 @@ bool TNotificationSink::Translate(std::uint64_t token, std::uint32_t events, TTr
     triple = {handle, snRead, 0};
   } else if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && (registration.mask & snClose)) {
     const int pending = platform::TakePendingError(handle);
-    triple = {handle, snClose, registration.closeError != 0 ? registration.closeError : pending};
+    const int error = registration.closeError != 0 ? registration.closeError : pending;
+    triple = {handle, snClose, platform::IsAfterOrderlyClose(error) ? 0 : error};
     Forget(entry);  // the close is reported once
     return true;
   } else if ((events & EPOLLOUT) && registration.writeDue) {

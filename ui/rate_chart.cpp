@@ -80,8 +80,13 @@ void TRateChart::SyncFromModel() {
   for (int i = 0; i < FSeries.Count(); ++i) points.append(QPointF(FSeries.XValues[i], FSeries.YValues[i]));
   FLine->replace(points);
   const auto [bottomMin, bottomMax] = DrawableRange(FBottomAxis);
-  FBottom->setRange(bottomMin, bottomMax);
   const auto [leftMin, leftMax] = DrawableRange(FLeftAxis);
+  // The axes build their ticks at once: the spacing of the old range across a much larger new one
+  // (0 to 1 before the first point, hundreds of thousands after it) would mean millions of ticks.
+  // So the new ranges start with one tick each, and the proper spacing follows.
+  FBottom->setTickInterval(std::max(bottomMax - bottomMin, FBottom->max() - FBottom->min()));
+  FLeft->setTickInterval(std::max(leftMax - leftMin, FLeft->max() - FLeft->min()));
+  FBottom->setRange(bottomMin, bottomMax);
   FLeft->setRange(leftMin, leftMax);
   UpdateTickSpacing();
 }

@@ -141,6 +141,9 @@ void LoopbackServer::acceptPending() {
       return;
     }
     if (mode_ == ServerMode::CloseAtOnce) {
+      // The FIN goes out first: data the client sent before we accepted would otherwise turn the
+      // close into a reset.
+      shutdown(fd, SHUT_WR);
       close(fd);
     } else if (mode_ == ServerMode::ResetAtOnce) {
       detail::closeWithReset(fd);

@@ -1,0 +1,64 @@
+#pragma once
+// The real main window on the offscreen platform, driven as a user drives it: start-up reads the
+// settings, Start and Stop are clicked, and the end writes the settings back.
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest/QTest>
+
+#include <memory>
+
+#include "main_window.h"
+#include "stress_scale.h"
+
+namespace stress {
+
+// Sanitizer builds paint and start up many times slower.
+inline int WaitMs(int normal) { return Sanitized ? normal * 6 : normal; }
+
+class TProgramDriver {
+ public:
+  TProgramDriver() : FForm(std::make_unique<TForm1>()) { FForm->show(); }
+  ~TProgramDriver() { End(); }
+  TProgramDriver(const TProgramDriver&) = delete;
+  TProgramDriver& operator=(const TProgramDriver&) = delete;
+
+  TForm1& Form() { return *FForm; }
+
+  void Start(const QString& server, int port) {
+    if (FForm->ExpertPanelVisible())
+      FForm->Edit3->setText(QString::number(port));
+    else
+      FForm->ClientSocket1.SetPort(port);
+    FForm->Edit1->setText(server);
+    FForm->Button1->click();
+  }
+  void Stop() { FForm->Button2->click(); }
+
+  QString Status() const { return FForm->StatusPanel0->text(); }
+  bool IsIdle() const {
+    return FForm->Button1->isEnabled() && !FForm->Button2->isEnabled() && !FForm->Controller.Timer1.isActive() &&
+           Status() == texts::IdleStatus && !FForm->Controller.HasWorker();
+  }
+  bool WaitForMeasuring(int ms = 5000) {
+    return QTest::qWaitFor([&] { return Status() == texts::MeasuringStatus; }, WaitMs(ms));
+  }
+  bool WaitForIdle(int ms = 5000) {
+    return QTest::qWaitFor([&] { return IsIdle(); }, WaitMs(ms));
+  }
+
+  // Closes the window as the user would; the settings are written. Runs once.
+  void End() {
+    if (!FForm) return;
+    FForm->close();
+    FForm->DoDestroy();
+    FForm.reset();
+  }
+
+ private:
+  std::unique_ptr<TForm1> FForm;
+};
+
+}  // namespace stress
