@@ -18,7 +18,10 @@ TRateSampler::TRateSampler(TRateSeries& series, TChartAxis& bottomAxis, TChartAx
 
 void TRateSampler::Timer1Timer(QObject*) {
   TCounterSnapshot snapshot;
-  if (!Counters.TrySnapshot(snapshot)) return;  // the worker is publishing: skip this second
+  if (!Counters.TrySnapshot(snapshot)) {  // the worker is publishing: skip this second
+    ++FSkippedTicks;
+    return;
+  }
   if (snapshot.WindowMs == 0) return;
   const double x = snapshot.ElapsedMs / 1000.0;
   const double y = snapshot.WindowBytes / 1.024 / snapshot.WindowMs;

@@ -20,9 +20,13 @@ class TRateSampler {
   void Timer1Timer(QObject* Sender);
   void Series1AfterAdd(TRateSeries* Sender, int ValueIndex);
 
+  // Ticks that found the worker publishing and added no point, since the program started.
+  int SkippedTicks() const { return FSkippedTicks; }
+
  private:
   TRateSeries& FSeries;
   TChartAxis& FBottomAxis;
   TChartAxis& FLeftAxis;
   TStatusText FAverageText;
+  int FSkippedTicks = 0;
 };
