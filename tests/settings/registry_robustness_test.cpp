@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 
+#include "file_access.h"
 #include "registry_file.h"
 #include "settings_fixture.h"
 
@@ -24,8 +25,6 @@ class TRegistryRobustnessTest : public TSettingsTest {
 };
 
 // Root ignores permission bits, so tests that rely on them cannot run as root.
-bool RunningAsRoot() { return ::geteuid() == 0; }
-
 TEST_F(TRegistryRobustnessTest, AMissingFileReadsAsDefaultsAndReadingCreatesNothing) {
   TRegistryStore store;
   EXPECT_FALSE(store.KeyExists(Key));
@@ -143,7 +142,7 @@ TEST_F(TRegistryRobustnessTest, AValueThatCanNoLongerBeReadIsAnError) {
 }
 
 TEST_F(TRegistryRobustnessTest, AnUnreadableFileOpensNothing) {
-  if (RunningAsRoot()) GTEST_SKIP() << "permissions do not bind root";
+  const testsupport::TWithoutFileOverride asUser;
   WriteFile("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Omvra-Soft\\KORVADEN]\n\"Left\"=\"1\"\n");
   ASSERT_EQ(::chmod(QFile::encodeName(FilePath()).constData(), 0), 0);
   TRegIniFile ini(Key);
@@ -154,7 +153,7 @@ TEST_F(TRegistryRobustnessTest, AnUnreadableFileOpensNothing) {
 }
 
 TEST_F(TRegistryRobustnessTest, AReadOnlyFolderRefusesChangesOfExistingKeysAsValueFailures) {
-  if (RunningAsRoot()) GTEST_SKIP() << "permissions do not bind root";
+  const testsupport::TWithoutFileOverride asUser;
   TRegIniFile ini(Key);
   ASSERT_EQ(::chmod(QFile::encodeName(ConfigDir()).constData(), 0555), 0);
   EXPECT_EQ(ErrorOf([&] { ini.WriteInteger(QString(), Left, 1); }), "Failed to set data for 'Left'");

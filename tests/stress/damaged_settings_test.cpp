@@ -168,7 +168,7 @@ TEST_F(DamagedSettings, AnUnreadableFileStaysAsItWas) {
   WriteBytes(UsersFile);
   fs::permissions(SettingsPath(), fs::perms::none);
   {
-    stress::TWithoutFileOverride asUser;
+    testsupport::TWithoutFileOverride asUser;
     EXPECT_FALSE(stress::TProgramDriver().Form().ExpertPanelVisible());  // nothing could be read
     EXPECT_FALSE(messages.empty());
     messages.clear();
@@ -191,14 +191,14 @@ TEST_F(DamagedSettings, AFolderThatCannotBeWrittenIsStillRead) {
   WriteBytes(UsersFile);
   fs::permissions(SettingsFolder(), fs::perms::owner_read | fs::perms::owner_exec);
   {
-    stress::TWithoutFileOverride asUser;
+    testsupport::TWithoutFileOverride asUser;
     stress::TProgramDriver program;
     EXPECT_TRUE(program.Form().ExpertPanelVisible());
     EXPECT_EQ(program.Form().Edit2->text(), "2048");
   }
   messages.clear();
   {
-    stress::TWithoutFileOverride asUser;
+    testsupport::TWithoutFileOverride asUser;
     StartMeasureEnd("mode 0555");
   }
   fs::permissions(SettingsFolder(), fs::perms::owner_all);

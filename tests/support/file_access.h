@@ -7,7 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace stress {
+namespace testsupport {
 
 class TWithoutFileOverride {
  public:
@@ -29,4 +29,4 @@ class TWithoutFileOverride {
   bool FChanged = false;
 };
 
-}  // namespace stress
+}  // namespace testsupport
