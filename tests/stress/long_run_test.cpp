@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <regex>
 
@@ -26,7 +27,8 @@ TEST(LongRun, EveryTickAddsItsPointTheSeriesHoldsItsMinuteAndMemoryStaysFlat) {
   TObservedMessages messages;
   stress::TProgramDriver program;
   TForm1& form = program.Form();
-  const int seconds = stress::LongForm() ? 600 : 5;
+  const char* chosen = std::getenv("KORVADEN_STRESS_SECONDS");  // for a look at the trend in between
+  const int seconds = chosen != nullptr ? std::atoi(chosen) : stress::LongForm() ? 600 : 5;
 
   int ticks = 0;
   int added = 0;
@@ -46,6 +48,7 @@ TEST(LongRun, EveryTickAddsItsPointTheSeriesHoldsItsMinuteAndMemoryStaysFlat) {
     mostPoints = std::max(mostPoints, form.Series1.Count());
     if (ticks - lastSkip > 63 && form.Series1.Count() == 63) ++fullMinutes;
     if (ticks == 60) afterOneMinute = stress::Measure();
+    if (ticks % 60 == 0) std::cout << "[Belastung] nach " << ticks << " Ticks: " << stress::Measure().Describe() << '\n';
     while (server.nextLine(0ms)) {
     }
     server.clearTranscript();
