@@ -103,6 +103,18 @@ std::optional<std::vector<std::string>> ServerProcess::waitForLine(
   return std::nullopt;
 }
 
+void ServerProcess::discardOutput() {
+  while (nextLine(std::chrono::milliseconds(0))) {
+  }
+  std::vector<std::string>().swap(lines_);
+}
+
+std::optional<int> ServerProcess::waitForListeningPort(std::chrono::milliseconds timeout) {
+  const auto listening = waitForLine(std::regex(R"(.*lauscht auf [\d.]+:(\d+))"), timeout);
+  if (!listening) return std::nullopt;
+  return std::stoi((*listening)[1]);
+}
+
 void ServerProcess::sendSignal(int signal) { kill(pid_, signal); }
 
 std::optional<int> ServerProcess::waitForExit(std::chrono::milliseconds timeout) {

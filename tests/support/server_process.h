@@ -37,8 +37,13 @@ class ServerProcess {
 
   // All stdout lines read so far, for failure messages.
   std::string transcript() const;
-  // Forgets them, for a caller that reads lines by the thousand and measures its own memory.
-  void clearTranscript() { std::vector<std::string>().swap(lines_); }
+
+  // Reads whatever the server printed so far and keeps none of it: a caller that lets it print a
+  // line per connection by the thousand keeps its pipe from filling up and its own memory flat.
+  void discardOutput();
+
+  // The port the server reports listening on, or nothing if it does not say so in time.
+  std::optional<int> waitForListeningPort(std::chrono::milliseconds timeout);
 
  private:
   pid_t pid_ = -1;

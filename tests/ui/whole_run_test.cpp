@@ -3,7 +3,6 @@
 #include <QLineEdit>
 #include <csignal>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
@@ -16,15 +15,14 @@
 TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
   // Spawned, not forked: ThreadSanitizer cannot follow a fork of this multi-threaded process.
   servertest::ServerProcess server({"--bind", "127.0.0.1", "--port", "0"});
-  const auto listening = server.waitForLine(std::regex(R"(.*lauscht auf [\d.]+:(\d+))"), std::chrono::seconds(5));
-  ASSERT_TRUE(listening.has_value());
-  const int port = std::stoi((*listening)[1]);
+  const auto port = server.waitForListeningPort(std::chrono::seconds(5));
+  ASSERT_TRUE(port.has_value());
 
   TObservedMessages messages;
   {
     TForm1 form;
     form.show();
-    form.ClientSocket1.SetPort(port);
+    form.ClientSocket1.SetPort(*port);
     form.Edit1->setText(QStringLiteral("127.0.0.1"));
     form.Button1->click();
     int ticks = 0;
