@@ -1,5 +1,6 @@
 #include "korvaden_thread.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -24,6 +25,23 @@ std::unique_ptr<char[]> AllocateBlockBuffer(std::int32_t blockSize) {
   return buffer;
 }
 
+TAcknowledgedWindow::TAcknowledgedWindow(TCustomWinSocket& socket) : FSocket(socket) {
+  FKnown = FSocket.AcknowledgedBytes(FAtWindowStart);
+}
+
+std::uint32_t TAcknowledgedWindow::Close(std::uint32_t acceptedBytes) {
+  std::uint64_t now = 0;
+  const bool known = FSocket.AcknowledgedBytes(now);
+  std::uint32_t bytes = acceptedBytes;
+  if (known && FKnown) {
+    bytes = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(now - FAtWindowStart, std::numeric_limits<std::uint32_t>::max()));
+  }
+  FKnown = known;
+  FAtWindowStart = now;
+  return bytes;
+}
+
 void TKorvadenThread::SendLoop() {
   const std::int32_t blockSize = Counters.BlockSize.load();
   FRunBlockSize = blockSize;
@@ -38,6 +56,7 @@ void TKorvadenThread::SendLoop() {
   const std::uint32_t runStart = GetTickCount();
   std::uint32_t windowStart = runStart;
   std::uint32_t windowSum = 0;
+  TAcknowledgedWindow acknowledged(*FSocket.Socket());
   std::uint32_t publishedElapsed = 1;
   // A window normally closes after 500 ms; it closes early rather than let its 32-bit byte count
   // wrap on a very fast link, which would show a plainly wrong rate.
@@ -60,11 +79,12 @@ void TKorvadenThread::SendLoop() {
     const std::uint32_t now = GetTickCount();
     const bool windowClosed = now - windowStart > WindowLengthMs || windowSum > fullWindow;
     if (now - runStart == publishedElapsed && !windowClosed) continue;
+    const std::uint32_t windowBytes = windowClosed ? acknowledged.Close(windowSum) : 0;
     Counters.BeginUpdate();
     publishedElapsed = now - runStart;
     Counters.ElapsedMs = publishedElapsed;
     if (windowClosed) {
-      Counters.WindowBytes = windowSum;
+      Counters.WindowBytes = windowBytes;
       Counters.WindowMs = GetTickCount() - windowStart;
       windowStart = GetTickCount();
       windowSum = 0;

@@ -2,12 +2,14 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/tcp.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -67,6 +69,32 @@ int TakePendingError(int handle) {
   socklen_t length = sizeof error;
   if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
   return error;
+}
+
+namespace {
+constexpr unsigned ConnectTimeLimitMs = 21000;
+// Where TCP_USER_TIMEOUT does not cover the handshake, four retries still end it after 31 s.
+constexpr int ConnectRetries = 4;
+}  // namespace
+
+void LimitConnectTime(int handle) {
+  ::setsockopt(handle, IPPROTO_TCP, TCP_USER_TIMEOUT, &ConnectTimeLimitMs, sizeof ConnectTimeLimitMs);
+  ::setsockopt(handle, IPPROTO_TCP, TCP_SYNCNT, &ConnectRetries, sizeof ConnectRetries);
+}
+
+void ClearConnectTimeLimit(int handle) {
+  const unsigned systemDefault = 0;
+  ::setsockopt(handle, IPPROTO_TCP, TCP_USER_TIMEOUT, &systemDefault, sizeof systemDefault);
+}
+
+bool AcknowledgedBytes(int handle, std::uint64_t& bytes) {
+  tcp_info info{};
+  socklen_t length = sizeof info;
+  if (::getsockopt(handle, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return false;
+  // An older kernel fills a shorter structure.
+  if (length < offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked) return false;
+  bytes = info.tcpi_bytes_acked;
+  return true;
 }
 
 bool HasPeer(int handle) {

@@ -35,6 +35,16 @@ void SetNonBlocking(int handle, bool nonBlocking);
 // The pending error of a socket (SO_ERROR), which reading clears.
 int TakePendingError(int handle);
 
+// Bounds a connect that hears nothing to about 21 seconds (three SYNs, as the desktop platforms
+// wait), after which it fails with ETIMEDOUT like any other failed connect.
+void LimitConnectTime(int handle);
+// Back to the system's patience once connected: a run is never ended for slow acknowledgements.
+void ClearConnectTimeLimit(int handle);
+
+// The bytes the peer has acknowledged on this connection so far (TCP_INFO, Linux 4.1 and later);
+// false where the kernel does not tell.
+bool AcknowledgedBytes(int handle, std::uint64_t& bytes);
+
 // True once the socket has a peer, i.e. its connect has completed.
 bool HasPeer(int handle);
 

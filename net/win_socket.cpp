@@ -118,6 +118,11 @@ int TCustomWinSocket::SendBytes(const void* buffer, int count) {
   return sent;
 }
 
+bool TCustomWinSocket::AcknowledgedBytes(std::uint64_t& bytes) {
+  std::lock_guard lock(FConnectionLock);
+  return FConnected && platform::AcknowledgedBytes(FSocket, bytes);
+}
+
 void TCustomWinSocket::HandleSocketNotification(int handle, int bit, int errorCode) {
   if (errorCode != 0) {
     TErrorEvent kind = errGeneral;
@@ -154,7 +159,8 @@ TClientWinSocket::~TClientWinSocket() {
   for (int handle : FReplacedHandles) ReleaseHandle(handle);
 }
 
-void TClientWinSocket::ConnectCompleted(int) {
+void TClientWinSocket::ConnectCompleted(int handle) {
+  platform::ClearConnectTimeLimit(handle);
   FBreakReported = false;
   FConnected = true;
   SignalEvent(this, sekConnect);
@@ -193,8 +199,10 @@ void TClientWinSocket::OpenConnection(const std::string& host, const std::string
         service.empty() ? static_cast<std::uint16_t>(port & 0xFFFF) : platform::ResolveServiceName(service);
     ApplyNotificationSet();
     SignalEvent(this, sekConnecting);
+    platform::LimitConnectTime(handle);
     CheckApiResult(platform::Connect(handle, destination, htons(hostPort)), "connect");
     if (!(FNotifications & snConnect)) {
+      platform::ClearConnectTimeLimit(handle);
       FConnected = FSocket != INVALID_SOCKET;
       SignalEvent(this, sekConnect);
     }

@@ -3,6 +3,7 @@
 // and makes every platform socket call.
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ class TCustomWinSocket {
 
   // Thread-safe; one platform send per call. See the class comment in the .cpp for the results.
   int SendBytes(const void* buffer, int count);
+  // Thread-safe: the bytes the peer has acknowledged on the current connection; false when not
+  // connected or where the platform does not tell.
+  bool AcknowledgedBytes(std::uint64_t& bytes);
 
   // One notification triple, on the sink's thread.
   void HandleSocketNotification(int handle, int bit, int errorCode);

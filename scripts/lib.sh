@@ -2,8 +2,10 @@
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# Debian packages the build, the program and the tests need.
-BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-charts-dev qt6-qpa-plugins libqt6charts6 googletest fonts-dejavu-core clang libclang-rt-14-dev)
+# Debian packages the build, the program and the tests need. Qt Charts' CMake package needs the
+# OpenGL development files, which qt6-charts-dev only recommends.
+BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-qpa-plugins libqt6charts6
+  googletest fonts-dejavu-core clang libclang-rt-14-dev)
 
 install_missing() {
   local missing=()
@@ -18,7 +20,7 @@ install_missing() {
   fi
   echo "Installiere fehlende Pakete: ${missing[*]}"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # build_config DIR BUILD_TYPE SANITIZER [extra cmake args...]

@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QGraphicsLayout>
+#include <QLocale>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
@@ -26,8 +27,15 @@ QValueAxis* MakeAxis(const QString& title) {
   axis->setTickType(QValueAxis::TicksDynamic);
   axis->setTickAnchor(0);
   axis->setMinorTickCount(4);
-  axis->setLabelFormat(QStringLiteral("%g"));
   return axis;
+}
+
+// Labels are multiples of the step: fixed-point with just the decimals the step needs, so that a
+// rate of millions never turns into exponent notation. The chart formats them in its locale.
+void SetLabelStep(QValueAxis* axis, double step) {
+  const int decimals = step >= 1 ? 0 : std::min(6, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
+  axis->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
+  axis->setTickInterval(step);
 }
 
 // The axis needs a span to draw; a range of 0 to 0 is shown as 0 to 1.
@@ -50,6 +58,11 @@ TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& 
   chart->legend()->hide();
   chart->setAnimationOptions(QChart::NoAnimation);
   chart->setBackgroundRoundness(0);
+  // Numbers as everywhere in the program: the user's decimal separator, no digit grouping.
+  QLocale numbers;
+  numbers.setNumberOptions(numbers.numberOptions() | QLocale::OmitGroupSeparator);
+  chart->setLocale(numbers);
+  chart->setLocalizeNumbers(true);
   // Little padding: in the smallest window the plot keeps as much room as it can.
   chart->layout()->setContentsMargins(0, 0, 0, 0);
   chart->setMargins(QMargins(6, 2, 12, 2));
@@ -100,17 +113,17 @@ void TRateChart::UpdateTickSpacing() {
   // A label needs room for twice its own width; otherwise the step grows until it has it.
   const QRectF plot = chart()->plotArea();
   const QFontMetricsF metrics(FBottom->labelsFont());
-  const double widest = std::max(metrics.horizontalAdvance(QString::number(std::ceil(FBottom->max()))),
-                                 metrics.horizontalAdvance(QString::number(std::floor(FBottom->min()))));
+  const double widest = std::max(metrics.horizontalAdvance(QString::number(std::ceil(FBottom->max()), 'f', 0)),
+                                 metrics.horizontalAdvance(QString::number(std::floor(FBottom->min()), 'f', 0)));
   const double bottomSpan = FBottom->max() - FBottom->min();
   const double secondsPerPixel = plot.width() > 1 ? bottomSpan / plot.width() : bottomSpan;
   double step = FBottomLabelStep;
   while (step < bottomSpan && step / secondsPerPixel < 2 * widest) step = NiceStep(step * 1.5);
-  FBottom->setTickInterval(step);
+  SetLabelStep(FBottom, step);
 
   const double leftSpan = FLeft->max() - FLeft->min();
   const double rows = std::max(1.0, plot.height() / (2.5 * QFontMetricsF(FLeft->labelsFont()).height()));
-  FLeft->setTickInterval(NiceStep(leftSpan / rows));
+  SetLabelStep(FLeft, NiceStep(leftSpan / rows));
 }
 
 void TRateChart::paintEvent(QPaintEvent* event) {

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -11,6 +16,7 @@
 #include "client_socket.h"
 #include "korvaden_thread.h"
 #include "loopback_server.h"
+#include "loopback_socket.h"
 #include "measurement_counters.h"
 #include "tick_clock.h"
 
@@ -222,4 +228,36 @@ TEST_F(SenderWorker, WindowsCloseOnlyAfterMoreThan500MillisecondsAcrossTheClockW
   EXPECT_EQ(snapshot.ElapsedMs, 501U);
   worker->Terminate();
   worker->WaitFor();
+}
+
+// Against a peer that never reads, the send buffer fills with data that never reaches it: a
+// window counts only what arrived (all of it waits unread in the peer's receive queue).
+TEST_F(SenderWorker, AWindowCountsWhatReachedThePeerNotWhatFilledTheSendBuffer) {
+  std::atomic<std::uint32_t> now{1000};
+  SetTickSource([&] { return now.load(); });
+  std::uint16_t port = 0;
+  const int listener = testsupport::detail::openLoopbackListener(1, port);
+  socket.SetHost("127.0.0.1");
+  socket.SetPort(port);
+  socket.SetActive(true);
+  int peer = -1;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return socket.Active() && (peer >= 0 || (peer = ::accept(listener, nullptr, nullptr)) >= 0); }, 5000));
+  TObservedThread* worker = StartWorker(1024);
+  // Wait until the connection is stuck: the peer's queue no longer grows.
+  int queued = -1, before = -2;
+  while (queued != before) {
+    before = queued;
+    QTest::qWait(100);
+    ASSERT_EQ(::ioctl(peer, FIONREAD, &queued), 0);
+  }
+  int unsent = 0;
+  ASSERT_EQ(::ioctl(socket.Socket()->SocketHandle(), SIOCOUTQ, &unsent), 0);
+  EXPECT_GT(unsent, 0);  // accepted, but still in our send buffer
+  now = 1501;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Counters.WindowMs == 501; }, 5000));
+  EXPECT_EQ(Counters.WindowBytes, static_cast<std::uint32_t>(queued));
+  worker->Terminate();
+  worker->WaitFor();
+  ::close(peer);
+  ::close(listener);
 }

@@ -1,10 +1,13 @@
 // The main window's controls, layout, keyboard and chart on the offscreen platform.
 
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStatusBar>
 #include <QtCharts/QChart>
@@ -192,6 +195,33 @@ TEST_F(MainWindow, NarrowWindowSpreadsTheSecondLabelsInsteadOfCrowdingThem) {
   form->SetOuterSize(QSize(1000, 600));
   QTest::qWait(50);
   EXPECT_EQ(form->Chart1->BottomAxisView()->tickInterval(), 10);
+}
+
+TEST_F(MainWindow, AxisLabelsArePlainNumbersInTheUsersLocaleAtEveryRate) {
+  const QLocale previous;
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  TForm1 german;
+  QLocale::setDefault(previous);
+  german.show();
+  auto labelsAt = [&](double rate) {
+    german.Series1.Clear();
+    german.Series1.AddXY(1, rate);
+    QTest::qWait(50);
+    QStringList labels;
+    for (QGraphicsItem* item : german.Chart1->chart()->scene()->items()) {
+      auto* text = dynamic_cast<QGraphicsTextItem*>(item);
+      if (!text || !text->isVisible()) continue;
+      const QString label = text->toPlainText();
+      if (label != "Sekunden" && label != "kiBytes/s" && label != QString::fromUtf8("Übertragungsrate")) labels << label;
+    }
+    return labels;
+  };
+  const QRegularExpression plain(QStringLiteral("^\\d+(,\\d+)?$"));
+  const QStringList fast = labelsAt(2.5e6);  // beyond 10 Gbit/s
+  const QStringList slow = labelsAt(1.0);    // 0 to 1.1
+  EXPECT_TRUE(fast.contains("2000000")) << fast.join(' ').toStdString();
+  EXPECT_TRUE(slow.contains("0,2") || slow.contains("0,5")) << slow.join(' ').toStdString();
+  for (const QString& label : fast + slow) EXPECT_TRUE(plain.match(label).hasMatch()) << label.toStdString();
 }
 
 TEST_F(MainWindow, DrawingUpdatesTheFirstVisiblePointAndAZeroRangeDrawsFine) {

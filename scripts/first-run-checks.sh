@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# What a new user does on a brand-new Debian 12, checked step by step; scripts/clean-root.sh runs it
+# as root inside fresh minimal roots, never on a machine of its own:
+#   first-run-checks.sh commands        the test command, then the start command until the program
+#                                       runs with its server listening, then the package command
+#   first-run-checks.sh packages DIR    the packages in DIR: the server alone (no Qt comes with it),
+#                                       then all of them, each program started, then purged
+set -uo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+export DEBIAN_FRONTEND=noninteractive
+
+fail() { echo "first-run: FEHLER: $*"; exit 1; }
+step() { echo "=== first-run: $1"; step_started=$SECONDS; }
+step_done() { echo "=== first-run: fertig nach $((SECONDS - step_started)) s"; }
+
+# listening PORT: some socket of this root listens on the TCP port (IPv4 or IPv6).
+listening() {
+  local hex
+  hex=$(printf ':%04X' "$1")
+  awk -v port="$hex" '$4 == "0A" && substr($2, length($2) - 4) == port { found = 1 } END { exit !found }' \
+    /proc/net/tcp /proc/net/tcp6 2>/dev/null
+}
+# pids_running EXE: the processes that run this executable.
+pids_running() {
+  local p
+  for p in /proc/[0-9]*; do
+    [ "$(readlink "$p/exe" 2>/dev/null)" = "$1" ] && echo "${p#/proc/}"
+  done
+}
+# wait_until SECONDS COMMAND...: polls once a second.
+wait_until() {
+  local limit=$1 i
+  shift
+  for ((i = 0; i < limit; i++)); do
+    "$@" && return 0
+    sleep 1
+  done
+  return 1
+}
+installed_packages() { dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' | awk '$1 == "ii" { print $2 }' | sort; }
+
+# run_program EXE PORT_OF_ITS_SERVER: the desktop program comes up offscreen, stays up and ends
+# through SIGTERM as when the session ends, with exit status 0.
+run_program() {
+  QT_QPA_PLATFORM=offscreen "$1" >/tmp/first-run-program.log 2>&1 &
+  local program=$!
+  sleep 3
+  kill -0 "$program" 2>/dev/null || { cat /tmp/first-run-program.log; fail "$1 endete von selbst"; }
+  kill -TERM "$program"
+  wait "$program" || { cat /tmp/first-run-program.log; fail "$1 endete nach SIGTERM nicht mit 0"; }
+}
+
+check_commands() {
+  local before
+  before=$(installed_packages)
+
+  step "Testbefehl (bash scripts/test.sh)"
+  bash scripts/test.sh || fail "der Testbefehl schlug fehl"
+  step_done
+
+  step "Startbefehl (bash scripts/start.sh, offscreen)"
+  QT_QPA_PLATFORM=offscreen bash scripts/start.sh >/tmp/first-run-start.log 2>&1 &
+  local start=$! program=""
+  local exe="$PWD/build/release/bin/korvaden"
+  started() { kill -0 "$start" 2>/dev/null || return 0; program=$(pids_running "$exe"); [ -n "$program" ] && listening 2857; }
+  wait_until 1800 started
+  if [ -z "$program" ] || ! listening 2857; then
+    tail -n 40 /tmp/first-run-start.log
+    fail "der Startbefehl brachte Programm und Server nicht zum Laufen"
+  fi
+  sleep 3
+  kill -0 "$program" 2>/dev/null || fail "das Programm endete von selbst"
+  kill -TERM "$program"
+  wait "$start" || { tail -n 20 /tmp/first-run-start.log; fail "der Startbefehl endete nicht mit 0"; }
+  wait_until 10 eval '! listening 2857' || fail "der Server lief nach dem Programm weiter"
+  step_done
+
+  step "Paketbefehl (bash scripts/package.sh)"
+  bash scripts/package.sh || fail "der Paketbefehl schlug fehl"
+  step_done
+
+  echo "first-run: von den Befehlen installierte Pakete:"
+  comm -13 <(echo "$before") <(installed_packages) | paste -sd ' '
+}
+
+check_packages() {
+  local dir=$1 server_deb names=()
+  server_deb=$(ls "$dir"/korvaden-server_*.deb 2>/dev/null | head -n 1)
+  local deb
+  for deb in "$dir"/*.deb; do names+=("$(dpkg-deb -f "$deb" Package)"); done
+  [ ${#names[@]} -gt 0 ] || fail "keine Pakete in $dir"
+  apt-get update -qq || fail "apt-get update"
+
+  if [ -n "$server_deb" ]; then
+    step "Server-Paket allein (apt install $(basename "$server_deb"))"
+    apt install -y -qq "$server_deb" >/dev/null || fail "das Server-Paket ließ sich nicht installieren"
+    if installed_packages | grep -q '^libqt6'; then
+      fail "das Server-Paket zog Qt nach: $(installed_packages | grep '^libqt6' | paste -sd ' ')"
+    fi
+    step_done
+  fi
+
+  step "Pakete installieren (apt install ${names[*]})"
+  apt install -y -qq "$dir"/*.deb >/dev/null || fail "die Pakete ließen sich nicht installieren"
+  korvaden-server --bind 127.0.0.1 --port 2858 >/dev/null 2>&1 &
+  local server=$!
+  wait_until 10 listening 2858 || fail "der installierte korvaden-server lauscht nicht"
+  run_program "$(command -v korvaden)"
+  kill -TERM "$server"; wait "$server" 2>/dev/null
+  step_done
+
+  step "Pakete entfernen (apt purge ${names[*]})"
+  apt purge -y -qq "${names[@]}" >/dev/null || fail "die Pakete ließen sich nicht entfernen"
+  local name
+  for name in "${names[@]}"; do
+    installed_packages | grep -qx "$name" && fail "$name ist noch installiert"
+    dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -qv 'not-installed' && fail "von $name blieb etwas zurück"
+  done
+  [ -e /usr/bin/korvaden ] || [ -e /usr/bin/korvaden-server ] || [ -n "$(ls -d /usr/lib/*/korvaden 2>/dev/null)" ] \
+    && fail "nach dem Entfernen blieben Dateien zurück"
+  step_done
+}
+
+case "${1:-}" in
+  commands) check_commands ;;
+  packages) check_packages "${2:?Ordner der Pakete fehlt}" ;;
+  *) echo "Aufruf: $0 commands | packages DIR" >&2; exit 2 ;;
+esac
+echo "first-run: alles bestanden"
