@@ -27,7 +27,8 @@ if [ ! -s "$base" ] || [ -n "$(find "$base" -mmin +$((7 * 24 * 60)))" ]; then
   # The mirrors this machine's apt uses, where it has Debian's deb822 list; Debian's default otherwise.
   sources=()
   [ -r /etc/apt/sources.list.d/debian.sources ] && sources=(/etc/apt/sources.list.d/debian.sources)
-  mmdebstrap --quiet --variant=minbase --include=ca-certificates bookworm "$base.part" "${sources[@]}" </dev/null
+  rm -rf "$base.part"
+  mmdebstrap --quiet --format=tar --variant=minbase --include=ca-certificates bookworm "$base.part" "${sources[@]}" </dev/null
   mv "$base.part" "$base"
 fi
 
