@@ -26,6 +26,8 @@ run_suite() {
 }
 
 run_suite normal ""
+# The network lab's short form: shaped links and a silent server in namespaces of its own.
+bash "$ROOT/bench/lab/network_lab.sh" "$ROOT/build/test-normal/bin" 6 --short || failed+=("Netzlabor")
 run_suite asan address
 run_suite tsan thread
 bash "$ROOT/scripts/fuzz.sh" 15 || failed+=("fuzz")

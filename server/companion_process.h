@@ -1,17 +1,21 @@
 #pragma once
-// Starts korvaden-server as a child process on an ephemeral 127.0.0.1 port, for the programs that
+// Starts korvaden-server as a child process on an ephemeral port (of 127.0.0.1 unless told), for the programs that
 // measure against it (benchmarks, the window snapshot, tests), and learns the port from its first line.
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
-inline std::optional<int> StartCompanionServer(QProcess& server, const QString& serverPath) {
+// launcher, when given, is the command that runs the server (the network lab's "ip netns exec NS").
+inline std::optional<int> StartCompanionServer(QProcess& server, const QString& serverPath,
+                                               const QString& address = QStringLiteral("127.0.0.1"),
+                                               QStringList launcher = {}) {
   server.setProcessChannelMode(QProcess::SeparateChannels);
-  server.start(serverPath, {QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-                            QStringLiteral("0")});
+  launcher << serverPath << QStringLiteral("--bind") << address << QStringLiteral("--port") << QStringLiteral("0");
+  server.start(launcher.takeFirst(), launcher);
   if (!server.waitForStarted(5000) || !server.waitForReadyRead(5000)) return std::nullopt;
   const auto match =
       QRegularExpression(QStringLiteral(R"(lauscht auf [\d.]+:(\d+))")).match(QString::fromUtf8(server.readLine()));
