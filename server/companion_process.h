@@ -18,7 +18,7 @@ inline std::optional<int> StartCompanionServer(QProcess& server, const QString& 
   server.start(launcher.takeFirst(), launcher);
   if (!server.waitForStarted(5000) || !server.waitForReadyRead(5000)) return std::nullopt;
   const auto match =
-      QRegularExpression(QStringLiteral(R"(lauscht auf [\d.]+:(\d+))")).match(QString::fromUtf8(server.readLine()));
+      QRegularExpression(QStringLiteral(R"(lauscht auf \S+:(\d+))")).match(QString::fromUtf8(server.readLine()));
   if (!match.hasMatch()) return std::nullopt;
   return match.captured(1).toInt();
 }

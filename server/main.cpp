@@ -1,9 +1,13 @@
 // korvaden-server: the far end for throughput measurements. Receives and discards, and tells
 // on stdout how much arrived. See report_lines.h for the shape of what it prints.
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -23,6 +27,41 @@ void PrintLine(std::string_view line) {
   std::fputc('\n', stdout);
   // Scripts read us through a pipe and must see each line as it happens.
   std::fflush(stdout);
+}
+
+// Local time: "2026-12-08 05:20:01" for the plain lines, "2026-12-08T05:20:01.123+01:00" for JSON.
+std::string LocalTime(bool iso) {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[48];
+  if (!iso) {
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+  }
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  char offset[8];
+  std::strftime(offset, sizeof offset, "%z", &local);  // +0100
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  std::snprintf(text + length, sizeof text - length, ".%03d%.3s:%.2s", static_cast<int>(millis), offset, offset + 3);
+  return text;
+}
+
+bool jsonLines = false;
+
+void PrintReport(const korvaden::Report& report) {
+  PrintLine(jsonLines ? korvaden::JsonLine(report, LocalTime(true))
+                      : LocalTime(false) + " " + korvaden::PlainLine(report));
+}
+
+// A thousand connections at once need more descriptors than the usual soft limit of 1024.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
 }
 
 void InstallSignalHandlers() {
@@ -52,7 +91,10 @@ int main(int argc, char* argv[]) {
     return 2;
   }
 
-  korvaden::MeasurementServer server(PrintLine);
+  jsonLines = parsed.options.json;
+  RaiseDescriptorLimit();
+  korvaden::MeasurementServer server{korvaden::MeasurementServer::ReportSink(PrintReport)};
+  server.SetLimits(parsed.options.limits);
   std::string error;
   if (!server.Listen(parsed.options.bindAddress, parsed.options.port, error)) {
     std::fprintf(stderr, "korvaden-server: %s\n", error.c_str());
@@ -61,7 +103,11 @@ int main(int argc, char* argv[]) {
 
   runningServer.store(&server);
   InstallSignalHandlers();
-  PrintLine(korvaden::ListeningLine(server.BoundAddress(), server.Port()));
+  korvaden::Report listening;
+  listening.kind = korvaden::Report::Kind::Listening;
+  listening.peer = server.BoundAddress();
+  listening.port = server.Port();
+  PrintReport(listening);
   server.Run();
   runningServer.store(nullptr);
   return 0;

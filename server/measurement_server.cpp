@@ -21,15 +21,58 @@ constexpr int kReadsPerWakeup = 16;
 constexpr auto kReportInterval = std::chrono::seconds(1);
 // Out of descriptors: accept would fail again at once, so give closing connections a moment.
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+// After the orderly end of a connection at its maximum duration, how long the client has to close.
+constexpr auto kCloseGrace = std::chrono::seconds(10);
 
 double Seconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-std::string PeerText(const sockaddr_in& address) {
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+// "192.0.2.1" or "2001:db8::1"; an IPv4 client of a dual-stack socket shows as plain IPv4.
+std::string AddressText(const sockaddr_storage& address, std::uint16_t& port) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+    port = ntohs(v6.sin6_port);
+    if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
+      inet_ntop(AF_INET, &v6.sin6_addr.s6_addr[12], text, sizeof text);
+    } else {
+      inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+    }
+  } else {
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+    port = ntohs(v4.sin_port);
+    inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+  }
+  return text;
+}
+
+// "192.0.2.1:54321" or "[2001:db8::1]:54321".
+std::string PeerText(const sockaddr_storage& address) {
+  std::uint16_t port = 0;
+  const std::string text = AddressText(address, port);
+  const bool v6 = text.find(':') != std::string::npos;
+  return (v6 ? "[" + text + "]" : text) + ":" + std::to_string(port);
+}
+
+// Address text to a socket address; false for text that is neither IPv4 nor IPv6.
+bool ToSocketAddress(const std::string& text, std::uint16_t port, sockaddr_storage& address, socklen_t& length) {
+  address = {};
+  auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+  auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+  if (inet_pton(AF_INET, text.c_str(), &v4.sin_addr) == 1) {
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(port);
+    length = sizeof v4;
+    return true;
+  }
+  if (inet_pton(AF_INET6, text.c_str(), &v6.sin6_addr) == 1) {
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(port);
+    length = sizeof v6;
+    return true;
+  }
+  return false;
 }
 
 std::string ErrorText(const std::string& what, int code) {
@@ -39,6 +82,9 @@ std::string ErrorText(const std::string& what, int code) {
 }  // namespace
 
 MeasurementServer::MeasurementServer(LineSink sink)
+    : MeasurementServer(ReportSink([sink = std::move(sink)](const Report& report) { sink(PlainLine(report)); })) {}
+
+MeasurementServer::MeasurementServer(ReportSink sink)
     : sink_(std::move(sink)), buffer_(kReadBufferSize) {
   int fds[2];
   if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -57,15 +103,17 @@ MeasurementServer::~MeasurementServer() {
 
 bool MeasurementServer::Listen(const std::string& bindAddress, std::uint16_t port,
                                std::string& error) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  if (inet_pton(AF_INET, bindAddress.c_str(), &address.sin_addr) != 1) {
-    error = "Ungültige IPv4-Adresse: " + bindAddress;
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  if (!ToSocketAddress(bindAddress, port, address, length)) {
+    error = "Ungültige IPv4- oder IPv6-Adresse: " + bindAddress;
     return false;
   }
-
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const bool everyAddress = bindAddress == "::";
+  int fd = socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0 && everyAddress && errno == EAFNOSUPPORT) {
+    return Listen("0.0.0.0", port, error);  // a system without IPv6
+  }
   if (fd < 0) {
     error = ErrorText("Socket konnte nicht angelegt werden", errno);
     return false;
@@ -73,21 +121,23 @@ bool MeasurementServer::Listen(const std::string& bindAddress, std::uint16_t por
   // A restarted server must not wait for the old connections' TIME_WAIT to run out.
   int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (address.ss_family == AF_INET6) {
+    // "::" takes IPv4 clients as well, whatever the system's default; any other address only itself.
+    int v6only = everyAddress ? 0 : 1;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
+  }
 
-  socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    error = ErrorText("Bind an " + bindAddress + ":" + std::to_string(port) + " fehlgeschlagen",
-                      errno);
+  const std::string shown = address.ss_family == AF_INET6 ? "[" + bindAddress + "]" : bindAddress;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    error = ErrorText("Bind an " + shown + ":" + std::to_string(port) + " fehlgeschlagen", errno);
   } else if (listen(fd, SOMAXCONN) != 0) {
     error = ErrorText("Listen fehlgeschlagen", errno);
-  } else if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  } else if (length = sizeof address; getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     error = ErrorText("Gebundene Adresse nicht lesbar", errno);
   } else {
     listenFd_ = fd;
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-    boundAddress_ = text;
-    boundPort_ = ntohs(address.sin_port);
+    boundAddress_ = AddressText(address, boundPort_);
+    if (address.ss_family == AF_INET6) boundAddress_ = "[" + boundAddress_ + "]";
     return true;
   }
   close(fd);
@@ -114,7 +164,9 @@ void MeasurementServer::Run() {
 
     const int ready = poll(fds.data(), fds.size(), PollTimeoutMs(now));
     if (ready < 0 && errno != EINTR) {
-      sink_(ErrorText("poll fehlgeschlagen", errno));
+      Report problem;
+      problem.message = ErrorText("poll fehlgeschlagen", errno);
+      sink_(problem);
       break;
     }
     if (ready > 0) {
@@ -130,7 +182,9 @@ void MeasurementServer::Run() {
     }
 
     ReportDueIntervals(Clock::now());
+    EnforceLimits(Clock::now());
     std::erase_if(connections_, [](const Connection& c) { return c.ended; });
+    if (limits_.once && firstEnded_) break;
     if (ready > 0 && (fds[1].revents & POLLIN)) AcceptPending();
   }
 
@@ -140,7 +194,7 @@ void MeasurementServer::Run() {
 
 int MeasurementServer::PollTimeoutMs(Clock::time_point now) const {
   auto wake = now + std::chrono::hours(1);
-  for (const auto& c : connections_) wake = std::min(wake, c.nextReport);
+  for (const auto& c : connections_) wake = std::min({wake, c.nextReport, NextDeadline(c)});
   if (now < acceptPausedUntil_) wake = std::min(wake, acceptPausedUntil_);
   if (wake <= now) return 0;
   // Round up: waking a little early would only spin until the deadline.
@@ -150,23 +204,29 @@ int MeasurementServer::PollTimeoutMs(Clock::time_point now) const {
 
 void MeasurementServer::AcceptPending() {
   for (;;) {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     int fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length,
                      SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        sink_(ErrorText("Verbindung konnte nicht angenommen werden", errno));
+        Report problem;
+        problem.message = ErrorText("Verbindung konnte nicht angenommen werden", errno);
+        sink_(problem);
         acceptPausedUntil_ = Clock::now() + kAcceptPause;
       }
       return;  // EAGAIN: nothing left to accept
+    }
+    if (limits_.maxConnections != 0 && connections_.size() >= limits_.maxConnections) {
+      Refuse(fd, PeerText(peer));
+      continue;
     }
     Connection c;
     c.fd = fd;
     c.number = nextNumber_++;
     c.peer = PeerText(peer);
-    c.start = c.intervalStart = Clock::now();
+    c.start = c.intervalStart = c.lastData = Clock::now();
     c.nextReport = c.start + kReportInterval;
     connections_.push_back(std::move(c));
   }
@@ -176,13 +236,14 @@ void MeasurementServer::Drain(Connection& c) {
   for (int i = 0; i < kReadsPerWakeup; ++i) {
     const ssize_t n = read(c.fd, buffer_.data(), buffer_.size());
     if (n > 0) {
+      c.lastData = Clock::now();
       c.totalBytes += static_cast<std::uint64_t>(n);
       c.intervalBytes += static_cast<std::uint64_t>(n);
       if (static_cast<std::size_t>(n) < buffer_.size()) return;  // queue is empty now
       continue;
     }
     if (n == 0) {
-      Finish(c, EndReason::Closed);
+      Finish(c, c.finSent ? EndReason::MaxDuration : EndReason::Closed);
       return;
     }
     if (errno == EINTR) continue;
@@ -195,8 +256,14 @@ void MeasurementServer::Drain(Connection& c) {
 void MeasurementServer::ReportDueIntervals(Clock::time_point now) {
   for (auto& c : connections_) {
     if (c.ended || now < c.nextReport) continue;
-    sink_(IntervalLine(c.number, c.peer, Seconds(now - c.start), c.intervalBytes,
-                       Seconds(now - c.intervalStart)));
+    Report interval;
+    interval.kind = Report::Kind::Interval;
+    interval.connection = c.number;
+    interval.peer = c.peer;
+    interval.seconds = Seconds(now - c.start);
+    interval.bytes = c.intervalBytes;
+    interval.intervalSeconds = Seconds(now - c.intervalStart);
+    sink_(interval);
     c.intervalBytes = 0;
     c.intervalStart = now;
     // After a stall, skip the missed seconds rather than print a burst of catch-up lines.
@@ -204,12 +271,59 @@ void MeasurementServer::ReportDueIntervals(Clock::time_point now) {
   }
 }
 
+void MeasurementServer::Refuse(int fd, const std::string& peer) {
+  Report refused;
+  refused.kind = Report::Kind::Refused;
+  refused.connection = nextNumber_++;
+  refused.peer = peer;
+  refused.limit = limits_.maxConnections;
+  sink_(refused);
+  // A reset rather than a close: the client reports a broken connection at once instead of
+  // sending into a connection nobody reads.
+  const linger reset{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  close(fd);
+}
+
+MeasurementServer::Clock::time_point MeasurementServer::NextDeadline(const Connection& c) const {
+  auto deadline = Clock::time_point::max();
+  if (c.finSent) return c.start + std::chrono::seconds(limits_.maxDurationSeconds) + kCloseGrace;
+  if (limits_.idleTimeoutSeconds != 0) deadline = c.lastData + std::chrono::seconds(limits_.idleTimeoutSeconds);
+  if (limits_.maxDurationSeconds != 0) {
+    deadline = std::min(deadline, c.start + std::chrono::seconds(limits_.maxDurationSeconds));
+  }
+  return deadline;
+}
+
+void MeasurementServer::EnforceLimits(Clock::time_point now) {
+  for (auto& c : connections_) {
+    if (c.ended || now < NextDeadline(c)) continue;
+    if (c.finSent) {
+      Finish(c, EndReason::MaxDuration);  // the client did not close in time
+    } else if (limits_.maxDurationSeconds != 0 && now >= c.start + std::chrono::seconds(limits_.maxDurationSeconds)) {
+      // Our FIN first; then we read on until the client has closed its side too.
+      shutdown(c.fd, SHUT_WR);
+      c.finSent = true;
+    } else {
+      Finish(c, EndReason::IdleTimeout);
+    }
+  }
+}
+
 void MeasurementServer::Finish(Connection& c, EndReason reason, int errorCode) {
-  const double seconds = Seconds(Clock::now() - c.start);
-  sink_(SummaryLine(c.number, c.totalBytes, seconds, reason, errorCode));
+  Report ended;
+  ended.kind = Report::Kind::Ended;
+  ended.connection = c.number;
+  ended.peer = c.peer;
+  ended.seconds = Seconds(Clock::now() - c.start);
+  ended.bytes = c.totalBytes;
+  ended.reason = reason;
+  ended.errorCode = errorCode;
+  sink_(ended);
   close(c.fd);
   c.fd = -1;
   c.ended = true;
+  firstEnded_ = true;
 }
 
 }  // namespace korvaden

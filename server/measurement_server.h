@@ -11,23 +11,29 @@
 #include <string_view>
 #include <vector>
 
+#include "options.h"
 #include "report_lines.h"
 
 namespace korvaden {
 
 class MeasurementServer {
  public:
-  // Receives every report line, without the line break, on the thread that calls run().
+  // Receive every report, or its plain line without date, time and line break, on the thread
+  // that calls Run().
+  using ReportSink = std::function<void(const Report& report)>;
   using LineSink = std::function<void(std::string_view line)>;
 
+  explicit MeasurementServer(ReportSink sink);
   explicit MeasurementServer(LineSink sink);
   ~MeasurementServer();
   MeasurementServer(const MeasurementServer&) = delete;
   MeasurementServer& operator=(const MeasurementServer&) = delete;
 
-  // Binds and listens on a dotted IPv4 address. On failure returns false with a German
-  // message in error.
+  // Binds and listens on an IPv4 or IPv6 address; "::" is every IPv6 and IPv4 address (IPv4 alone
+  // where the system has no IPv6). On failure returns false with a German message in error.
   bool Listen(const std::string& bindAddress, std::uint16_t port, std::string& error);
+  // Before Run().
+  void SetLimits(const ServerLimits& limits) { limits_ = limits; }
 
   // Address and port as the system bound them (the real port when 0 was asked for).
   std::string BoundAddress() const { return boundAddress_; }
@@ -49,18 +55,26 @@ class MeasurementServer {
     Clock::time_point start;
     Clock::time_point intervalStart;
     Clock::time_point nextReport;
+    Clock::time_point lastData;
     std::uint64_t totalBytes = 0;
     std::uint64_t intervalBytes = 0;
+    bool finSent = false;  // ended by the maximum duration; reading on until the client closes
     bool ended = false;
   };
 
   void AcceptPending();
+  void Refuse(int fd, const std::string& peer);
+  // The limits' deadlines: closes idle connections, ends those past the maximum duration.
+  void EnforceLimits(Clock::time_point now);
+  Clock::time_point NextDeadline(const Connection& connection) const;
   void Drain(Connection& connection);
   void ReportDueIntervals(Clock::time_point now);
   void Finish(Connection& connection, EndReason reason, int errorCode = 0);
   int PollTimeoutMs(Clock::time_point now) const;
 
-  LineSink sink_;
+  ReportSink sink_;
+  ServerLimits limits_;
+  bool firstEnded_ = false;
   int listenFd_ = -1;
   int wakeRead_ = -1;
   int wakeWrite_ = -1;

@@ -3,22 +3,23 @@
 #include <arpa/inet.h>
 
 #include <charconv>
+#include <limits>
 
 namespace korvaden {
 namespace {
 
-bool ParsePort(const std::string& text, std::uint16_t& port) {
+bool ParseNumber(const std::string& text, unsigned maximum, unsigned& number) {
   unsigned value = 0;
   const char* end = text.data() + text.size();
   auto [stop, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc() || stop != end || value > 65535) return false;
-  port = static_cast<std::uint16_t>(value);
+  if (text.empty() || ec != std::errc() || stop != end || value > maximum) return false;
+  number = value;
   return true;
 }
 
-bool IsDottedIPv4(const std::string& text) {
-  in_addr address{};
-  return inet_pton(AF_INET, text.c_str(), &address) == 1;
+bool IsAddress(const std::string& text) {
+  in6_addr address{};
+  return inet_pton(AF_INET, text.c_str(), &address) == 1 || inet_pton(AF_INET6, text.c_str(), &address) == 1;
 }
 
 ParseResult Invalid(std::string message) {
@@ -32,6 +33,7 @@ ParseResult Invalid(std::string message) {
 
 ParseResult ParseArguments(const std::vector<std::string>& args) {
   ParseResult result;
+  ServerOptions& options = result.options;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     std::string value;
@@ -43,42 +45,68 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
       hasValue = true;
     }
 
-    if (name == "-h" || name == "--help") {
+    bool* flag = name == "--json" ? &options.json : name == "--once" ? &options.limits.once : nullptr;
+    if (name == "-h" || name == "--help" || flag) {
       if (hasValue) return Invalid("Option " + name + " erwartet keinen Wert");
+      if (flag) {
+        *flag = true;
+        continue;
+      }
       result.outcome = ParseOutcome::ShowHelp;
       return result;
     }
-    if (name != "-p" && name != "--port" && name != "-b" && name != "--bind") {
-      return Invalid("Unbekannte Option: " + args[i]);
-    }
+    unsigned* seconds = name == "--idle-timeout"   ? &options.limits.idleTimeoutSeconds
+                        : name == "--max-duration" ? &options.limits.maxDurationSeconds
+                                                   : nullptr;
+    const bool known = seconds || name == "--max-connections" || name == "-p" || name == "--port" ||
+                       name == "-b" || name == "--bind";
+    if (!known) return Invalid("Unbekannte Option: " + args[i]);
     if (!hasValue) {
       if (i + 1 >= args.size()) return Invalid("Option " + name + " erwartet einen Wert");
       value = args[++i];
     }
 
+    unsigned number = 0;
     if (name == "-p" || name == "--port") {
-      if (!ParsePort(value, result.options.port)) {
+      if (!ParseNumber(value, 65535, number)) {
         return Invalid("Ungültiger Port: \"" + value + "\" (erlaubt sind 0 bis 65535)");
       }
+      options.port = static_cast<std::uint16_t>(number);
+    } else if (name == "-b" || name == "--bind") {
+      if (!IsAddress(value)) return Invalid("Ungültige IPv4- oder IPv6-Adresse: \"" + value + "\"");
+      options.bindAddress = value;
     } else {
-      if (!IsDottedIPv4(value)) {
-        return Invalid("Ungültige IPv4-Adresse: \"" + value + "\"");
+      // A day at most for the times; the poll loop counts in milliseconds.
+      const unsigned maximum = seconds ? 86400 : std::numeric_limits<int>::max();
+      if (!ParseNumber(value, maximum, number) || number == 0) {
+        return Invalid("Ungültiger Wert für " + name + ": \"" + value + "\" (erlaubt sind 1 bis " +
+                       std::to_string(maximum) + ")");
       }
-      result.options.bindAddress = value;
+      (seconds ? *seconds : options.limits.maxConnections) = number;
     }
   }
   return result;
 }
 
 std::string UsageText() {
-  return "Aufruf: korvaden-server [-p|--port PORT] [-b|--bind ADRESSE] [-h|--help]\n"
+  return "Aufruf: korvaden-server [OPTIONEN]\n"
          "\n"
          "Nimmt beliebig viele TCP-Verbindungen an, verwirft alle empfangenen Daten\n"
-         "und meldet je Verbindung jede Sekunde die empfangene Datenmenge.\n"
+         "und meldet je Verbindung jede Sekunde die empfangene Datenmenge, jede Zeile\n"
+         "mit Datum und Uhrzeit.\n"
          "\n"
-         "  -p, --port PORT      TCP-Port (Standard: 2857; 0 = vom System gewählt)\n"
-         "  -b, --bind ADRESSE   IPv4-Adresse, an der gelauscht wird (Standard: 0.0.0.0)\n"
-         "  -h, --help           diese Hilfe anzeigen\n";
+         "  -p, --port PORT            TCP-Port (Standard: 2857; 0 = vom System gewählt)\n"
+         "  -b, --bind ADRESSE         IPv4- oder IPv6-Adresse, an der gelauscht wird\n"
+         "                             (Standard: alle IPv6- und IPv4-Adressen)\n"
+         "      --idle-timeout SEK     eine Verbindung schließen, die SEK Sekunden lang\n"
+         "                             nichts geliefert hat\n"
+         "      --max-duration SEK     jede Verbindung nach SEK Sekunden geordnet beenden\n"
+         "                             (der Client beendet seine Messung ohne Meldung)\n"
+         "      --max-connections N    höchstens N Verbindungen zugleich; weitere werden\n"
+         "                             sofort zurückgesetzt und gemeldet\n"
+         "      --json                 je Ereignis ein JSON-Objekt je Zeile statt Text\n"
+         "      --once                 nach dem Ende der ersten Verbindung beenden\n"
+         "  -h, --help                 diese Hilfe anzeigen\n";
 }
 
 }  // namespace korvaden

@@ -9,9 +9,20 @@ namespace korvaden {
 
 inline constexpr std::uint16_t kDefaultPort = 2857;
 
+// What a server offered to a network needs; 0 means no limit.
+struct ServerLimits {
+  unsigned idleTimeoutSeconds = 0;  // a connection that delivered nothing for that long is closed
+  unsigned maxDurationSeconds = 0;  // each connection is ended in an orderly way after that long
+  unsigned maxConnections = 0;      // a connection beyond that many is turned away with a reset
+  bool once = false;                // the server ends after its first connection has ended
+};
+
 struct ServerOptions {
-  std::string bindAddress = "0.0.0.0";
+  // "::" listens on every IPv6 and IPv4 address with one dual-stack socket.
+  std::string bindAddress = "::";
   std::uint16_t port = kDefaultPort;  // 0 lets the system pick a free port
+  ServerLimits limits;
+  bool json = false;
 };
 
 enum class ParseOutcome { Run, ShowHelp, Invalid };

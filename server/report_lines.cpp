@@ -12,6 +12,8 @@ std::string ReasonText(EndReason reason, int errorCode) {
     case EndReason::Closed: return "geschlossen";
     case EndReason::Reset: return "zurückgesetzt";
     case EndReason::ServerStopped: return "Server beendet";
+    case EndReason::IdleTimeout: return "keine Daten mehr";
+    case EndReason::MaxDuration: return "Höchstdauer erreicht";
     case EndReason::Error: break;
   }
   // generic_category() rather than strerror(): the server may run on a test's thread.
@@ -44,6 +46,62 @@ std::string SummaryLine(unsigned number, std::uint64_t bytes, double seconds, En
   std::snprintf(text, sizeof text, "[Verbindung %u] beendet: %" PRIu64 " Bytes in %.2f s, %.2f MiB/s",
                 number, bytes, seconds, MebibytesPerSecond(bytes, seconds));
   return std::string(text) + " (" + ReasonText(reason, errorCode) + ")";
+}
+
+std::string PlainLine(const Report& r) {
+  switch (r.kind) {
+    case Report::Kind::Listening: return ListeningLine(r.peer, r.port);
+    case Report::Kind::Interval: return IntervalLine(r.connection, r.peer, r.seconds, r.bytes, r.intervalSeconds);
+    case Report::Kind::Ended: return SummaryLine(r.connection, r.bytes, r.seconds, r.reason, r.errorCode);
+    case Report::Kind::Refused:
+      return "[Verbindung " + std::to_string(r.connection) + " von " + r.peer + "] abgewiesen: Grenze von " +
+             std::to_string(r.limit) + " Verbindungen erreicht";
+    case Report::Kind::Problem: break;
+  }
+  return r.message;
+}
+
+namespace {
+std::string JsonString(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+      quoted += escape;
+    } else {
+      quoted += c;  // UTF-8 passes through
+    }
+  }
+  return quoted + '"';
+}
+
+std::string Fixed2(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
+}
+}  // namespace
+
+std::string JsonLine(const Report& r, std::string_view time) {
+  static constexpr const char* kEvents[] = {"listening", "interval", "end", "refused", "error"};
+  std::string json = "{\"event\":\"" + std::string(kEvents[static_cast<int>(r.kind)]) + "\",\"time\":" + JsonString(time);
+  switch (r.kind) {
+    case Report::Kind::Listening:
+      return json + ",\"address\":" + JsonString(r.peer) + ",\"port\":" + std::to_string(r.port) + "}";
+    case Report::Kind::Problem: return json + ",\"message\":" + JsonString(r.message) + "}";
+    default: break;
+  }
+  json += ",\"connection\":" + std::to_string(r.connection) + ",\"peer\":" + JsonString(r.peer);
+  if (r.kind == Report::Kind::Refused) return json + ",\"limit\":" + std::to_string(r.limit) + "}";
+  const double rateSeconds = r.kind == Report::Kind::Interval ? r.intervalSeconds : r.seconds;
+  json += ",\"seconds\":" + Fixed2(r.seconds) + ",\"bytes\":" + std::to_string(r.bytes) +
+          ",\"rate\":" + Fixed2(MebibytesPerSecond(r.bytes, rateSeconds));
+  if (r.kind == Report::Kind::Ended) json += ",\"reason\":" + JsonString(ReasonText(r.reason, r.errorCode));
+  return json + "}";
 }
 
 }  // namespace korvaden

@@ -1,8 +1,14 @@
 #pragma once
-// The lines korvaden-server prints. Scripts and tests parse them, so their shape must stay put:
+// What korvaden-server reports, and the lines it prints for it. Scripts and tests parse them, so
+// their shape must stay put. Plain lines (the program puts the local date and time before each):
 //   korvaden-server lauscht auf 127.0.0.1:2857
 //   [Verbindung 1 von 127.0.0.1:54321] 1.00 s: 123456789 Bytes, 117.74 MiB/s
 //   [Verbindung 1] beendet: 1234567890 Bytes in 10.52 s, 111.83 MiB/s (geschlossen)
+//   [Verbindung 2 von 127.0.0.1:54322] abgewiesen: Grenze von 100 Verbindungen erreicht
+// With --json one object per line instead, for example
+//   {"event":"interval","time":"2026-12-08T05:20:01.123+01:00","connection":1,
+//    "peer":"127.0.0.1:54321","seconds":1.00,"bytes":123456789,"rate":117.74}
+// (rate in MiB/s; "reason" on "end"; "address" and "port" on "listening"; "message" on "error").
 
 #include <cstdint>
 #include <string>
@@ -11,7 +17,22 @@
 namespace korvaden {
 
 // Why a connection ended, as shown in brackets at the end of the summary line.
-enum class EndReason { Closed, Reset, Error, ServerStopped };
+enum class EndReason { Closed, Reset, Error, ServerStopped, IdleTimeout, MaxDuration };
+
+struct Report {
+  enum class Kind { Listening, Interval, Ended, Refused, Problem };
+  Kind kind = Kind::Problem;
+  unsigned connection = 0;
+  std::string peer;        // Listening: the bound address
+  std::uint16_t port = 0;  // Listening only
+  double seconds = 0;      // since the accept: at the interval's end, or the whole connection
+  std::uint64_t bytes = 0;
+  double intervalSeconds = 0;  // the real length of the interval, which the rate is taken over
+  EndReason reason = EndReason::Closed;
+  int errorCode = 0;   // EndReason::Error
+  unsigned limit = 0;  // Refused: the connection limit
+  std::string message;  // Problem
+};
 
 double MebibytesPerSecond(std::uint64_t bytes, double seconds);
 
@@ -25,5 +46,10 @@ std::string IntervalLine(unsigned number, std::string_view peer, double elapsedS
 // errorCode only matters for EndReason::Error.
 std::string SummaryLine(unsigned number, std::uint64_t bytes, double seconds, EndReason reason,
                         int errorCode = 0);
+
+// The plain line of a report, without date and time.
+std::string PlainLine(const Report& report);
+// The JSON object of a report; time is its ISO 8601 local time.
+std::string JsonLine(const Report& report, std::string_view time);
 
 }  // namespace korvaden

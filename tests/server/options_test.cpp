@@ -9,7 +9,7 @@ namespace {
 TEST(OptionsTest, DefaultsToAllAddressesAndPort2857) {
   const ParseResult result = ParseArguments({});
   EXPECT_EQ(result.outcome, ParseOutcome::Run);
-  EXPECT_EQ(result.options.bindAddress, "0.0.0.0");
+  EXPECT_EQ(result.options.bindAddress, "::");
   EXPECT_EQ(result.options.port, 2857);
 }
 
@@ -23,6 +23,16 @@ TEST(OptionsTest, AcceptsShortLongAndEqualsForms) {
   ASSERT_EQ(result.outcome, ParseOutcome::Run);
   EXPECT_EQ(result.options.port, 65535);
   EXPECT_EQ(result.options.bindAddress, "10.1.2.3");
+
+  result = ParseArguments({"-b", "2001:db8::1", "--idle-timeout", "60", "--max-duration=30", "--max-connections",
+                           "100", "--json", "--once"});
+  ASSERT_EQ(result.outcome, ParseOutcome::Run) << result.error;
+  EXPECT_EQ(result.options.bindAddress, "2001:db8::1");
+  EXPECT_EQ(result.options.limits.idleTimeoutSeconds, 60u);
+  EXPECT_EQ(result.options.limits.maxDurationSeconds, 30u);
+  EXPECT_EQ(result.options.limits.maxConnections, 100u);
+  EXPECT_TRUE(result.options.json);
+  EXPECT_TRUE(result.options.limits.once);
 }
 
 TEST(OptionsTest, HelpWins) {
@@ -34,7 +44,8 @@ TEST(OptionsTest, RejectsNonsense) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--port", "65536"}, {"-p", "-1"}, {"-p", "12x"}, {"-p", ""}, {"-p"},
            {"--bind", "256.0.0.1"}, {"--bind", "localhost"}, {"--verbose"}, {"5000"},
-           {"--help=yes"}}) {
+           {"--help=yes"}, {"--idle-timeout", "0"}, {"--max-duration", "86401"}, {"--max-connections", "-1"},
+           {"--json=1"}}) {
     const ParseResult result = ParseArguments(args);
     EXPECT_EQ(result.outcome, ParseOutcome::Invalid) << args[0];
     EXPECT_FALSE(result.error.empty());
@@ -51,6 +62,20 @@ TEST(ReportLinesTest, HaveTheirDocumentedShape) {
             "[Verbindung 4] beendet: 0 Bytes in 0.00 s, 0.00 MiB/s (zurückgesetzt)");
   EXPECT_TRUE(SummaryLine(5, 10, 1.0, EndReason::ServerStopped).ends_with(" (Server beendet)"));
   EXPECT_TRUE(SummaryLine(6, 10, 1.0, EndReason::Error, EPIPE).ends_with("(Fehler: Broken pipe)"));
+
+  Report ended;
+  ended.kind = Report::Kind::Ended;
+  ended.connection = 7;
+  ended.peer = "[2001:db8::1]:5000";
+  ended.seconds = 2;
+  ended.bytes = 2097152;
+  ended.reason = EndReason::MaxDuration;
+  EXPECT_EQ(JsonLine(ended, "2026-12-08T05:20:01.123+01:00"),
+            R"({"event":"end","time":"2026-12-08T05:20:01.123+01:00","connection":7,"peer":"[2001:db8::1]:5000",)"
+            R"("seconds":2.00,"bytes":2097152,"rate":1.00,"reason":"Höchstdauer erreicht"})");
+  Report problem;
+  problem.message = "a \"quoted\"\ttext";
+  EXPECT_EQ(JsonLine(problem, "t"), R"({"event":"error","time":"t","message":"a \"quoted\"\u0009text"})");
 }
 
 }  // namespace

@@ -25,17 +25,20 @@ std::string escaped(const std::string& text) {
   return std::regex_replace(text, std::regex(R"([.\[\]()])"), R"(\$&)");
 }
 
+// Every plain line starts with the local date and time.
+const std::string kTime = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )";
+
 std::regex intervalPattern(unsigned number, const std::string& peer) {
-  return std::regex(R"(\[Verbindung )" + std::to_string(number) + " von " + escaped(peer) +
+  return std::regex(kTime + R"(\[Verbindung )" + std::to_string(number) + " von " + escaped(peer) +
                     R"(\] (\d+\.\d\d) s: (\d+) Bytes, (\d+\.\d\d) MiB/s)");
 }
 
 // Captures: 1 = connection number, 2 = bytes, 3 = seconds, 4 = rate, 5 = how it ended.
 const std::regex kAnySummary(
-    R"(\[Verbindung (\d+)\] beendet: (\d+) Bytes in (\d+\.\d\d) s, (\d+\.\d\d) MiB/s \((.+)\))");
+    kTime + R"(\[Verbindung (\d+)\] beendet: (\d+) Bytes in (\d+\.\d\d) s, (\d+\.\d\d) MiB/s \((.+)\))");
 
 std::regex summaryPattern(unsigned number) {
-  return std::regex(R"(\[Verbindung )" + std::to_string(number) +
+  return std::regex(kTime + R"(\[Verbindung )" + std::to_string(number) +
                     R"(\] beendet: (\d+) Bytes in (\d+\.\d\d) s, (\d+\.\d\d) MiB/s \((.+)\))");
 }
 
@@ -48,7 +51,7 @@ class ServerProcessTest : public ::testing::Test {
     ASSERT_TRUE(first) << "korvaden-server printed nothing";
     std::smatch match;
     ASSERT_TRUE(std::regex_match(*first, match,
-                                 std::regex(R"(korvaden-server lauscht auf 127\.0\.0\.1:(\d+))")))
+                                 std::regex(kTime + R"(korvaden-server lauscht auf 127\.0\.0\.1:(\d+))")))
         << *first;
     port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
     ASSERT_NE(port_, 0);
@@ -156,6 +159,33 @@ TEST_F(ServerProcessTest, SigintExitsCleanly) {
   server_->sendSignal(SIGINT);
   EXPECT_EQ(server_->waitForExit(5s), 0);
   server_.reset();
+}
+
+// The options for a server offered to others, each against real connections.
+TEST(ServerLimitsTest, RefuseIdleCloseOrderlyEndOnceAndBothAddressFamilies) {
+  ServerProcess server({"--port", "0", "--max-connections", "1", "--max-duration", "2", "--once"});
+  const auto port = server.waitForListeningPort(10s);
+  ASSERT_TRUE(port) << server.transcript();
+  TcpClient first(static_cast<std::uint16_t>(*port), "::1");  // the default listens on IPv6 too
+  first.send(1000);
+  ASSERT_TRUE(server.waitForLine(intervalPattern(1, first.localEndpoint()), 5s));
+  TcpClient second(static_cast<std::uint16_t>(*port));  // and on IPv4
+  EXPECT_EQ(second.waitForEnd(5000), ECONNRESET);
+  EXPECT_TRUE(server.waitForLine(std::regex(kTime + R"(\[Verbindung 2 von 127\.0\.0\.1:\d+\] abgewiesen: .*)"), 5s));
+  EXPECT_EQ(first.waitForEnd(5000), 0);  // our FIN after two seconds; we close in turn
+  first.close();
+  const auto summary = server.waitForLine(summaryPattern(1), 5s);
+  ASSERT_TRUE(summary) << server.transcript();
+  EXPECT_EQ((*summary)[4], "Höchstdauer erreicht");
+  EXPECT_EQ(server.waitForExit(5s), 0);  // --once
+
+  ServerProcess idle({"--bind", "127.0.0.1", "--port", "0", "--idle-timeout", "1", "--json"});
+  const auto listening = idle.waitForLine(std::regex(R"(\{"event":"listening",.*"port":(\d+)\})"), 10s);
+  ASSERT_TRUE(listening) << idle.transcript();
+  TcpClient silent(static_cast<std::uint16_t>(std::stoi((*listening)[1])));
+  EXPECT_EQ(silent.waitForEnd(5000), 0);
+  EXPECT_TRUE(idle.waitForLine(std::regex(R"(\{"event":"end",.*"reason":"keine Daten mehr"\})"), 5s))
+      << idle.transcript();
 }
 
 TEST(ServerCommandLineTest, RejectsBadOptionsWithUsageAndExitCode2) {

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,14 +20,24 @@ namespace {
 
 }  // namespace
 
-TcpClient::TcpClient(std::uint16_t port) {
-  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+TcpClient::TcpClient(std::uint16_t port, const char* text) {
+  sockaddr_in6 address{};  // large enough for either family
+  auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+  socklen_t length = sizeof v4;
+  if (inet_pton(AF_INET, text, &v4.sin_addr) == 1) {
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(port);
+  } else if (inet_pton(AF_INET6, text, &address.sin6_addr) == 1) {
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(port);
+    length = sizeof address;
+  } else {
+    errno = EINVAL;
+    fail("address");
+  }
+  fd_ = socket(address.sin6_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) fail("socket");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (connect(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     const int error = errno;
     ::close(fd_);
     errno = error;
@@ -37,12 +48,17 @@ TcpClient::TcpClient(std::uint16_t port) {
 TcpClient::~TcpClient() { close(); }
 
 std::string TcpClient::localEndpoint() const {
-  sockaddr_in address{};
+  sockaddr_in6 address{};
   socklen_t length = sizeof address;
   getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address.sin6_family == AF_INET6) {
+    inet_ntop(AF_INET6, &address.sin6_addr, text, sizeof text);
+    return "[" + std::string(text) + "]:" + std::to_string(ntohs(address.sin6_port));
+  }
+  const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+  inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(v4.sin_port));
 }
 
 void TcpClient::send(std::size_t size) {
@@ -52,6 +68,17 @@ void TcpClient::send(std::size_t size) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) fail("send");
     size -= static_cast<std::size_t>(n);
+  }
+}
+
+int TcpClient::waitForEnd(int timeoutMs) {
+  char scratch[4096];
+  for (;;) {
+    pollfd readable{fd_, POLLIN, 0};
+    if (poll(&readable, 1, timeoutMs) == 0) return -1;
+    const ssize_t n = recv(fd_, scratch, sizeof scratch, 0);
+    if (n == 0) return 0;
+    if (n < 0 && errno != EINTR) return errno;
   }
 }
 

@@ -9,16 +9,21 @@ namespace servertest {
 
 class TcpClient {
  public:
-  explicit TcpClient(std::uint16_t port);  // connects to 127.0.0.1:port; throws on failure
+  // Connects to 127.0.0.1:port, or to the given IPv4 or IPv6 address; throws on failure.
+  explicit TcpClient(std::uint16_t port, const char* address = "127.0.0.1");
   ~TcpClient();
   TcpClient(const TcpClient&) = delete;
   TcpClient& operator=(const TcpClient&) = delete;
 
-  // "127.0.0.1:54321": how the server sees this client.
+  // "127.0.0.1:54321" or "[::1]:54321": how the server sees this client.
   std::string localEndpoint() const;
 
   // Sends size bytes of filler data; throws on failure.
   void send(std::size_t size);
+
+  // Waits for the server to end the connection: 0 for its FIN, the errno of a reset or other
+  // failure, -1 when nothing happened within the timeout. Discards what it reads.
+  int waitForEnd(int timeoutMs);
 
   void close();  // normal close (FIN)
   void reset();  // abortive close (RST)

@@ -110,7 +110,7 @@ void ServerProcess::discardOutput() {
 }
 
 std::optional<int> ServerProcess::waitForListeningPort(std::chrono::milliseconds timeout) {
-  const auto listening = waitForLine(std::regex(R"(.*lauscht auf [\d.]+:(\d+))"), timeout);
+  const auto listening = waitForLine(std::regex(R"(.*lauscht auf \S+:(\d+))"), timeout);
   if (!listening) return std::nullopt;
   return std::stoi((*listening)[1]);
 }
