@@ -56,8 +56,9 @@ new_root() {
   git clone --quiet --no-local "$ROOT" "$root/srv/project"
 }
 
-# run_inside ROOT ARGS...: scripts/first-run-checks.sh ARGS as root of ROOT. --kill-child: should
-# the time limit end unshare, the root's first process and with it every process of the root ends.
+# run_inside ROOT ARGS...: scripts/first-run-checks.sh ARGS as root of ROOT. unshare ignores
+# SIGTERM while it waits, so the time limit ends it with SIGKILL; --kill-child then ends the root's
+# first process, and with it every process of the root.
 run_inside() {
   local root=$1
   shift
@@ -66,6 +67,8 @@ run_inside() {
       set -e
       root=$1 ci=$2
       shift 2
+      # The root a mount point of its own, as on a real machine: ip netns needs to remount it.
+      mount --bind "$root" "$root"
       mount --rbind /sys "$root/sys"
       mount --rbind /dev "$root/dev"
       mount -t tmpfs tmpfs "$root/dev/shm"

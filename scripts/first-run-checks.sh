@@ -79,8 +79,15 @@ check_commands() {
   bash scripts/package.sh || fail "der Paketbefehl schlug fehl"
   step_done
 
+  step "lintian"
+  local checked
+  checked=$(installed_packages)
+  apt-get install -y -qq --no-install-recommends lintian >/dev/null || fail "lintian ließ sich nicht installieren"
+  lintian --fail-on error,warning build/package/*.deb || fail "lintian hat Einwände"
+  step_done
+
   echo "first-run: von den Befehlen installierte Pakete:"
-  comm -13 <(echo "$before") <(installed_packages) | paste -sd ' '
+  comm -13 <(echo "$before") <(echo "$checked") | paste -sd ' '
 }
 
 check_packages() {
@@ -97,6 +104,17 @@ check_packages() {
     if installed_packages | grep -q '^libqt6'; then
       fail "das Server-Paket zog Qt nach: $(installed_packages | grep '^libqt6' | paste -sd ' ')"
     fi
+    step_done
+
+    step "systemd-Einheit"
+    apt-get install -y -qq --no-install-recommends systemd man-db >/dev/null || fail "systemd ließ sich nicht installieren"
+    local unit=/lib/systemd/system/korvaden-server.service
+    systemd-analyze verify "$unit" || fail "systemd-analyze verify hat Einwände"
+    [ "$(systemctl is-enabled korvaden-server.service 2>/dev/null)" = disabled ] \
+      || fail "der Dienst ist nach der Installation nicht ausgeschaltet"
+    systemd-analyze security --offline=yes "$unit" | tail -n 1
+    systemd-analyze security --offline=yes --threshold=20 "$unit" >/dev/null \
+      || fail "die Einheit ist schlechter als 2.0 abgesichert"
     step_done
   fi
 
@@ -117,6 +135,7 @@ check_packages() {
     dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -qv 'not-installed' && fail "von $name blieb etwas zurück"
   done
   [ -e /usr/bin/korvaden ] || [ -e /usr/bin/korvaden-server ] || [ -n "$(ls -d /usr/lib/*/korvaden 2>/dev/null)" ] \
+    || [ -e /etc/default/korvaden-server ] || [ -e /lib/systemd/system/korvaden-server.service ] \
     && fail "nach dem Entfernen blieben Dateien zurück"
   step_done
 }
