@@ -4,12 +4,18 @@
 //   korvaden-throughput-bench [seconds per run] [rounds]
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest/QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -63,6 +69,30 @@ std::optional<double> MeasureKorvaden(const QString& serverPath, int blockSize, 
   return received->first / received->second / MiB;
 }
 
+// MiB/s that korvaden-server received from a plain blocking sender writing blockSize bytes at a
+// time: the receiving side alone, to compare with iperf3's server.
+std::optional<double> MeasureServerReceiving(const QString& serverPath, int blockSize, int seconds) {
+  QProcess server;
+  const auto port = StartCompanionServer(server, serverPath);
+  if (!port) return std::nullopt;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(*port));
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return std::nullopt;
+  const std::vector<char> block(static_cast<std::size_t>(blockSize), 'k');
+  QElapsedTimer sending;
+  sending.start();
+  while (sending.elapsed() < seconds * 1000) ::send(fd, block.data(), block.size(), MSG_NOSIGNAL);
+  ::close(fd);
+  const auto received = WaitForSummary(server);
+  server.terminate();
+  server.waitForFinished(5000);
+  if (!received) return std::nullopt;
+  return received->first / received->second / MiB;
+}
+
 // MiB/s that iperf3's server received, with the same block length on 127.0.0.1.
 std::optional<double> MeasureIperf(int blockSize, int seconds) {
   const QString iperf = QStandardPaths::findExecutable("iperf3");
@@ -100,13 +130,22 @@ int main(int argc, char** argv) {
   int failures = 0;
   for (const auto& [blockSize, target] : targets) {
     // Alternate the two programs, so a noisy moment on a shared machine hits both alike.
-    std::vector<double> ourRates, theirRates;
+    std::vector<double> ourRates, theirRates, receivingRates;
     for (int round = 0; round < rounds; ++round) {
       if (const auto ours = MeasureKorvaden(serverPath, blockSize, seconds)) ourRates.push_back(*ours);
       if (const auto theirs = MeasureIperf(blockSize, seconds)) theirRates.push_back(*theirs);
+      if (const auto receiving = MeasureServerReceiving(serverPath, blockSize, seconds)) {
+        receivingRates.push_back(*receiving);
+      }
     }
     const auto ours = Median(ourRates);
     const auto theirs = Median(theirRates);
+    const auto receiving = Median(receivingRates);
+    if (receiving && theirs) {
+      std::printf("Blockgröße %6d: korvaden-server empfängt %9.1f MiB/s, iperf3 %9.1f MiB/s, Verhältnis %.3f "
+                  "(Ziel >= 1,00) %s\n",
+                  blockSize, *receiving, *theirs, *receiving / *theirs, *receiving >= *theirs ? "erreicht" : "VERFEHLT");
+    }
     if (!ours) {
       std::printf("Blockgröße %6d: Messung mit korvaden-server fehlgeschlagen\n", blockSize);
       ++failures;

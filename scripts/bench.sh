@@ -10,3 +10,4 @@ BUILD="$ROOT/build/bench"
 build_config "$BUILD" Release "" -DKORVADEN_BUILD_TESTS=OFF >/dev/null
 "$BUILD/bin/korvaden-throughput-bench" "${1:-5}"
 "$BUILD/bin/korvaden-chart-bench" "${2:-30}"
+"$BUILD/bin/korvaden-server-load-bench"

@@ -211,13 +211,18 @@ void MeasurementServer::AcceptPending() {
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        Report problem;
-        problem.message = ErrorText("Verbindung konnte nicht angenommen werden", errno);
-        sink_(problem);
+        // Said once until an accept succeeds again, not ten times a second into the journal.
+        if (!acceptFailing_) {
+          Report problem;
+          problem.message = ErrorText("Verbindung konnte nicht angenommen werden", errno);
+          sink_(problem);
+        }
+        acceptFailing_ = true;
         acceptPausedUntil_ = Clock::now() + kAcceptPause;
       }
       return;  // EAGAIN: nothing left to accept
     }
+    acceptFailing_ = false;
     if (limits_.maxConnections != 0 && connections_.size() >= limits_.maxConnections) {
       Refuse(fd, PeerText(peer));
       continue;

@@ -85,6 +85,7 @@ class MeasurementServer {
   std::vector<Connection> connections_;
   std::vector<char> buffer_;
   Clock::time_point acceptPausedUntil_{};
+  bool acceptFailing_ = false;
 };
 
 }  // namespace korvaden
