@@ -51,9 +51,10 @@ failed=0
 # link RATE_MBIT QUEUE_MS
 link() {
   local mbit=$1 queue=$2
-  # The bucket holds 4 ms of the rate (the shaper's timer granularity), at least ten frames.
+  # The bucket holds 4 ms of the rate (the shaper's timer granularity), at least two frames: a
+  # larger one would let a slow link deliver in bursts that no real line of that rate has.
   local burst=$((mbit * 1000000 / 8 / 250))
-  [ $burst -lt 15140 ] && burst=15140
+  [ $burst -lt 3028 ] && burst=3028
   pair "$mbit" || return 1
   tc -n "$prefix-$mbit-c" qdisc add dev "kl$$$mbit" root tbf rate "${mbit}mbit" burst "$burst" latency "${queue}ms" \
     || return 1

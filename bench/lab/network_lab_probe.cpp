@@ -41,13 +41,18 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
     std::puts("korvaden-server startete nicht");
     return 1;
   }
-  // Bytes the server received in the second ending at that many seconds after its accept.
+  // The rate in kiB/s at which the server received in its second ending at that many seconds
+  // after its accept, over the interval's real length (a report a little late makes it longer).
   std::map<long, double> received;
+  double previousEnd = 0;
   const QRegularExpression perSecond(R"(\] ([\d.]+) s: (\d+) Bytes)");
   QObject::connect(&server, &QProcess::readyReadStandardOutput, [&] {
     while (server.canReadLine()) {
       const auto match = perSecond.match(QString::fromUtf8(server.readLine()));
-      if (match.hasMatch()) received[std::lround(match.captured(1).toDouble())] = match.captured(2).toDouble();
+      if (!match.hasMatch()) continue;
+      const double end = match.captured(1).toDouble();
+      if (end > previousEnd) received[std::lround(end)] = match.captured(2).toDouble() / 1024.0 / (end - previousEnd);
+      previousEnd = end;
     }
   });
   std::vector<QPointF> shown;
@@ -70,17 +75,18 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
   // A point's window (the half second before it) lies in the server's second that ends nearest it.
   std::puts("  Sekunde   Diagramm kiB/s   Server kiB/s   Abweichung");
   double worst = 0, serverSum = 0;
-  int serverSeconds = 0, compared = 0;
+  int serverSeconds = 0, compared = 0, within3 = 0;
   for (const QPointF& point : shown) {
     const auto second = received.find(std::lround(point.x()));
     if (second == received.end()) {
       std::printf("  %7.2f   %14.1f   %12s\n", point.x(), point.y(), "–");
       continue;
     }
-    const double truth = second->second / 1024.0;
+    const double truth = second->second;
     const double deviation = Deviation(point.y(), truth);
     worst = std::max(worst, std::abs(deviation));
     ++compared;
+    within3 += std::abs(deviation) <= 3.0;
     if (point.x() >= firstHeld) {
       serverSum += truth;
       ++serverSeconds;
@@ -91,8 +97,9 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
     std::puts("keine vergleichbaren Punkte");
     return 1;
   }
-  std::printf("größte Abweichung eines Punkts: %.2f %%; gleitender Durchschnitt %.1f kiB/s gegen %.1f kiB/s: %+.2f %%\n",
-              worst, average, serverSum / serverSeconds, Deviation(average, serverSum / serverSeconds));
+  std::printf("größte Abweichung eines Punkts: %.2f %%, %d von %d Punkten innerhalb 3 %%; gleitender Durchschnitt "
+              "%.1f kiB/s gegen %.1f kiB/s: %+.2f %%\n",
+              worst, within3, compared, average, serverSum / serverSeconds, Deviation(average, serverSum / serverSeconds));
   return 0;
 }
 
