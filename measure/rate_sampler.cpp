@@ -26,6 +26,7 @@ void TRateSampler::Timer1Timer(QObject*) {
   const double x = snapshot.ElapsedMs / 1000.0;
   const double y = snapshot.WindowBytes / 1.024 / snapshot.WindowMs;
   FSeries.AddXY(x, y);
+  if (OnPointAdded) OnPointAdded(snapshot.ElapsedMs, y);
 }
 
 void TRateSampler::Series1AfterAdd(TRateSeries*, int ValueIndex) {

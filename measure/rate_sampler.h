@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 
 #include "chart_axis.h"
@@ -19,6 +20,9 @@ class TRateSampler {
   // One tick: adds at most one point from one publication of the counters.
   void Timer1Timer(QObject* Sender);
   void Series1AfterAdd(TRateSeries* Sender, int ValueIndex);
+
+  // Each point as it is added: the run's elapsed milliseconds and the rate in kiB/s.
+  std::function<void(std::uint32_t elapsedMs, double rate)> OnPointAdded;
 
   // Ticks that found the worker publishing and added no point, since the program started.
   int SkippedTicks() const { return FSkippedTicks; }

@@ -21,6 +21,7 @@
 #include "reg_ini_file.h"
 #include "message_service.h"
 #include "rate_chart.h"
+#include "result_export.h"
 
 namespace {
 // Runs a handler from a widget signal without letting any exception reach the event loop.
@@ -48,6 +49,9 @@ TForm1::TForm1(QWidget* parent)
   ApplyDesignSize();
   connect(&Controller.Timer1, &QTimer::timeout, this, Guarded([this] { Sampler.Timer1Timer(&Controller.Timer1); }));
   Series1.OnRepaintRequest = [this] { Chart1->SyncFromModel(); };
+  Sampler.OnPointAdded = [this](std::uint32_t elapsedMs, double rate) { History.Add(elapsedMs, rate); };
+  Export = new TResultExport(*Chart1, History, this);
+  connect(Chart1, &TRateChart::ContextMenuRequested, this, [this](const QPoint& at) { Export->ShowMenu(at); });
 
   OnDestroy = [this](QObject*) { FormDestroy(); };
   WndProp1.setObjectName(QStringLiteral("WndProp1"));
@@ -278,7 +282,11 @@ void TForm1::SetAverageText(const QString& text) {
                             ? metrics.elidedText(text, Qt::ElideLeft, room)
                             : metrics.elidedText(words, Qt::ElideRight, wordsRoom) + figure);
 }
-void TForm1::ClearSeries() { Series1.Clear(); }
+// The connect event: the chart starts afresh, and so does the history of the new run.
+void TForm1::ClearSeries() {
+  Series1.Clear();
+  History.Begin({Edit1->text(), ClientSocket1.Port(), Counters.BlockSize, QDateTime::currentDateTime()});
+}
 
 void TForm1::ShowErrorMessage(const QString& text) {
   TMessageService::Show({text, texts::ErrorCaption, QMessageBox::Warning}, this);

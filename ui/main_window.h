@@ -11,6 +11,7 @@
 #include "measurement_view.h"
 #include "rate_sampler.h"
 #include "rate_series.h"
+#include "run_history.h"
 
 class QGroupBox;
 class QLabel;
@@ -19,6 +20,7 @@ class QPushButton;
 class QStatusBar;
 class TRateChart;
 class TAboutBox;
+class TResultExport;
 
 class TForm1 : public TForm, public TMeasurementView {
   Q_OBJECT
@@ -57,6 +59,7 @@ class TForm1 : public TForm, public TMeasurementView {
   TChartAxis BottomAxis{0, 60};
   TChartAxis LeftAxis{0, 1000};
   TRateSampler Sampler;
+  TRunHistory History;
   TWndProp WndProp1;
 
   QLabel* Label2 = nullptr;
@@ -76,6 +79,8 @@ class TForm1 : public TForm, public TMeasurementView {
   QString HelpFile = QStringLiteral("korvaden.hlp");
   // Created right after the window's own start-up, so it sees the final caption.
   TAboutBox* AboutBox = nullptr;
+  // The chart's context menu and Ctrl+S.
+  TResultExport* Export = nullptr;
 
   void BitBtn1Click();
 

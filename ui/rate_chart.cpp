@@ -1,5 +1,6 @@
 #include "rate_chart.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QGraphicsLayout>
@@ -137,8 +138,11 @@ void TRateChart::resizeEvent(QResizeEvent* event) {
 }
 
 void TRateChart::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton && chart()->plotArea().contains(event->position())) {
-    FPanning = true;
+  if (event->button() == Qt::RightButton) {
+    FRightDown = true;
+    FRightDragged = false;
+    FRightPressedAt = event->position();
+    FPanning = chart()->plotArea().contains(event->position());
     FPanFrom = event->position();
     event->accept();
     return;
@@ -147,6 +151,9 @@ void TRateChart::mousePressEvent(QMouseEvent* event) {
 }
 
 void TRateChart::mouseMoveEvent(QMouseEvent* event) {
+  if (FRightDown && (event->position() - FRightPressedAt).manhattanLength() >= QApplication::startDragDistance()) {
+    FRightDragged = true;
+  }
   if (!FPanning) return QChartView::mouseMoveEvent(event);
   const QRectF plot = chart()->plotArea();
   if (!plot.contains(event->position())) {
@@ -163,12 +170,19 @@ void TRateChart::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TRateChart::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton && FPanning) {
+  if (event->button() == Qt::RightButton && FRightDown) {
     FPanning = false;
+    FRightDown = false;
+    if (!FRightDragged) emit ContextMenuRequested(event->globalPosition().toPoint());
     event->accept();
     return;
   }
   QChartView::mouseReleaseEvent(event);
 }
 
-void TRateChart::contextMenuEvent(QContextMenuEvent* event) { event->accept(); }
+// The mouse's own context menu events are left out: the release above decides, so that a right
+// drag pans without a menu.
+void TRateChart::contextMenuEvent(QContextMenuEvent* event) {
+  if (event->reason() != QContextMenuEvent::Mouse) emit ContextMenuRequested(event->globalPos());
+  event->accept();
+}

@@ -1,6 +1,7 @@
 #pragma once
 // The rate chart: draws the series model as a red line between the two model axes, recomputes the
-// series' first visible point at every draw, and pans both axes while the right button drags.
+// series' first visible point at every draw, and pans both axes while the right button drags. A
+// right click that does not drag (or the menu key) asks for the chart's context menu.
 
 #include <QtCharts/QChartView>
 
@@ -25,6 +26,9 @@ class TRateChart : public QChartView {
   // The horizontal label step; 10 seconds unless the labels would crowd.
   void SetBottomLabelStep(double seconds);
 
+ signals:
+  void ContextMenuRequested(const QPoint& globalPosition);
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -45,4 +49,8 @@ class TRateChart : public QChartView {
   double FBottomLabelStep = 10;
   bool FPanning = false;
   QPointF FPanFrom;
+  // A right press, and whether the pointer has moved far enough since to make it a drag.
+  bool FRightDown = false;
+  bool FRightDragged = false;
+  QPointF FRightPressedAt;
 };

@@ -1,0 +1,40 @@
+#pragma once
+// Every point of the current or the last run since its start, beside the chart's last minute: what
+// "Messwerte speichern" writes. A point takes twelve bytes, so a run of a day holds about 1 MB.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+struct TRunDescription {
+  QString server;
+  int port = 0;
+  std::int32_t blockSize = 0;
+  QDateTime start;
+};
+
+class TRunHistory {
+ public:
+  // A new run: the points of the last one are gone.
+  void Begin(TRunDescription run);
+  void Add(std::uint32_t elapsedMs, double rate);
+
+  bool HasRun() const { return FRun.start.isValid(); }
+  const TRunDescription& Run() const { return FRun; }
+  std::size_t Count() const { return FElapsedMs.size(); }
+  double MeanRate() const { return FElapsedMs.empty() ? 0.0 : FRateSum / static_cast<double>(FElapsedMs.size()); }
+
+  // The run as text a spreadsheet opens directly: labelled rows, then "Sekunden;kiBytes/s" and one
+  // row per point, numbers with the locale's decimal separator and no grouping.
+  QByteArray ToCsv(const QLocale& locale = QLocale()) const;
+
+ private:
+  TRunDescription FRun;
+  std::vector<std::uint32_t> FElapsedMs;
+  std::vector<double> FRates;
+  double FRateSum = 0;
+};

@@ -1,0 +1,86 @@
+#include "result_export.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPixmap>
+#include <QSaveFile>
+#include <QShortcut>
+#include <QStandardPaths>
+
+#include "measurement_controller.h"
+#include "message_service.h"
+#include "rate_chart.h"
+#include "run_history.h"
+#include "save_dialog.h"
+
+namespace {
+// The folder of the last save, for as long as the program runs.
+QString& LastFolder() {
+  static QString folder;
+  return folder;
+}
+
+QString DefaultFolder() {
+  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  return !documents.isEmpty() && QDir(documents).exists() ? documents : QDir::homePath();
+}
+}  // namespace
+
+TResultExport::TResultExport(TRateChart& chart, const TRunHistory& history, QWidget* window)
+    : QObject(window), FChart(chart), FHistory(history), FWindow(window), FMenu(new QMenu(window)) {
+  FMenu->setObjectName(QStringLiteral("ChartMenu"));
+  FMenu->addAction(QStringLiteral("Diagramm &kopieren"), this, &TResultExport::CopyChart);
+  FMenu->addAction(QStringLiteral("Diagramm &speichern …"), this, &TResultExport::SaveChart);
+  FSaveMeasurement = FMenu->addAction(QStringLiteral("&Messwerte speichern …"), this, &TResultExport::SaveMeasurement);
+  FSaveMeasurement->setShortcut(QKeySequence::Save);  // shown in the menu; the window's shortcut acts
+  auto* save = new QShortcut(QKeySequence::Save, window);
+  connect(save, &QShortcut::activated, this, &TResultExport::SaveMeasurement);
+}
+
+void TResultExport::ShowMenu(const QPoint& globalPosition) {
+  FSaveMeasurement->setEnabled(FHistory.HasRun());
+  FMenu->popup(globalPosition);
+}
+
+void TResultExport::CopyChart() { QGuiApplication::clipboard()->setPixmap(FChart.grab()); }
+
+void TResultExport::SaveChart() {
+  // grab() renders at the screen's device pixel ratio: the picture is as sharp as the chart on it.
+  const QPixmap picture = FChart.grab();
+  SaveAs(QStringLiteral("Diagramm speichern"), ProposedPath(QStringLiteral("Diagramm"), QStringLiteral(".png")),
+         QStringLiteral("PNG-Bilder (*.png)"), [&](QIODevice& file) { return picture.save(&file, "PNG"); });
+}
+
+void TResultExport::SaveMeasurement() {
+  if (!FHistory.HasRun()) return;
+  // Taken when asked: a run that goes on while the dialog is open keeps adding to the history.
+  SaveAs(QStringLiteral("Messwerte speichern"), ProposedPath(QStringLiteral("Messung"), QStringLiteral(".csv")),
+         QStringLiteral("Messwerte (*.csv)"),
+         [&](QIODevice& file) { return file.write(FHistory.ToCsv()) >= 0; });
+}
+
+QString TResultExport::ProposedPath(const QString& prefix, const QString& suffix) const {
+  const QDateTime start = FHistory.HasRun() ? FHistory.Run().start : QDateTime::currentDateTime();
+  const QString folder = LastFolder().isEmpty() ? DefaultFolder() : LastFolder();
+  return QDir(folder).filePath(prefix + start.toString(QStringLiteral(" yyyy-MM-dd HH-mm-ss")) + suffix);
+}
+
+void TResultExport::SaveAs(const QString& caption, const QString& proposed, const QString& filter,
+                           const std::function<bool(QIODevice&)>& write) {
+  const QString path = TSaveDialog::Ask(FWindow, caption, proposed, filter);
+  if (path.isEmpty()) return;
+  LastFolder() = QFileInfo(path).absolutePath();
+  QSaveFile file(path);
+  if (file.open(QIODevice::WriteOnly) && write(file) && file.commit()) return;
+  const QString reason = file.errorString();
+  file.cancelWriting();
+  TMessageService::Show({QStringLiteral("Die Datei „%1“ konnte nicht gespeichert werden (%2). Bitte wählen Sie "
+                                        "einen anderen Ordner oder Namen.")
+                             .arg(QDir::toNativeSeparators(path), reason),
+                         texts::ErrorCaption, QMessageBox::Warning},
+                        FWindow);
+}

@@ -1,0 +1,46 @@
+#pragma once
+// Keeping a result: the chart's context menu copies the chart as a picture or saves it as PNG, and
+// saves every point of the current or the last run as a table; Ctrl+S saves the points too. The
+// folder of the last save is proposed again while the program runs; nothing goes into the settings.
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QAction;
+class QIODevice;
+class QMenu;
+class QPoint;
+class QWidget;
+class TRateChart;
+class TRunHistory;
+
+class TResultExport : public QObject {
+  Q_OBJECT
+
+ public:
+  TResultExport(TRateChart& chart, const TRunHistory& history, QWidget* window);
+
+  QMenu* Menu() const { return FMenu; }
+  // Opens the menu at a global position without waiting for it.
+  void ShowMenu(const QPoint& globalPosition);
+
+  void CopyChart();
+  void SaveChart();
+  void SaveMeasurement();
+
+ private:
+  // The proposed file: the run's start (or now) in its name, in the folder of the last save.
+  QString ProposedPath(const QString& prefix, const QString& suffix) const;
+  // Asks for the path and writes through a temporary file that replaces the target only when
+  // complete; a failure is told in German and leaves nothing behind.
+  void SaveAs(const QString& caption, const QString& proposed, const QString& filter,
+              const std::function<bool(QIODevice&)>& write);
+
+  TRateChart& FChart;
+  const TRunHistory& FHistory;
+  QWidget* FWindow;
+  QMenu* FMenu;
+  QAction* FSaveMeasurement;
+};
