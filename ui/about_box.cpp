@@ -18,7 +18,9 @@
 TAboutBox::TAboutBox(TForm1& mainForm) : QDialog(&mainForm), FMainForm(mainForm) {
   setObjectName(QStringLiteral("AboutBox"));
   setWindowTitle(QStringLiteral("Über ..."));
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  SetDialogFrame(this);
+  // Modal for the main window only: the help viewer opened from here stays usable beside the box.
+  setWindowModality(Qt::WindowModal);
 
   Panel1 = Named(new QFrame(this), "Panel1");
   Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);

@@ -19,3 +19,10 @@ inline QSize AtLeast(const QWidget* widget, int width, int height) {
   const QSize hint = widget->sizeHint();
   return {std::max(width, hint.width()), std::max(height, hint.height())};
 }
+
+// A fixed dialog with only a title and a close box. Without CustomizeWindowHint the window
+// manager would add minimise and maximise buttons whatever the other hints say.
+inline void SetDialogFrame(QWidget* dialog) {
+  dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                         Qt::MSWindowsFixedSizeDialogHint);
+}

@@ -1,6 +1,9 @@
 #include "help_viewer.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QFileInfo>
 #include <QHash>
 #include <QTextBrowser>
@@ -26,7 +29,10 @@ THelpViewer* THelpViewer::Find(const QString& path) { return OpenViewers().value
 
 THelpViewer* THelpViewer::ShowFile(const QString& path) {
   THelpViewer* viewer = Find(path);
-  if (!viewer) viewer = new THelpViewer(Canonical(path));
+  if (!viewer) {
+    viewer = new THelpViewer(Canonical(path));
+    viewer->PlaceOnScreen();
+  }
   viewer->show();
   viewer->raise();
   viewer->activateWindow();
@@ -49,6 +55,20 @@ THelpViewer::THelpViewer(const QString& path) : FFilePath(path), FBrowser(new QT
 }
 
 THelpViewer::~THelpViewer() { OpenViewers().remove(FFilePath); }
+
+// Wholly on the screen of the active window, towards its right edge, so it opens beside the About
+// box and the main window rather than behind them; never larger than the screen's free area.
+void THelpViewer::PlaceOnScreen() {
+  const QWidget* active = QApplication::activeWindow();
+  const QScreen* screen = active ? active->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect available = screen->availableGeometry();
+  const QSize frame(40, 60);  // what a window manager adds at most, before it is known
+  resize(size().boundedTo(available.size() - frame));
+  const QRect wanted(QPoint(available.right() - width() - frame.width() / 2, available.top() + frame.height() / 2),
+                     size());
+  move(wanted.topLeft().x() < available.left() ? available.left() : wanted.left(), wanted.top());
+}
 
 void THelpViewer::Load() {
   QFile file(FFilePath);

@@ -24,6 +24,7 @@ class THelpViewer : public QWidget {
  private:
   explicit THelpViewer(const QString& path);
   void Load();
+  void PlaceOnScreen();
 
   QString FFilePath;
   QTextBrowser* FBrowser;

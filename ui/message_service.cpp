@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include "control_layout.h"
+
 namespace {
 TMessageService::TObserver observer;
 }
@@ -17,6 +19,7 @@ void TMessageService::Show(const TShownMessage& message, QWidget* parent) {
   shown.replace(QChar(13), QChar(10));
   QMessageBox box(message.icon, message.caption, shown, QMessageBox::Ok, parent);
   box.setTextFormat(Qt::PlainText);
+  SetDialogFrame(&box);
   box.exec();
 }
 

@@ -114,6 +114,46 @@ TEST_F(AboutBox, ShownModallyWhileTheMeasurementGoesOnBehindIt) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return form->Button1->isEnabled(); }, 5000));
 }
 
+// Dialogs have a title and a close box only; the About box blocks the main window but not the help
+// viewer, which opens in front and wholly on the screen.
+TEST_F(AboutBox, IsAFixedDialogModalForTheMainWindowOnlyWithTheHelpUsableBesideIt) {
+  form = std::make_unique<TForm1>();
+  form->show();
+  auto frameOnly = [](const QWidget* dialog) {
+    const Qt::WindowFlags flags = dialog->windowFlags();
+    return flags.testFlag(Qt::CustomizeWindowHint) && flags.testFlag(Qt::WindowCloseButtonHint) &&
+           !flags.testFlag(Qt::WindowMinimizeButtonHint) && !flags.testFlag(Qt::WindowMaximizeButtonHint);
+  };
+  bool modalForTheWindow = false;
+  THelpViewer* viewer = nullptr;
+  QTimer::singleShot(0, form.get(), [&] {
+    modalForTheWindow = form->AboutBox->windowModality() == Qt::WindowModal &&
+                        QApplication::activeModalWidget() == form->AboutBox;
+    form->AboutBox->Button1->click();
+    viewer = THelpViewer::Find(form->HelpFile);
+    if (viewer) QTest::qWaitForWindowActive(viewer);
+    form->AboutBox->OKButton->click();
+  });
+  form->BitBtn1->click();
+  EXPECT_TRUE(modalForTheWindow);
+  EXPECT_TRUE(frameOnly(form->AboutBox));
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_EQ(viewer->parentWidget(), nullptr);
+  EXPECT_TRUE(viewer->isActiveWindow());
+  EXPECT_TRUE(viewer->screen()->availableGeometry().contains(viewer->frameGeometry())) << viewer->frameGeometry().x();
+  viewer->close();
+
+  bool messageFrameOnly = false;
+  QTimer::singleShot(0, form.get(), [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    messageFrameOnly = box && frameOnly(box);
+    if (box) box->close();
+  });
+  TMessageService::SetObserver(nullptr);  // a real box this time
+  TMessageService::Show({"Text", "Fehler", QMessageBox::Warning}, form.get());
+  EXPECT_TRUE(messageFrameOnly);
+}
+
 TEST_F(AboutBox, HelpOpensOneViewerPerFileAndSaysWhenTheFileIsMissing) {
   QTemporaryDir folder;
   const QString help = folder.filePath("korvaden.hlp");
