@@ -64,11 +64,25 @@ void TMeasurementController::Button1Click(QObject*) {
 
 void TMeasurementController::ClientSocket1Connect(QObject*, TCustomWinSocket*) {
   FView.SetStatusText(texts::MeasuringStatus);
+  // Until the new worker publishes, a tick finds no window (WindowMs 0) and adds nothing: a large
+  // block takes the worker a while to fill, and the last run's counters must not become a point.
+  Counters.BeginUpdate();
+  Counters.WindowBytes = 0;
+  Counters.WindowMs = 0;
+  Counters.ElapsedMs = 0;
+  Counters.EndUpdate();
   auto* worker = new TKorvadenThread(FSocket);
   worker->OnTerminate = [this, worker] { WorkerEnded(worker); };
   worker->FreeOnTerminate = true;
+  try {
+    worker->Start();
+  } catch (...) {
+    // No thread, so nothing will end the run or free the worker: do both here, then report.
+    delete worker;
+    StopMeasurement();
+    throw;
+  }
   FWorker = worker;
-  worker->Start();
   Timer1.start();
   FView.ClearSeries();
 }
@@ -92,11 +106,21 @@ void TMeasurementController::Button2Click(QObject*) {
 }
 
 void TMeasurementController::StopMeasurement() {
-  FSocket.SetActive(false);
-  FSocket.Deactivate();
-  // While connecting Active is still false, so only closing the handle abandons the attempt.
-  TClientWinSocket* connection = FSocket.Socket();
-  if (const int handle = connection->SocketHandle(); handle != INVALID_SOCKET) connection->CloseConnection(handle);
+  try {
+    FSocket.SetActive(false);
+    FSocket.Deactivate();
+    // While connecting Active is still false, so only closing the handle abandons the attempt.
+    TClientWinSocket* connection = FSocket.Socket();
+    if (const int handle = connection->SocketHandle(); handle != INVALID_SOCKET) connection->CloseConnection(handle);
+  } catch (...) {
+    // The failure is reported as before, but the window is idle again first.
+    ShowIdle();
+    throw;
+  }
+  ShowIdle();
+}
+
+void TMeasurementController::ShowIdle() {
   Timer1.stop();
   FView.SetStartEnabled(true);
   FView.SetStopEnabled(false);

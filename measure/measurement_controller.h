@@ -45,6 +45,8 @@ class TMeasurementController : public QObject {
 
  private:
   void WorkerEnded(TKorvadenThread* worker);
+  // The rest of StopMeasurement: timer off, buttons back, the break reported, the idle text.
+  void ShowIdle();
 
   TMeasurementView& FView;
   TClientSocket& FSocket;

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <unistd.h>
+
 #include <memory>
 
 #include "loopback_server.h"
@@ -217,4 +220,56 @@ TEST_F(MeasurementFlow, DestroyingTheWindowDuringARunNeitherHangsNorCrashes) {
   ASSERT_TRUE(server.waitForBytes(4096, std::chrono::seconds(5)));
   form.reset();
   EXPECT_TRUE(server.waitForPeerClosed(std::chrono::seconds(5)));
+}
+
+// Runs that end unusually still leave the window idle and its shutdown free to finish.
+TEST_F(MeasurementFlow, AWorkerThatCannotStartOrACloseThatFailsLeavesTheWindowIdle) {
+  {
+    LoopbackServer server(ServerMode::Record);
+    // No thread can be had: the default stack of new threads is larger than any address space.
+    pthread_attr_t huge;
+    pthread_attr_init(&huge);
+    pthread_attr_setstacksize(&huge, std::size_t{1} << 46);
+    pthread_attr_t previous;
+    pthread_getattr_default_np(&previous);
+    pthread_setattr_default_np(&huge);
+    Start("127.0.0.1", server.port());
+    const bool ended = QTest::qWaitFor([&] { return !messages.empty(); }, 5000);
+    pthread_setattr_default_np(&previous);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(IsIdle());
+  }
+  messages.clear();
+  {
+    testsupport::FullBacklogListener silent;
+    Start("127.0.0.1", silent.port());
+    ::close(form->ClientSocket1.Socket()->SocketHandle());  // closing it again will fail
+    form->Button2->click();
+    EXPECT_TRUE(IsIdle());
+    EXPECT_EQ(messages.size(), 1U);  // the failure is still told
+  }
+  form.reset();  // returns: no worker is waited for
+}
+
+// A large block keeps the new worker busy before it publishes; the ticks meanwhile must not turn
+// the last run's counters into a point of the new one.
+TEST_F(MeasurementFlow, TheFirstPointOfARunNeverComesFromTheLastRunsCounters) {
+  LoopbackServer server(ServerMode::Record);
+  Counters.BeginUpdate();
+  Counters.ElapsedMs = 300000;  // what a five-minute run left behind
+  Counters.WindowMs = 500;
+  Counters.WindowBytes = 512000;
+  Counters.EndUpdate();
+  Counters.BlockSize = 256 * 1024 * 1024;
+  form->Edit2->setText(QString());  // expert mode is off: the block size stays as set
+  Start("127.0.0.1", server.port());
+  ASSERT_TRUE(WaitForMeasuring());
+  TCounterSnapshot snapshot;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Counters.TrySnapshot(snapshot); }, 5000));
+  EXPECT_LT(snapshot.ElapsedMs, 300000U);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->Series1.Count() > 0; }, 30000));
+  EXPECT_LT(form->Series1.XValues[0], 60);
+  EXPECT_EQ(form->BottomAxis.Minimum(), 0);
+  form->Button2->click();
+  EXPECT_TRUE(WaitForIdle());
 }
