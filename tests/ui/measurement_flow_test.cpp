@@ -226,18 +226,25 @@ TEST_F(MeasurementFlow, DestroyingTheWindowDuringARunNeitherHangsNorCrashes) {
 TEST_F(MeasurementFlow, AWorkerThatCannotStartOrACloseThatFailsLeavesTheWindowIdle) {
   {
     LoopbackServer server(ServerMode::Record);
-    // No thread can be had: the default stack of new threads is larger than any address space.
-    pthread_attr_t huge;
-    pthread_attr_init(&huge);
-    pthread_attr_setstacksize(&huge, std::size_t{1} << 46);
-    pthread_attr_t previous;
-    pthread_getattr_default_np(&previous);
-    pthread_setattr_default_np(&huge);
+    // No thread can be had while the connect event runs: the default stack of new threads is
+    // larger than any address space. (Only then: the window's own drawing needs threads too.)
+    auto connected = form->ClientSocket1.OnConnect;
+    form->ClientSocket1.OnConnect = [&](QObject* sender, TCustomWinSocket* socket) {
+      pthread_attr_t huge, previous;
+      pthread_attr_init(&huge);
+      pthread_attr_setstacksize(&huge, std::size_t{1} << 46);
+      pthread_getattr_default_np(&previous);
+      pthread_setattr_default_np(&huge);
+      struct TRestore {
+        pthread_attr_t& attributes;
+        ~TRestore() { pthread_setattr_default_np(&attributes); }
+      } restore{previous};
+      connected(sender, socket);
+    };
     Start("127.0.0.1", server.port());
-    const bool ended = QTest::qWaitFor([&] { return !messages.empty(); }, 5000);
-    pthread_setattr_default_np(&previous);
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, 5000));
     EXPECT_TRUE(IsIdle());
+    form->ClientSocket1.OnConnect = connected;
   }
   messages.clear();
   {
