@@ -72,6 +72,8 @@ int main(int argc, char** argv) {
   }
   const long memoryAtEnd = ResidentKiB();
   const int held = form.Series1.Count();
+  const std::size_t history = form.History.Count();
+  const std::size_t historyBytes = form.History.Bytes();
   form.Button2->click();
   QTest::qWait(300);
   form.FormDestroy();
@@ -104,6 +106,8 @@ int main(int argc, char** argv) {
               seconds, held);
   std::printf("Diagramm %.1f kiB/s, Server %.1f kiB/s, Abweichung %+.2f %% (Ziel: höchstens 2 %%) %s\n", chartRate,
               serverRate, deviation, std::abs(deviation) <= 2.0 ? "erreicht" : "VERFEHLT");
+  std::printf("Verlauf des ganzen Laufs: %zu Punkte in %zu Bytes (12 je Punkt und Vorrat; ein Tag: %d Bytes)\n",
+              history, historyBytes, 86400 * 12);
   std::printf("Speicher (RSS): Start %ld KiB, nach %d s %ld KiB, Ende %ld KiB, Zuwachs seitdem %+ld KiB\n",
               memoryAtStart, std::min(60, seconds / 2), memoryAtOneMinute, memoryAtEnd,
               memoryAtEnd - memoryAtOneMinute);

@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QGroupBox>
@@ -12,6 +13,7 @@
 #include <QStatusBar>
 
 #include "about_box.h"
+#include "average_text.h"
 #include "app_icon.h"
 #include "application_exception.h"
 #include "control_layout.h"
@@ -87,6 +89,11 @@ void TForm1::CreateControls() {
   Edit2 = Named(new QLineEdit(ProPanel), "Edit2");
   Edit3 = Named(new QLineEdit(ProPanel), "Edit3");
   ProPanel->hide();
+  // Screen readers name each field by its label; a label without "&" adds no accelerator.
+  Label2->setBuddy(Edit1);
+  Label1->setBuddy(Edit2);
+  Label3->setBuddy(Edit3);
+  Chart1->setAccessibleName(QStringLiteral("Übertragungsrate"));
 
   setTabOrder(Edit1, Button1);
   setTabOrder(Button1, Button2);
@@ -260,13 +267,30 @@ QString TForm1::BlockSizeText() const { return Edit2->text(); }
 QString TForm1::PortText() const { return Edit3->text(); }
 void TForm1::SetStartEnabled(bool enabled) { Button1->setEnabled(enabled); }
 void TForm1::SetStopEnabled(bool enabled) { Button2->setEnabled(enabled); }
-void TForm1::SetStatusText(const QString& text) { StatusPanel0->setText(text); }
+void TForm1::SetStatusText(const QString& text) {
+  StatusPanel0->setText(text);
+  AnnounceChange(StatusPanel0);
+}
+
+// A status panel's new text reaches screen readers as a change of its name.
+void TForm1::AnnounceChange(QLabel* panel) {
+  QAccessibleEvent changed(panel, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&changed);
+}
 
 void TForm1::SetAverageText(const QString& text) {
   // Panel 1 ends at the window's edge: in a narrow window the text is shortened visibly, never cut,
   // and the whole text stays at hand as the tooltip.
   FAverageText = text;
   StatusPanel1->setToolTip(text);
+  StatusPanel1->setAccessibleName(text);  // whole, however short the panel shows it
+  if (Series1.Count() > 0) {
+    const int last = Series1.Count() - 1;
+    Chart1->setAccessibleDescription(QStringLiteral("Letzter Wert %1 kiBytes/s nach %2 s, Durchschnitt %3 kiBytes/s")
+                                         .arg(FormatFixed2(Series1.YValues[last], QLocale()))
+                                         .arg(std::lround(Series1.XValues[last]))
+                                         .arg(FormatFixed2(Series1.YValues.Total() / Series1.Count(), QLocale())));
+  }
   const int room = std::max(0, StatusPanel1->contentsRect().width() - 4);
   const QFontMetrics metrics = StatusPanel1->fontMetrics();
   if (metrics.horizontalAdvance(text) <= room) {

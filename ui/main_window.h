@@ -97,6 +97,7 @@ class TForm1 : public TForm, public TMeasurementView {
   void LayoutControls();
   void LayoutChart();
   void FitStatusPanels();
+  void AnnounceChange(QLabel* panel);
   void ApplyDesignSize();
   void CentreOnPrimaryScreen();
   void ReadProgramSettings();

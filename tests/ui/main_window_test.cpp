@@ -1,5 +1,6 @@
 // The main window's controls, layout, keyboard and chart on the offscreen platform.
 
+#include <QAccessible>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
 #include <QGroupBox>
@@ -21,6 +22,7 @@
 #include <memory>
 
 #include "about_box.h"
+#include "average_text.h"
 #include "main_window.h"
 #include "qstring_printer.h"
 #include "rate_chart.h"
@@ -222,6 +224,27 @@ TEST_F(MainWindow, AxisLabelsArePlainNumbersInTheUsersLocaleAtEveryRate) {
   EXPECT_TRUE(fast.contains("2000000")) << fast.join(' ').toStdString();
   EXPECT_TRUE(slow.contains("0,2") || slow.contains("0,5")) << slow.join(' ').toStdString();
   for (const QString& label : fast + slow) EXPECT_TRUE(plain.match(label).hasMatch()) << label.toStdString();
+}
+
+// What a screen reader gets through Qt's accessibility interfaces (AT-SPI on Linux).
+TEST_F(MainWindow, ScreenReadersHearWhatEachControlIsTheChartsLatestPointAndEveryStatusChange) {
+  auto name = [](QObject* object) { return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name); };
+  EXPECT_EQ(name(form->Edit1), "Name / IP des Servers:");
+  EXPECT_EQ(name(form->Edit2), QString::fromUtf8("Blockgröße:"));
+  EXPECT_EQ(name(form->Edit3), "Port-Nr.:");
+  EXPECT_EQ(name(form->Button1), "Start");
+  EXPECT_EQ(name(form->Chart1), QString::fromUtf8("Übertragungsrate"));
+
+  // The offscreen platform has no accessibility bridge to watch the change events go out; what
+  // the bridge then reads is checked here.
+  form->SetStatusText(texts::MeasuringStatus);
+  form->Series1.AddXY(12.2, 1151.04);
+  EXPECT_EQ(name(form->StatusPanel0), texts::MeasuringStatus);
+  EXPECT_EQ(name(form->StatusPanel1), form->AverageText());
+  const QString description = QAccessible::queryAccessibleInterface(form->Chart1)->text(QAccessible::Description);
+  EXPECT_TRUE(description.startsWith(QString::fromUtf8("Letzter Wert ") + FormatFixed2(1151.04, QLocale()) +
+                                     " kiBytes/s nach 12 s"))
+      << description.toStdString();
 }
 
 TEST_F(MainWindow, DrawingUpdatesTheFirstVisiblePointAndAZeroRangeDrawsFine) {
