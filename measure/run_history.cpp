@@ -1,5 +1,7 @@
 #include "run_history.h"
 
+#include "average_text.h"
+
 void TRunHistory::Begin(TRunDescription run) {
   FRun = std::move(run);
   FElapsedMs.clear();
@@ -13,21 +15,25 @@ void TRunHistory::Add(std::uint32_t elapsedMs, double rate) {
   FRateSum += rate;
 }
 
+namespace {
+// Exact from the milliseconds: seconds with three decimals.
+QString Seconds(std::uint32_t ms, const QLocale& locale) {
+  return QStringLiteral("%1%2%3").arg(ms / 1000).arg(locale.decimalPoint()).arg(ms % 1000, 3, 10, QLatin1Char('0'));
+}
+}  // namespace
+
+// Rates are formatted as the status bar's average is, so the file's mean and the window's agree.
 QByteArray TRunHistory::ToCsv(const QLocale& locale) const {
-  QLocale numbers = locale;
-  numbers.setNumberOptions(numbers.numberOptions() | QLocale::OmitGroupSeparator);
-  const auto fixed = [&](double value, int decimals) { return numbers.toString(value, 'f', decimals); };
-  const double duration = FElapsedMs.empty() ? 0.0 : FElapsedMs.back() / 1000.0;
   QString text;
   text += QStringLiteral("Server;%1\n").arg(FRun.server);
   text += QStringLiteral("Port;%1\n").arg(FRun.port);
   text += QStringLiteral("Blockgröße (Bytes);%1\n").arg(FRun.blockSize);
   text += QStringLiteral("Start;%1\n").arg(FRun.start.toString(Qt::ISODate));
-  text += QStringLiteral("Dauer (s);%1\n").arg(fixed(duration, 3));
-  text += QStringLiteral("Mittlere Rate (kiBytes/s);%1\n").arg(fixed(MeanRate(), 2));
+  text += QStringLiteral("Dauer (s);%1\n").arg(Seconds(FElapsedMs.empty() ? 0 : FElapsedMs.back(), locale));
+  text += QStringLiteral("Mittlere Rate (kiBytes/s);%1\n").arg(FormatFixed2(MeanRate(), locale));
   text += QStringLiteral("Sekunden;kiBytes/s\n");
   for (std::size_t i = 0; i < FElapsedMs.size(); ++i) {
-    text += fixed(FElapsedMs[i] / 1000.0, 3) + u';' + fixed(FRates[i], 2) + u'\n';
+    text += Seconds(FElapsedMs[i], locale) + u';' + FormatFixed2(FRates[i], locale) + u'\n';
   }
   return text.toUtf8();
 }
