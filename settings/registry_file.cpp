@@ -145,11 +145,11 @@ TRegFileSnapshot ReadRegistryFile(const std::string& path) {
   snapshot.State = TRegFileState::Read;
   std::string bytes;
   if (info.st_size > MaxRegistryFileSize) {
-    snapshot.Content.FullyUnderstood = false;
+    snapshot.Content.FullyUnderstood = snapshot.Content.HoldsEveryLine = false;
   } else if (!ReadAll(fd.Get(), static_cast<std::size_t>(info.st_size), bytes)) {
     snapshot.State = TRegFileState::Unreadable;
   } else if (bytes.size() > static_cast<std::size_t>(MaxRegistryFileSize)) {
-    snapshot.Content.FullyUnderstood = false;
+    snapshot.Content.FullyUnderstood = snapshot.Content.HoldsEveryLine = false;
   } else {
     snapshot.Content = ParseRegistryText(bytes);
   }
@@ -169,7 +169,7 @@ bool UpdateRegistryFile(const std::string& path, const std::function<bool(TRegFi
   if (current.State == TRegFileState::Unreadable) return false;
   if (!change(current.Content.Document)) return true;
   const std::string target = LinkTarget(path);
-  if (current.State == TRegFileState::Read && !current.Content.FullyUnderstood && !KeepDamagedOriginal(target)) {
+  if (current.State == TRegFileState::Read && !current.Content.HoldsEveryLine && !KeepDamagedOriginal(target)) {
     return false;
   }
   return ReplaceAtomically(target, SerializeRegistryText(current.Content.Document));

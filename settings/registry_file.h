@@ -5,10 +5,12 @@
 // meantime is read again and kept. The lock file stays, as removing it would let two writers hold
 // locks on two different files.
 //
-// A file we could not fully understand is kept beside the new one before its first replacement, as
-// "<file>.beschaedigt-YYYYMMDD-HHMMSS" (local time; "-2", "-3", ... when that name is taken). It
-// is a hard link to the old contents where the file system allows, otherwise a copy. The file
-// written then is fully understood, so the same damage is never kept twice.
+// A rewrite keeps every line of the file where it stood, lines we could not read included. A file
+// whose lines cannot all be kept (no header we know, text that cannot be decoded, too large) is kept
+// beside the new one before its first replacement, as "<file>.beschaedigt-YYYYMMDD-HHMMSS" (local
+// time; "-2", "-3", ... when that name is taken). It is a hard link to the old contents where the
+// file system allows, otherwise a copy. The file written then holds every line, so the same damage
+// is never kept twice.
 
 #include <functional>
 #include <string>

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <optional>
-#include <unordered_map>
 
 #include "text_codec.h"
 
@@ -22,12 +21,6 @@ std::string_view Trim(std::string_view s) {
 }
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string LowerAscii(std::string_view s) {
-  std::string result(s);
-  for (char& c : result) c = LowerAscii(c);
-  return result;
-}
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && SameRegName(s.substr(0, prefix.size()), prefix);
@@ -107,6 +100,10 @@ class TLineReader {
     }
     return line;
   }
+
+  std::size_t Pos() const { return FPos; }
+  // The text between two positions, line breaks included.
+  std::string_view Between(std::size_t from, std::size_t to) const { return FText.substr(from, to - from); }
 
  private:
   std::string_view FText;
@@ -194,61 +191,67 @@ std::optional<TRegFileValue> ParseValueLine(std::string_view line, TLineReader& 
   return value;
 }
 
-// Repeated keys and values are merged as an import would: the first spelling stays, the last data win.
+// Lines that hold no value wait here until the next item takes them, or the key before them does.
 class TDocumentBuilder {
  public:
   explicit TDocumentBuilder(TRegFileDocument& document) : FDocument(document) {}
 
-  std::size_t Key(std::string_view path) {
-    const auto [it, added] = FKeys.try_emplace(LowerAscii(path), FDocument.Keys.size());
-    if (added) FDocument.Keys.push_back(TRegFileKey{std::string(path), {}});
-    return it->second;
+  void Loose(std::string_view text) { FLoose += text; }
+
+  void Key(std::string_view path, std::string_view text) {
+    Settle();
+    FDocument.Keys.push_back(TRegFileKey{std::string(path), {}, std::string(text), {}});
   }
 
-  void Value(std::size_t key, TRegFileValue value) {
-    auto& values = FDocument.Keys[key].Values;
-    const auto [it, added] = FValues.try_emplace(std::to_string(key) + '\n' + LowerAscii(value.Name), values.size());
-    if (added) {
-      values.push_back(std::move(value));
-    } else {
-      values[it->second].Type = value.Type;
-      values[it->second].Data = std::move(value.Data);
-    }
+  void Value(TRegFileValue value, std::string_view text) {
+    value.LinesBefore = std::move(FLoose);
+    FLoose.clear();
+    value.Text = text;
+    FDocument.Keys.back().Values.push_back(std::move(value));
+  }
+
+  void Settle() {
+    (FDocument.Keys.empty() ? FDocument.Prologue : FDocument.Keys.back().LinesAfter) += FLoose;
+    FLoose.clear();
   }
 
  private:
   TRegFileDocument& FDocument;
-  std::unordered_map<std::string, std::size_t> FKeys;
-  std::unordered_map<std::string, std::size_t> FValues;
+  std::string FLoose;
 };
 
-void ParseBody(TLineReader& lines, int version, TRegParseResult& result) {
+void ParseBody(TLineReader& lines, TRegParseResult& result) {
   TDocumentBuilder builder(result.Document);
-  std::optional<std::size_t> key;
-  while (const auto next = lines.Next()) {
+  // False after a damaged key line: its values must not go to the key before it.
+  bool inKey = false;
+  while (true) {
+    const std::size_t start = lines.Pos();
+    const auto next = lines.Next();
+    if (!next) break;
     const std::string_view line = Trim(*next);
-    if (line.empty() || line[0] == ';') continue;
+    if (line.empty() || line[0] == ';') {
+      builder.Loose(lines.Between(start, lines.Pos()));
+      continue;
+    }
+    if (line[0] == '[' && line.size() >= 2 && line.back() == ']') {
+      builder.Key(line.substr(1, line.size() - 2), lines.Between(start, lines.Pos()));
+      inKey = true;
+      continue;
+    }
+    std::optional<TRegFileValue> value;
     if (line[0] == '[') {
-      // A damaged key line must not hand its values to the key before it.
-      key.reset();
-      if (line.size() >= 2 && line.back() == ']') {
-        key = builder.Key(line.substr(1, line.size() - 2));
-      } else {
-        result.FullyUnderstood = false;
-      }
-      continue;
+      inKey = false;
+    } else if (line[0] == '"' || line[0] == '@') {
+      value = ParseValueLine(line, lines, result.Document.Version);
     }
-    if (line[0] != '"' && line[0] != '@') {
-      result.FullyUnderstood = false;
-      continue;
-    }
-    auto value = ParseValueLine(line, lines, version);
-    if (value && key) {
-      builder.Value(*key, std::move(*value));
+    if (value && inKey) {
+      builder.Value(std::move(*value), lines.Between(start, lines.Pos()));
     } else {
       result.FullyUnderstood = false;
+      builder.Loose(lines.Between(start, lines.Pos()));
     }
   }
+  builder.Settle();
 }
 
 void AppendEscaped(std::string& out, std::string_view text) {
@@ -267,7 +270,7 @@ bool FitsQuoted(const TRegFileValue& value) {
          std::string_view::npos;
 }
 
-void AppendHex(std::string& out, const TRegFileValue& value, std::size_t lineStart) {
+void AppendHex(std::string& out, const TRegFileValue& value, int version, std::string_view lineBreak) {
   static constexpr char Digits[] = "0123456789abcdef";
   if (value.Type == TypeBinary) {
     out += "hex:";
@@ -276,21 +279,27 @@ void AppendHex(std::string& out, const TRegFileValue& value, std::size_t lineSta
     std::snprintf(prefix, sizeof prefix, "hex(%x):", value.Type);
     out += prefix;
   }
-  for (std::size_t i = 0; i < value.Data.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(value.Data[i]);
+  std::string utf16;
+  const bool textType = value.Type == TypeSz || value.Type == TypeExpandSz || value.Type == TypeMultiSz;
+  if (version == 5 && textType) Utf8ToUtf16Le(value.Data, utf16);
+  const std::string_view data = version == 5 && textType ? std::string_view(utf16) : std::string_view(value.Data);
+  std::size_t lineStart = out.rfind('\n') + 1;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(data[i]);
     out.push_back(Digits[byte >> 4]);
     out.push_back(Digits[byte & 0xF]);
-    if (i + 1 == value.Data.size()) break;
+    if (i + 1 == data.size()) break;
     out.push_back(',');
     if (out.size() - lineStart > HexLineWidth) {
-      out += "\\\n  ";
-      lineStart = out.size() - 2;
+      out += '\\';
+      out += lineBreak;
+      lineStart = out.size();
+      out += "  ";
     }
   }
 }
 
-void AppendValue(std::string& out, const TRegFileValue& value) {
-  const std::size_t lineStart = out.size();
+void AppendValue(std::string& out, const TRegFileValue& value, int version, std::string_view lineBreak) {
   if (value.Name.empty()) {
     out.push_back('@');
   } else {
@@ -306,9 +315,16 @@ void AppendValue(std::string& out, const TRegFileValue& value) {
     std::snprintf(text, sizeof text, "dword:%08x", number);
     out += text;
   } else {
-    AppendHex(out, value, lineStart);
+    AppendHex(out, value, version, lineBreak);
   }
-  out.push_back('\n');
+  out += lineBreak;
+}
+
+// Only the file's last line can lack its break; whatever follows it starts a line of its own.
+void AppendLines(std::string& out, std::string_view lines, std::string_view lineBreak) {
+  if (lines.empty()) return;
+  if (!out.empty() && out.back() != '\n') out += lineBreak;
+  out += lines;
 }
 }  // namespace
 
@@ -324,29 +340,52 @@ TRegParseResult ParseRegistryText(std::string_view bytes) {
   TRegParseResult result;
   std::string decoded;
   const std::string_view text = DecodeRegistryText(bytes, decoded, result.FullyUnderstood);
+  result.HoldsEveryLine = result.FullyUnderstood;
   if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) return result;
 
+  // Comments and blank lines may come before the header; anything else there means another format.
   TLineReader lines(text);
-  const std::string_view header = Trim(lines.Next().value_or(""));
-  int version = 0;
-  if (header == HeaderVersion4) version = 4;
-  if (header == HeaderVersion5) version = 5;
-  if (version == 0) {
-    result.FullyUnderstood = false;
+  std::string_view header;
+  while (const auto line = lines.Next()) {
+    header = Trim(*line);
+    if (!header.empty() && header[0] != ';') break;
+  }
+  TRegFileDocument& document = result.Document;
+  if (header == HeaderVersion5) document.Version = 5;
+  if (header != HeaderVersion4 && header != HeaderVersion5) {
+    result.FullyUnderstood = result.HoldsEveryLine = false;
     return result;
   }
-  ParseBody(lines, version, result);
+  document.Prologue = lines.Between(0, lines.Pos());
+  if (document.Prologue.ends_with("\r\n")) document.LineBreak = "\r\n";
+  ParseBody(lines, result);
   return result;
 }
 
 std::string SerializeRegistryText(const TRegFileDocument& document) {
-  std::string out(HeaderVersion4);
-  out.push_back('\n');
+  const std::string_view lineBreak = document.LineBreak;
+  std::string out = document.Prologue;
+  if (out.empty()) {
+    out = document.Version == 5 ? HeaderVersion5 : HeaderVersion4;
+    out += lineBreak;
+  }
   for (const TRegFileKey& key : document.Keys) {
-    out += "\n[";
-    out += key.Path;
-    out += "]\n";
-    for (const TRegFileValue& value : key.Values) AppendValue(out, value);
+    if (key.Text.empty()) {
+      AppendLines(out, std::string(lineBreak) + "[" + key.Path + "]" + std::string(lineBreak), lineBreak);
+    } else {
+      AppendLines(out, key.Text, lineBreak);
+    }
+    for (const TRegFileValue& value : key.Values) {
+      AppendLines(out, value.LinesBefore, lineBreak);
+      if (value.Text.empty()) {
+        std::string line;
+        AppendValue(line, value, document.Version, lineBreak);
+        AppendLines(out, line, lineBreak);
+      } else {
+        AppendLines(out, value.Text, lineBreak);
+      }
+    }
+    AppendLines(out, key.LinesAfter, lineBreak);
   }
   return out;
 }

@@ -14,8 +14,7 @@ TRegFileValue ToFileValue(const TRegValue& value) {
 }
 
 const TRegFileValue* Lookup(const TRegFileDocument& document, const std::string& keyPath, const QString& name) {
-  const TRegFileKey* key = FindRegKey(document, keyPath);
-  return key ? FindRegValue(*key, name.toStdString()) : nullptr;
+  return FindRegValue(document, keyPath, name.toStdString());
 }
 }  // namespace
 
@@ -95,10 +94,7 @@ TRegistryStore::TWriteResult TRegistryStore::TrySetValue(const QString& keyPath,
   std::optional<TRegFileDocument> written;
   const bool saved = UpdateRegistryFile(FNativePath, [&](TRegFileDocument& document) {
     keyExisted = *full == RootKey || RegKeyExists(document, *full);
-    const std::size_t keyCount = document.Keys.size();
-    const std::size_t index = EnsureRegKey(document, *full);
-    const bool keyAdded = document.Keys.size() != keyCount;
-    if (!SetRegValue(document.Keys[index], ToFileValue(value)) && !keyAdded) return false;
+    if (!SetRegValue(document, *full, ToFileValue(value))) return false;
     written = document;
     return true;
   });

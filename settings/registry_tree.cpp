@@ -28,6 +28,19 @@ std::size_t InsertKey(TRegFileDocument& document, std::string_view path) {
   keys.insert(std::next(keys.begin(), static_cast<std::ptrdiff_t>(position)), TRegFileKey{std::string(path), {}});
   return position;
 }
+
+// For both a read and a change of the document.
+template <typename Document>
+auto* LastValue(Document& document, std::string_view path, std::string_view name) {
+  decltype(&document.Keys.front().Values.front()) found = nullptr;
+  for (auto& key : document.Keys) {
+    if (!SameRegName(key.Path, path)) continue;
+    for (auto& value : key.Values) {
+      if (SameRegName(value.Name, name)) found = &value;
+    }
+  }
+  return found;
+}
 }  // namespace
 
 const TRegFileKey* FindRegKey(const TRegFileDocument& document, std::string_view path) {
@@ -44,11 +57,8 @@ bool RegKeyExists(const TRegFileDocument& document, std::string_view path) {
   return false;
 }
 
-const TRegFileValue* FindRegValue(const TRegFileKey& key, std::string_view name) {
-  for (const TRegFileValue& value : key.Values) {
-    if (SameRegName(value.Name, name)) return &value;
-  }
-  return nullptr;
+const TRegFileValue* FindRegValue(const TRegFileDocument& document, std::string_view path, std::string_view name) {
+  return LastValue(document, path, name);
 }
 
 std::size_t EnsureRegKey(TRegFileDocument& document, std::string_view path) {
@@ -59,20 +69,20 @@ std::size_t EnsureRegKey(TRegFileDocument& document, std::string_view path) {
     const std::string_view parent = path.substr(0, end);
     if (end != std::string_view::npos && !RegKeyExists(document, parent)) InsertKey(document, parent);
   }
-  for (std::size_t i = 0; i < document.Keys.size(); ++i) {
+  for (std::size_t i = document.Keys.size(); i-- > 0;) {
     if (SameRegName(document.Keys[i].Path, path)) return i;
   }
   return InsertKey(document, path);
 }
 
-bool SetRegValue(TRegFileKey& key, TRegFileValue value) {
-  for (TRegFileValue& existing : key.Values) {
-    if (!SameRegName(existing.Name, value.Name)) continue;
-    if (existing.Type == value.Type && existing.Data == value.Data) return false;
-    existing.Type = value.Type;
-    existing.Data = std::move(value.Data);
+bool SetRegValue(TRegFileDocument& document, std::string_view path, TRegFileValue value) {
+  if (TRegFileValue* existing = LastValue(document, path, value.Name)) {
+    if (existing->Type == value.Type && existing->Data == value.Data) return false;
+    existing->Type = value.Type;
+    existing->Data = std::move(value.Data);
+    existing->Text.clear();
     return true;
   }
-  key.Values.push_back(std::move(value));
+  document.Keys[EnsureRegKey(document, path)].Values.push_back(std::move(value));
   return true;
 }

@@ -9,6 +9,9 @@
 // false; the damaged part becomes U+FFFD.
 bool Utf16LeToUtf8(std::string_view bytes, std::string& out);
 
+// Appends the UTF-16LE form of UTF-8 text; a byte that does not start a valid sequence becomes U+FFFD.
+void Utf8ToUtf16Le(std::string_view text, std::string& out);
+
 // The file's text as UTF-8 without a byte order mark: a view into bytes, or into decoded when it had
 // to be converted. understood becomes false when the conversion lost something.
 std::string_view DecodeRegistryText(std::string_view bytes, std::string& decoded, bool& understood);

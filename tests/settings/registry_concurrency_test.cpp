@@ -45,8 +45,7 @@ TEST_F(TRegistryConcurrencyTest, ReadersOnlyEverSeeWholeFiles) {
   std::thread reader([&] {
     while (!done.load()) {
       const TRegFileSnapshot snapshot = ReadRegistryFile(path);
-      const TRegFileKey* key = FindRegKey(snapshot.Content.Document, fullKey);
-      const TRegFileValue* value = key ? FindRegValue(*key, "Blob") : nullptr;
+      const TRegFileValue* value = FindRegValue(snapshot.Content.Document, fullKey, "Blob");
       bool whole = snapshot.Content.FullyUnderstood && value != nullptr;
       if (whole) {
         const QString text = QString::fromUtf8(value->Data.data(), static_cast<qsizetype>(value->Data.size()) - 1);

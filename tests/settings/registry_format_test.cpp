@@ -14,8 +14,7 @@ TRegParseResult Parse(const std::string& text) { return ParseRegistryText(text);
 
 // The value as read, or an empty optional when the file did not hold it.
 std::optional<TRegFileValue> ValueIn(const TRegParseResult& result, const std::string& key, const std::string& name) {
-  const TRegFileKey* found = FindRegKey(result.Document, key);
-  const TRegFileValue* value = found ? FindRegValue(*found, name) : nullptr;
+  const TRegFileValue* value = FindRegValue(result.Document, key, name);
   return value ? std::optional(*value) : std::nullopt;
 }
 
@@ -157,17 +156,19 @@ TEST(RegistryFormat, ATruncatedContinuationLosesOnlyItsOwnValue) {
   EXPECT_TRUE(FindRegKey(result.Document, "HKEY_CURRENT_USER\\L"));
 }
 
-TEST(RegistryFormat, NamesMatchWithoutCaseAndKeepTheirFirstSpelling) {
-  const auto result = Parse(
+TEST(RegistryFormat, NamesMatchWithoutCaseAndTheLastDataWin) {
+  const std::string text =
       "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Omvra]\n\"Left\"=\"1\"\n\"LEFT\"=\"2\"\n"
-      "[hkey_current_user\\SOFTWARE\\omvra]\n\"left\"=\"3\"\n\"Top\"=\"4\"\n");
-  ASSERT_EQ(result.Document.Keys.size(), 1u);
-  const TRegFileKey& key = result.Document.Keys[0];
-  EXPECT_EQ(key.Path, "HKEY_CURRENT_USER\\Software\\Omvra");
-  ASSERT_EQ(key.Values.size(), 2u);
-  EXPECT_EQ(key.Values[0].Name, "Left");
-  EXPECT_EQ(key.Values[0].Data, "3\0"s);
-  EXPECT_TRUE(FindRegValue(key, "lEfT"));
+      "[hkey_current_user\\SOFTWARE\\omvra]\n\"left\"=\"3\"\n\"Top\"=\"4\"\n";
+  TRegFileDocument document = Parse(text).Document;
+  EXPECT_EQ(FindRegValue(document, "HKEY_CURRENT_USER\\Software\\Omvra", "lEfT")->Data, "3\0"s);
+  // A change goes where the read found the value; the lines it shadows stay as they were.
+  EXPECT_FALSE(SetRegValue(document, "HKEY_CURRENT_USER\\SOFTWARE\\OMVRA", {"Top", 1, "4\0"s}));
+  EXPECT_TRUE(SetRegValue(document, "HKEY_CURRENT_USER\\SOFTWARE\\OMVRA", {"LEFT", 1, "5\0"s}));
+  EXPECT_TRUE(SetRegValue(document, "HKEY_CURRENT_USER\\Software\\Omvra", {"Width", 1, "6\0"s}));
+  EXPECT_EQ(SerializeRegistryText(document),
+            "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Omvra]\n\"Left\"=\"1\"\n\"LEFT\"=\"2\"\n"
+            "[hkey_current_user\\SOFTWARE\\omvra]\n\"left\"=\"5\"\n\"Top\"=\"4\"\n\"Width\"=\"6\"\n");
 }
 
 TEST(RegistryFormat, ReadsVersion5InUtf8WithItsUtf16HexData) {
@@ -184,6 +185,10 @@ TEST(RegistryFormat, ReadsVersion5InUtf8WithItsUtf16HexData) {
   EXPECT_EQ(Data(result, "Odd"), "<missing>");
   EXPECT_EQ(Data(result, "Lone"), "<missing>");
   EXPECT_FALSE(result.FullyUnderstood);
+  // New text data go back out in the file's own version, as UTF-16.
+  TRegFileDocument document = result.Document;
+  SetRegValue(document, "HKEY_CURRENT_USER\\K", {"Expand", 2, "\xc3\xa4\0"s});
+  EXPECT_NE(SerializeRegistryText(document).find("\"Expand\"=hex(2):e4,00,00,00\r\n\"Multi\""), std::string::npos);
 }
 
 TEST(RegistryFormat, ReadsVersion5InUtf16WithByteOrderMark) {

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "registry_format.h"
 #include "settings_file.h"
@@ -25,6 +26,14 @@ bool WrittenByTheProgram(const std::string& key, const std::string& name) {
     if (SameRegName(key, value.key.toStdString()) && SameRegName(name, value.name)) return true;
   }
   return false;
+}
+
+// A whole value line whose value the program writes anew: "Name"=...
+bool WritesThisLine(const std::string& line) {
+  const std::size_t end = line.find("\"=");
+  if (line.empty() || line[0] != '"' || end == std::string::npos) return false;
+  return WrittenByTheProgram(settingsfile::ProgramKey.toStdString(), line.substr(1, end - 1)) ||
+         WrittenByTheProgram(settingsfile::PlacementKey.toStdString(), line.substr(1, end - 1));
 }
 
 const TRegFileValue* Find(const TRegFileDocument& document, const std::string& key, const std::string& name) {
@@ -59,6 +68,18 @@ std::vector<std::string> LostValues(const std::string& before, const std::string
     }
   }
   return lost;
+}
+
+bool LinesKeptInOrder(const std::string& before, const std::string& after) {
+  std::istringstream wanted(before), found(after);
+  std::string line, candidate;
+  while (std::getline(wanted, line)) {
+    if (WritesThisLine(line)) continue;
+    do {
+      if (!std::getline(found, candidate)) return false;
+    } while (candidate != line);
+  }
+  return true;
 }
 
 }  // namespace stress
