@@ -19,6 +19,7 @@ TAboutBox::TAboutBox(TForm1& mainForm) : QDialog(&mainForm), FMainForm(mainForm)
   setObjectName(QStringLiteral("AboutBox"));
   setWindowTitle(QStringLiteral("Über ..."));
   SetDialogFrame(this);
+  setFont(DesignFont());
   // Modal for the main window only: the help viewer opened from here stays usable beside the box.
   setWindowModality(Qt::WindowModal);
 
@@ -77,8 +78,8 @@ void TAboutBox::LayoutControls() {
   Panel1->setGeometry(8, 8, panelWidth, panelHeight);
 
   const int buttonTop = Panel1->geometry().bottom() + 1 + 11;
-  const QSize ok = AtLeast(OKButton, 75, 25);
-  const QSize help = AtLeast(Button1, 75, 25);
+  const QSize ok = ButtonSize(OKButton, 75, 25);
+  const QSize help = ButtonSize(Button1, 75, 25);
   const int clientWidth = std::max(298, panelWidth + 17);
   // The two buttons keep their design offsets from the centre line.
   OKButton->setGeometry(clientWidth / 2 - 94, buttonTop, ok.width(), ok.height());

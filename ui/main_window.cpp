@@ -47,6 +47,7 @@ TForm1::TForm1(QWidget* parent)
   ClientSocket1.SetPort(2857);
   CreateControls();
   CreateStatusBar();
+  setFont(DesignFont());
   LayoutControls();
   ApplyDesignSize();
   connect(&Controller.Timer1, &QTimer::timeout, this, Guarded([this] { Sampler.Timer1Timer(&Controller.Timer1); }));
@@ -111,6 +112,7 @@ void TForm1::CreateControls() {
 void TForm1::CreateStatusBar() {
   StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
   StatusBar1->setSizeGripEnabled(true);
+  StatusBar1->setFont(DesignFont(true));
   setStatusBar(StatusBar1);
   StatusPanel0 = Named(new QLabel(StatusBar1), "StatusPanel0");
   StatusPanel1 = Named(new QLabel(StatusBar1), "StatusPanel1");
@@ -122,7 +124,7 @@ void TForm1::CreateStatusBar() {
 // Places the controls at their design positions, moving a control right or down only as far as
 // a larger desktop font makes its neighbour grow, so nothing is clipped or overlaps.
 void TForm1::LayoutControls() {
-  const QSize edit1 = AtLeast(Edit1, 121, 21);
+  const QSize edit1 = FieldSize(Edit1, 121, 21, QStringLiteral("000.000.000.000"));
   const QSize label2 = AtLeast(Label2, 111, 13);
   Edit1->setGeometry(std::max(136, 16 + label2.width() + 9), 8, edit1.width(), edit1.height());
   Label2->setGeometry(16, 8 + (edit1.height() - label2.height()) / 2, label2.width(), label2.height());
@@ -130,14 +132,14 @@ void TForm1::LayoutControls() {
   const int buttonTop = std::max(40, Edit1->geometry().bottom() + 1 + 11);
   int left = 16;
   for (auto [button, gap] : {std::pair{Button1, 5}, {Button2, 13}, {BitBtn1, 13}}) {
-    const QSize size = AtLeast(button, 75, 25);
+    const QSize size = ButtonSize(button, 75, 25);
     button->setGeometry(left, buttonTop, size.width(), size.height());
     left += size.width() + gap;
   }
 
   const QSize label1 = AtLeast(Label1, 57, 13);
   const QSize label3 = AtLeast(Label3, 39, 13);
-  const QSize edit2 = AtLeast(Edit2, 57, 21);
+  const QSize edit2 = FieldSize(Edit2, 57, 21, QStringLiteral("0000000"));
   const int fieldTop = std::max(20, ProPanel->fontMetrics().height() + 6);
   const int labelTop = fieldTop + (edit2.height() - label1.height()) / 2;
   Label1->setGeometry(16, labelTop, label1.width(), label1.height());
