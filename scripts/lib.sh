@@ -4,9 +4,10 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build, the program and the tests need. Qt Charts' CMake package needs the
 # OpenGL development files, which qt6-charts-dev only recommends; the windows are laid out for the
-# fonts of fonts-liberation; the network lab needs iproute2.
+# fonts of fonts-liberation; the network lab needs iproute2; one test runs the window on a virtual
+# X screen (xvfb) under a real window manager (openbox).
 BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-qpa-plugins libqt6charts6
-  googletest fonts-dejavu-core fonts-liberation clang libclang-rt-14-dev iproute2)
+  googletest fonts-dejavu-core fonts-liberation clang libclang-rt-14-dev iproute2 xvfb openbox)
 
 install_missing() {
   local missing=()

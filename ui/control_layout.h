@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -54,6 +56,13 @@ inline QFont DesignFont(bool narrow = false) {
   QFont font(narrow ? QStringLiteral("Liberation Sans Narrow") : QStringLiteral("Liberation Sans"));
   font.setPointSize(8);
   return font;
+}
+
+// Where a window of the given outer size is centred on a screen area. A window larger than the
+// area starts at the area's corner, wherever that area lies among the screens.
+inline QPoint CentredOn(const QRect& area, QSize outer) {
+  return {area.left() + std::max(0, (area.width() - outer.width()) / 2),
+          area.top() + std::max(0, (area.height() - outer.height()) / 2)};
 }
 
 // A fixed dialog with only a title and a close box. Without CustomizeWindowHint the window

@@ -1,6 +1,9 @@
 #include "form.h"
 
 #include <QGuiApplication>
+#include <QWindow>
+
+#include <utility>
 
 #include "application_exception.h"
 
@@ -17,15 +20,65 @@ void TForm::DoDestroy() {
 
 void TForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  // The frame is known once the window is on the screen; its exposure tells when.
+  if (!FWatchingWindow && windowHandle()) {
+    windowHandle()->installEventFilter(this);
+    FWatchingWindow = true;
+  }
   if (OnShow) RunGuarded([this] { OnShow(this); });
 }
 
-QSize TForm::FrameMargins() const {
+void TForm::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && (FOuterAsked || FPositionAsked)) {
+    QMetaObject::invokeMethod(this, [this] { ApplyRealFrame(); }, Qt::QueuedConnection);
+  }
+}
+
+bool TForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == windowHandle() && event->type() == QEvent::Expose &&
+      (FOuterAsked || FMinimumOuterAsked || FPositionAsked)) {
+    QMetaObject::invokeMethod(this, [this] { ApplyRealFrame(); }, Qt::QueuedConnection);
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm::MoveOuter(QPoint position) {
+  FPositionAsked = FrameAssumed() ? std::optional(position) : std::nullopt;
+  move(position);
+}
+
+void TForm::SetOuterSize(QSize outer) {
+  FOuterAsked = FrameAssumed() ? std::optional(outer) : std::nullopt;
+  resize(outer - FrameMargins());
+}
+
+void TForm::SetMinimumOuterSize(QSize outer) {
+  FMinimumOuterAsked = FrameAssumed() ? std::optional(outer) : std::nullopt;
+  setMinimumSize(outer - FrameMargins());
+}
+
+void TForm::ApplyRealFrame() {
+  if (FrameAssumed() || !windowHandle() || !windowHandle()->isExposed()) return;
+  if (FMinimumOuterAsked) setMinimumSize(*std::exchange(FMinimumOuterAsked, std::nullopt) - FrameMargins());
+  // A maximised or minimised window keeps the size for when it is shown normally again.
+  if (WindowState() != wsNormal) return;
+  if (FOuterAsked) resize(*std::exchange(FOuterAsked, std::nullopt) - FrameMargins());
+  if (FPositionAsked) move(*std::exchange(FPositionAsked, std::nullopt));
+}
+
+bool TForm::FrameAssumed() const {
   const QSize real = frameGeometry().size() - size();
-  if (testAttribute(Qt::WA_WState_Created) && !real.isEmpty()) return real;
+  // A hidden window loses its frame, but the size saved at the end must count the one it had.
+  if (testAttribute(Qt::WA_WState_Created) && !real.isEmpty()) FKnownFrame = real;
+  if (FKnownFrame) return false;
   const QString platform = QGuiApplication::platformName();
-  if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return real;
-  return DesignFrame;  // not framed yet by the window manager
+  return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+QSize TForm::FrameMargins() const {
+  if (FrameAssumed()) return DesignFrame;  // not framed yet by the window manager
+  return FKnownFrame ? *FKnownFrame : frameGeometry().size() - size();
 }
 
 TWindowState TForm::WindowState() const {

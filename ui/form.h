@@ -6,6 +6,7 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <optional>
 
 using TNotifyEvent = std::function<void(QObject* Sender)>;
 
@@ -27,22 +28,39 @@ class TForm : public QMainWindow {
   int Top() const { return frameGeometry().top(); }
   int Width() const { return OuterSize().width(); }
   int Height() const { return OuterSize().height(); }
-  void SetLeft(int left) { move(left, Top()); }
-  void SetTop(int top) { move(Left(), top); }
+  void SetLeft(int left) { MoveOuter({left, Top()}); }
+  void SetTop(int top) { MoveOuter({Left(), top}); }
+  // Places the frame's top left corner.
+  void MoveOuter(QPoint position);
   void SetWidth(int width) { SetOuterSize({width, Height()}); }
   void SetHeight(int height) { SetOuterSize({Width(), height}); }
   QSize OuterSize() const { return size() + FrameMargins(); }
-  void SetOuterSize(QSize outer) { resize(outer - FrameMargins()); }
+  void SetOuterSize(QSize outer);
+  void SetMinimumOuterSize(QSize outer);
 
   TWindowState WindowState() const;
   void SetWindowState(TWindowState state);
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   // The frame the window system draws around the client area: the real one once the window has
-  // been shown, before that the usual title bar and border (none on the offscreen platform).
+  // been framed (kept when it is hidden again), before that the usual title bar and border (none
+  // on the offscreen platform).
   QSize FrameMargins() const;
 
  private:
+  bool FrameAssumed() const;
+  // Outer sizes and positions set while the frame was only assumed are set again once the window
+  // manager has framed the window, so the window has the outer rectangle it was given, whatever
+  // frame it got, and a remembered size comes back unchanged instead of drifting at every run.
+  void ApplyRealFrame();
+
   bool FDestroyed = false;
+  bool FWatchingWindow = false;
+  std::optional<QPoint> FPositionAsked;
+  std::optional<QSize> FOuterAsked;
+  std::optional<QSize> FMinimumOuterAsked;
+  mutable std::optional<QSize> FKnownFrame;  // the window manager's frame, once it has drawn one
 };

@@ -176,16 +176,14 @@ void TForm1::LayoutChart() {
 }
 
 void TForm1::ApplyDesignSize() {
-  setMinimumSize(MinimumOuterSize - FrameMargins());
+  SetMinimumOuterSize(MinimumOuterSize);
   SetOuterSize(DesignOuterSize);
 }
 
 void TForm1::CentreOnPrimaryScreen() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (!screen) return;
-  const QRect available = screen->availableGeometry();
-  move(std::max(0, available.left() + (available.width() - Width()) / 2),
-       std::max(0, available.top() + (available.height() - Height()) / 2));
+  MoveOuter(CentredOn(screen->availableGeometry(), OuterSize()));
 }
 
 void TForm1::showEvent(QShowEvent* event) {

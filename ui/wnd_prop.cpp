@@ -75,8 +75,15 @@ void TWndProp::SetAutoLoad(bool value) {
 
 void TWndProp::OwnerShow(QObject* Sender) {
   if (FSavedShow) FSavedShow(Sender);
-  LoadProps();  // a failure leaves the hook in place: the next showing loads again
-  if (TForm* form = OwnerForm()) form->OnShow = FSavedShow;
+  // The load belongs to the first showing, also when it fails: a window restored from minimised
+  // must neither be set back to the stored rectangle nor show the same message again.
+  struct TUnhook {
+    TWndProp& Prop;
+    ~TUnhook() {
+      if (TForm* form = Prop.OwnerForm()) form->OnShow = Prop.FSavedShow;
+    }
+  } unhook{*this};
+  LoadProps();
 }
 
 void TWndProp::OwnerDestroy(QObject* Sender) {

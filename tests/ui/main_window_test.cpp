@@ -23,6 +23,7 @@
 
 #include "about_box.h"
 #include "average_text.h"
+#include "control_layout.h"
 #include "main_window.h"
 #include "qstring_printer.h"
 #include "rate_chart.h"
@@ -94,6 +95,11 @@ TEST_F(MainWindow, OpensAtDesignSizeCentredAndRefusesToShrinkBelowTheMinimum) {
   form->resize(100, 100);
   QTest::qWait(20);
   EXPECT_EQ(form->OuterSize(), QSize(360, 224));
+}
+
+TEST(CentredOn, ClampsTheOffsetNotThePositionOnScreensAwayFromTheOrigin) {
+  EXPECT_EQ(CentredOn({-1920, 0, 1920, 1080}, {640, 480}), QPoint(-1280, 300));
+  EXPECT_EQ(CentredOn({100, 50, 800, 600}, {1000, 700}), QPoint(100, 50));
 }
 
 TEST_F(MainWindow, CaptionsAreReadableAndControlsDoNotOverlap) {
