@@ -1,9 +1,25 @@
 #!/usr/bin/env bash
-# Renders the main window during a real measurement on 127.0.0.1 into a PNG (default docs/hauptfenster.png).
+# The pictures of the documentation, each from a real run: the main window during a measurement on
+# 127.0.0.1, the same in expert mode, and the About box with the help beside it. With Xvfb and
+# openbox they are taken on a virtual screen under a real window manager, frames included;
+# otherwise the windows draw themselves offscreen.
+#   bash scripts/snapshot.sh [folder]      (default docs/)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 install_missing "${BUILD_PACKAGES[@]}"
 BUILD="$ROOT/build/release"
 build_config "$BUILD" RelWithDebInfo "" -DKORVADEN_BUILD_TESTS=OFF -DKORVADEN_BUILD_BENCH=OFF
-QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" "$BUILD/bin/korvaden-snapshot" "${1:-$ROOT/docs/hauptfenster.png}" "${2:-12}"
+folder="${1:-$ROOT/docs}"
+mkdir -p "$folder"
+shoot() {
+  if command -v Xvfb >/dev/null && command -v openbox >/dev/null; then
+    SCREEN_SIZE=1600x900 bash "$ROOT/tests/ui/under_window_manager.sh" "$BUILD/bin/korvaden-snapshot" "$@"
+  else
+    QT_QPA_PLATFORM=offscreen "$BUILD/bin/korvaden-snapshot" "$@"
+  fi
+}
+shoot "$folder/hauptfenster.png" 12
+shoot "$folder/hauptfenster-experte.png" 12 --expert
+shoot "$folder/info-und-hilfe.png" --about
+echo "Bilder in $folder"

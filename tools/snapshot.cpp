@@ -1,47 +1,92 @@
-// Renders the main window during a real measurement against korvaden-server into a PNG file,
-// on whatever platform Qt runs (offscreen works without a display).
+// Takes pictures of the program's windows for the documentation: the main window during a real
+// measurement against korvaden-server, optionally in expert mode, or the About box with the help
+// beside it. Under a window manager the picture is taken from the screen, frames included; on the
+// offscreen platform the window draws itself.
 //
-//   korvaden-snapshot FILE.png [seconds]
+//   korvaden-snapshot FILE.png [seconds] [--expert] [--about]
 
-#include <QPushButton>
+#include <QGroupBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QProcess>
-#include <QRegularExpression>
+#include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include <cstdio>
 
+#include "about_box.h"
 #include "application.h"
 #include "companion_process.h"
+#include "help_viewer.h"
 #include "main_window.h"
+#include "reg_ini_file.h"
+
+namespace {
+QPixmap Picture(const std::vector<QWidget*>& windows) {
+  if (QGuiApplication::platformName() == QLatin1String("offscreen")) return windows.front()->grab();
+  QRect area;
+  for (const QWidget* window : windows) area |= window->frameGeometry();
+  return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+}
+
+// The About box is modal: the picture is taken while it runs, then it is closed.
+bool AboutWithHelp(TForm1& form, const QString& file) {
+  bool saved = false;
+  QTimer::singleShot(700, &form, [&] { form.AboutBox->Button1->click(); });
+  QTimer::singleShot(2000, &form, [&] {
+    THelpViewer* help = THelpViewer::Find(form.HelpFile);
+    saved = help && Picture({&form, form.AboutBox, help}).save(file);
+    if (help) help->close();
+    form.AboutBox->done(0);
+  });
+  form.BitBtn1->click();
+  return saved;
+}
+
+bool DuringAMeasurement(TForm1& form, const QString& file, int seconds) {
+  QProcess server;
+  const auto port = StartCompanionServer(server, QCoreApplication::applicationDirPath() + "/korvaden-server");
+  if (!port) return false;
+  if (form.ProPanel->isVisible()) {
+    form.Edit3->setText(QString::number(*port));
+  } else {
+    form.ClientSocket1.SetPort(*port);
+  }
+  form.Edit1->setText(QStringLiteral("127.0.0.1"));
+  form.Button1->click();
+  QTest::qWait(seconds * 1000 + 300);
+  const bool saved = Picture({&form}).save(file);
+  form.Button2->click();
+  QTest::qWait(200);
+  server.terminate();
+  server.waitForFinished(5000);
+  return saved;
+}
+}  // namespace
 
 int main(int argc, char** argv) {
   // A settings directory of its own: the user's settings are neither used nor changed.
   QTemporaryDir configuration;
   qputenv("XDG_CONFIG_HOME", configuration.path().toUtf8());
   TApplication application(argc, argv);
-  if (argc < 2) {
-    std::fprintf(stderr, "Aufruf: korvaden-snapshot DATEI.png [Sekunden]\n");
+  QStringList positional = application.arguments().mid(1);
+  const bool expert = positional.removeAll(QStringLiteral("--expert")) > 0;
+  const bool about = positional.removeAll(QStringLiteral("--about")) > 0;
+  if (positional.isEmpty()) {
+    std::fprintf(stderr, "Aufruf: korvaden-snapshot DATEI.png [Sekunden] [--expert] [--about]\n");
     return 2;
   }
-  const int seconds = argc > 2 ? std::max(2, std::atoi(argv[2])) : 12;
-
-  QProcess server;
-  const auto port = StartCompanionServer(server, QCoreApplication::applicationDirPath() + "/korvaden-server");
-  if (!port) return 1;
+  const int seconds = positional.size() > 1 ? std::max(2, positional[1].toInt()) : 12;
+  if (expert) TRegIniFile(QStringLiteral("Software\\Omvra-Soft\\KORVADEN")).WriteInteger({}, "ProMode", 5594);
 
   TForm1 form;
   form.show();
-  form.ClientSocket1.SetPort(*port);
-  form.Edit1->setText(QStringLiteral("127.0.0.1"));
-  form.Button1->click();
-  QTest::qWait(seconds * 1000 + 300);
-  const bool saved = form.grab().save(QString::fromLocal8Bit(argv[1]));
-  form.Button2->click();
-  QTest::qWait(200);
+  if (!QTest::qWaitForWindowExposed(&form)) return 1;
+  QTest::qWait(500);  // the window manager has framed it
+  const bool saved = about ? AboutWithHelp(form, positional[0]) : DuringAMeasurement(form, positional[0], seconds);
   form.FormDestroy();
-  server.terminate();
-  server.waitForFinished(5000);
   return saved ? 0 : 1;
 }

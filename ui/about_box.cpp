@@ -110,4 +110,4 @@ bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
 // The desktop opens the address with its default handler; nothing is reported, the box stays.
 void TAboutBox::CommentsClick() { QDesktopServices::openUrl(QUrl(Comments->text(), QUrl::StrictMode)); }
 
-void TAboutBox::Button1Click() { THelpViewer::ShowFile(FMainForm.HelpFile); }
+void TAboutBox::Button1Click() { THelpViewer::ShowFile(FMainForm.HelpFile, this); }

@@ -2,13 +2,15 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHash>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "app_icon.h"
 
@@ -27,11 +29,11 @@ QString HelpFileMissingText(const QString& path) {
 
 THelpViewer* THelpViewer::Find(const QString& path) { return OpenViewers().value(Canonical(path)); }
 
-THelpViewer* THelpViewer::ShowFile(const QString& path) {
+THelpViewer* THelpViewer::ShowFile(const QString& path, const QWidget* beside) {
   THelpViewer* viewer = Find(path);
   if (!viewer) {
     viewer = new THelpViewer(Canonical(path));
-    viewer->PlaceOnScreen();
+    viewer->PlaceOnScreen(beside ? beside : QApplication::activeWindow());
   }
   viewer->show();
   viewer->raise();
@@ -56,18 +58,27 @@ THelpViewer::THelpViewer(const QString& path) : FFilePath(path), FBrowser(new QT
 
 THelpViewer::~THelpViewer() { OpenViewers().remove(FFilePath); }
 
-// Wholly on the screen of the active window, towards its right edge, so it opens beside the About
-// box and the main window rather than behind them; never larger than the screen's free area.
-void THelpViewer::PlaceOnScreen() {
-  const QWidget* active = QApplication::activeWindow();
+// Beside the given window (the About box), wholly on its screen, so both can be read at once: to
+// its right where there is room, else to its left, else on the wider side, narrowed to fit. Only
+// where even that leaves too little room does it open over the box, towards the screen's right edge.
+void THelpViewer::PlaceOnScreen(const QWidget* active) {
   const QScreen* screen = active ? active->screen() : QGuiApplication::primaryScreen();
   if (!screen) return;
   const QRect available = screen->availableGeometry();
   const QSize frame(40, 60);  // what a window manager adds at most, before it is known
+  constexpr int ReadableWidth = 420;
   resize(size().boundedTo(available.size() - frame));
-  const QRect wanted(QPoint(available.right() - width() - frame.width() / 2, available.top() + frame.height() / 2),
-                     size());
-  move(wanted.topLeft().x() < available.left() ? available.left() : wanted.left(), wanted.top());
+  const int top = available.top() + frame.height() / 2;
+  const QRect box = active ? active->frameGeometry() : QRect();
+  const int rightRoom = available.right() - box.right() - frame.width();
+  const int leftRoom = box.left() - available.left() - frame.width();
+  if (active && std::max(rightRoom, leftRoom) >= ReadableWidth) {
+    const bool right = rightRoom >= width() || rightRoom >= leftRoom;
+    resize(std::min(width(), right ? rightRoom : leftRoom), height());
+    move(right ? box.right() + 1 + frame.width() / 2 : box.left() - frame.width() / 2 - width(), top);
+    return;
+  }
+  move(std::max(available.left(), available.right() - width() - frame.width() / 2), top);
 }
 
 void THelpViewer::Load() {

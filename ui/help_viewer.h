@@ -12,8 +12,9 @@ class THelpViewer : public QWidget {
   Q_OBJECT
 
  public:
-  // Shows path (made absolute) and returns its window.
-  static THelpViewer* ShowFile(const QString& path);
+  // Shows path (made absolute) and returns its window; a new one opens beside the given window
+  // (or the active one).
+  static THelpViewer* ShowFile(const QString& path, const QWidget* beside = nullptr);
   // The window that shows path, if any.
   static THelpViewer* Find(const QString& path);
 
@@ -24,7 +25,7 @@ class THelpViewer : public QWidget {
  private:
   explicit THelpViewer(const QString& path);
   void Load();
-  void PlaceOnScreen();
+  void PlaceOnScreen(const QWidget* beside);
 
   QString FFilePath;
   QTextBrowser* FBrowser;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a test program on a virtual X screen managed by openbox, as on a desktop with a real window
 # manager. Exits 77 (skipped) where Xvfb or openbox is missing. Both are gone on every way out.
+# SCREEN_SIZE sets the screen (default 1024x768).
 set -uo pipefail
 program="$1"
 shift
@@ -20,7 +21,7 @@ trap 'exit 1' INT TERM HUP
 
 # The server picks a free display and writes its number once it accepts clients.
 exec {displayfd}>"$work/display"
-Xvfb -displayfd "$displayfd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd "$displayfd" -screen 0 "${SCREEN_SIZE:-1024x768}x24" -wr -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "Xvfb startet nicht:"; cat "$work/xvfb.log"; exit 1; }
