@@ -11,6 +11,8 @@ install_missing "${BUILD_PACKAGES[@]}"
 BUILD="$ROOT/build/release"
 build_config "$BUILD" RelWithDebInfo "" -DKORVADEN_BUILD_TESTS=OFF -DKORVADEN_BUILD_BENCH=OFF
 folder="${1:-$ROOT/docs}"
+# Figures as a German desktop shows them; Qt reads the locale's name from the environment itself.
+export LANG=de_DE.UTF-8
 mkdir -p "$folder"
 shoot() {
   if command -v Xvfb >/dev/null && command -v openbox >/dev/null; then
