@@ -20,7 +20,7 @@ void TForm::DoDestroy() {
 
 void TForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  // The frame is known once the window is on the screen; its exposure tells when.
+  // The frame is known once the window is on the screen; its window's events tell when.
   if (!FWatchingWindow && windowHandle()) {
     windowHandle()->installEventFilter(this);
     FWatchingWindow = true;
@@ -36,8 +36,11 @@ void TForm::changeEvent(QEvent* event) {
 }
 
 bool TForm::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == windowHandle() && event->type() == QEvent::Expose &&
-      (FOuterAsked || FMinimumOuterAsked || FPositionAsked)) {
+  // The frame may be reported after the first exposure: the moves and resizes the window manager
+  // makes when it frames the window tell of it as well.
+  const bool mayKnowFrame =
+      event->type() == QEvent::Expose || event->type() == QEvent::Move || event->type() == QEvent::Resize;
+  if (watched == windowHandle() && mayKnowFrame && (FOuterAsked || FMinimumOuterAsked || FPositionAsked)) {
     QMetaObject::invokeMethod(this, [this] { ApplyRealFrame(); }, Qt::QueuedConnection);
   }
   return QMainWindow::eventFilter(watched, event);

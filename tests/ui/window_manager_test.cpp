@@ -18,14 +18,14 @@
 using settingsfile::PlacementKey;
 
 namespace {
-// Starts the program's window, waits until the window manager has framed it, and ends it as the
-// program would, which saves the placement.
-QRect OpenAndClose() {
+// Starts the program's window, waits until the window manager shows it framed with the outer
+// rectangle wanted, and ends it as the program would, which saves the placement.
+QRect OpenAndClose(const QRect& wanted) {
   auto form = std::make_unique<TForm1>();
   form->show();
   EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return form->frameGeometry().size() != form->size(); }, 5000));
-  QTest::qWait(300);  // the window manager answers the corrected size
+  // The window manager answers the corrected size and position in its own time.
+  (void)QTest::qWaitFor([&] { return form->frameGeometry() == wanted; }, 5000);
   const QRect outer = form->frameGeometry();
   form->close();
   form->DoDestroy();
@@ -34,11 +34,12 @@ QRect OpenAndClose() {
 
 TEST(UnderAWindowManager, TheRememberedSizeComesBackUnchangedAndCentred) {
   settingsfile::Write(PlacementKey, {R"("State"="0")", R"("Width"="700")", R"("Height"="500")"});
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  const QRect wanted(screen.topLeft() + QPoint((screen.width() - 700) / 2, (screen.height() - 500) / 2), QSize(700, 500));
   for (int run = 1; run <= 2; ++run) {
-    const QRect outer = OpenAndClose();
-    EXPECT_EQ(outer.size(), QSize(700, 500)) << run;
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_EQ(outer.topLeft(), screen.topLeft() + QPoint((screen.width() - 700) / 2, (screen.height() - 500) / 2));
+    const QRect outer = OpenAndClose(wanted);
+    EXPECT_EQ(outer.size(), wanted.size()) << run;
+    EXPECT_EQ(outer.topLeft(), wanted.topLeft()) << run;
     const QStringList stored = settingsfile::ValueLines(PlacementKey);
     EXPECT_TRUE(stored.contains(R"("Width"="700")")) << stored.join(' ').toStdString();
     EXPECT_TRUE(stored.contains(R"("Height"="500")")) << stored.join(' ').toStdString();
