@@ -20,6 +20,9 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+// The types whose hex data a version 5 file holds as UTF-16 text.
+bool HoldsUtf16InVersion5(std::uint32_t type) { return type == TypeSz || type == TypeExpandSz || type == TypeMultiSz; }
+
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
@@ -159,8 +162,7 @@ std::optional<TRegFileValue> ParseData(std::string_view data, int version) {
   auto bytes = ParseHexList(data.substr(1));
   if (!bytes) return std::nullopt;
   value.Data = std::move(*bytes);
-  const bool textType = value.Type == TypeSz || value.Type == TypeExpandSz || value.Type == TypeMultiSz;
-  if (version == 5 && textType) {
+  if (version == 5 && HoldsUtf16InVersion5(value.Type)) {
     std::string utf8;
     if (!Utf16LeToUtf8(value.Data, utf8)) return std::nullopt;
     value.Data = std::move(utf8);
@@ -279,10 +281,10 @@ void AppendHex(std::string& out, const TRegFileValue& value, int version, std::s
     std::snprintf(prefix, sizeof prefix, "hex(%x):", value.Type);
     out += prefix;
   }
-  std::string utf16;
-  const bool textType = value.Type == TypeSz || value.Type == TypeExpandSz || value.Type == TypeMultiSz;
-  if (version == 5 && textType) Utf8ToUtf16Le(value.Data, utf16);
-  const std::string_view data = version == 5 && textType ? std::string_view(utf16) : std::string_view(value.Data);
+  const bool utf16 = version == 5 && HoldsUtf16InVersion5(value.Type);
+  std::string encoded;
+  if (utf16) Utf8ToUtf16Le(value.Data, encoded);
+  const std::string_view data = utf16 ? std::string_view(encoded) : std::string_view(value.Data);
   std::size_t lineStart = out.rfind('\n') + 1;
   for (std::size_t i = 0; i < data.size(); ++i) {
     const auto byte = static_cast<unsigned char>(data[i]);

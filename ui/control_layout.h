@@ -31,7 +31,7 @@ inline QSize AtLeast(const QWidget* widget, int width, int height) {
 // show whole). The field's own size hint asks for room for 17 letters, far more than a port number.
 inline QSize FieldSize(const QLineEdit* field, int width, int height, const QString& sample) {
   const int frame = 2 * field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, field);
-  const int text = field->fontMetrics().horizontalAdvance(sample) + frame + 6;
+  const int text = field->fontMetrics().horizontalAdvance(sample) + frame + 6;  // text margins and cursor
   return {std::max(width, text), std::max(height, field->sizeHint().height())};
 }
 

@@ -61,18 +61,18 @@ THelpViewer::~THelpViewer() { OpenViewers().remove(FFilePath); }
 // Beside the given window (the About box), wholly on its screen, so both can be read at once: to
 // its right where there is room, else to its left, else on the wider side, narrowed to fit. Only
 // where even that leaves too little room does it open over the box, towards the screen's right edge.
-void THelpViewer::PlaceOnScreen(const QWidget* active) {
-  const QScreen* screen = active ? active->screen() : QGuiApplication::primaryScreen();
+void THelpViewer::PlaceOnScreen(const QWidget* beside) {
+  const QScreen* screen = beside ? beside->screen() : QGuiApplication::primaryScreen();
   if (!screen) return;
   const QRect available = screen->availableGeometry();
   const QSize frame(40, 60);  // what a window manager adds at most, before it is known
   constexpr int ReadableWidth = 420;
   resize(size().boundedTo(available.size() - frame));
   const int top = available.top() + frame.height() / 2;
-  const QRect box = active ? active->frameGeometry() : QRect();
+  const QRect box = beside ? beside->frameGeometry() : QRect();
   const int rightRoom = available.right() - box.right() - frame.width();
   const int leftRoom = box.left() - available.left() - frame.width();
-  if (active && std::max(rightRoom, leftRoom) >= ReadableWidth) {
+  if (beside && std::max(rightRoom, leftRoom) >= ReadableWidth) {
     const bool right = rightRoom >= width() || rightRoom >= leftRoom;
     resize(std::min(width(), right ? rightRoom : leftRoom), height());
     move(right ? box.right() + 1 + frame.width() / 2 : box.left() - frame.width() / 2 - width(), top);
