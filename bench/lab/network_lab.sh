@@ -18,9 +18,16 @@ bin="${1:?Ordner mit korvaden-lab-probe fehlt}"
 seconds="${2:-30}"
 short="${3:-}"
 
+# A namespace must be made and entered; in a chroot whose root is no mount point, "ip netns exec"
+# cannot make its private mounts, although "ip netns add" works.
 if [ "$(id -u)" -ne 0 ] || ! command -v ip >/dev/null || ! command -v tc >/dev/null \
   || ! ip netns add "korvaden-lab-probe-$$" 2>/dev/null; then
   echo "Netzlabor übersprungen: hier lassen sich keine Netzwerk-Namensräume anlegen (root und iproute2 nötig)."
+  exit 0
+fi
+if ! ip netns exec "korvaden-lab-probe-$$" true 2>/dev/null; then
+  ip netns del "korvaden-lab-probe-$$"
+  echo "Netzlabor übersprungen: Netzwerk-Namensräume lassen sich hier nicht betreten (Wurzel kein Einhängepunkt)."
   exit 0
 fi
 ip netns del "korvaden-lab-probe-$$"
