@@ -7,7 +7,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # fonts of fonts-liberation; the network lab needs iproute2; one test runs the window on a virtual
 # X screen (xvfb) under a real window manager (openbox).
 BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-qpa-plugins libqt6charts6
-  googletest fonts-dejavu-core fonts-liberation clang libclang-rt-14-dev iproute2 xvfb openbox)
+  googletest fonts-dejavu-core fonts-liberation clang libclang-rt-14-dev iproute2 xvfb openbox libxcb1-dev)
 
 install_missing() {
   local missing=()

@@ -1,5 +1,7 @@
 // The main window on an X screen with a real window manager (openbox), whose frame differs from
-// the one the window assumes before it is framed.
+// the one the window assumes before it is framed. The outer rectangle is read from the X server,
+// not from Qt: Qt's frame geometry is what it last worked out and can stay on a value from the
+// moment the window manager's frame was still being built (1 x 1).
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -8,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 #include <memory>
 
 #include "application.h"
@@ -18,6 +23,27 @@
 using settingsfile::PlacementKey;
 
 namespace {
+// The window manager's frame around the window as the X server has it: the window's ancestor that
+// is a child of the root, border included.
+QRect FrameOnScreen(const QWidget& window) {
+  xcb_connection_t* connection = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+  xcb_window_t frame = window.winId();
+  for (;;) {
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, frame), nullptr);
+    if (!tree) return {};
+    const bool topmost = tree->parent == tree->root;
+    if (!topmost) frame = tree->parent;
+    std::free(tree);
+    if (topmost) break;
+  }
+  xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, frame), nullptr);
+  if (!geometry) return {};
+  const int border = geometry->border_width;
+  const QRect outer(geometry->x, geometry->y, geometry->width + 2 * border, geometry->height + 2 * border);
+  std::free(geometry);
+  return outer;
+}
+
 // Starts the program's window, waits until the window manager shows it framed with the outer
 // rectangle wanted, and ends it as the program would, which saves the placement.
 QRect OpenAndClose(const QRect& wanted) {
@@ -25,8 +51,8 @@ QRect OpenAndClose(const QRect& wanted) {
   form->show();
   EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
   // The window manager answers the corrected size and position in its own time.
-  (void)QTest::qWaitFor([&] { return form->frameGeometry() == wanted; }, 5000);
-  const QRect outer = form->frameGeometry();
+  (void)QTest::qWaitFor([&] { return FrameOnScreen(*form) == wanted; }, 5000);
+  const QRect outer = FrameOnScreen(*form);
   form->close();
   form->DoDestroy();
   return outer;
