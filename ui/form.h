@@ -6,7 +6,10 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <memory>
 #include <optional>
+
+class TFrameExtentsWatch;
 
 using TNotifyEvent = std::function<void(QObject* Sender)>;
 
@@ -16,7 +19,8 @@ class TForm : public QMainWindow {
   Q_OBJECT
 
  public:
-  using QMainWindow::QMainWindow;
+  explicit TForm(QWidget* parent = nullptr);
+  ~TForm() override;
 
   TNotifyEvent OnShow;
   TNotifyEvent OnDestroy;
@@ -24,8 +28,8 @@ class TForm : public QMainWindow {
   // Runs OnDestroy once; the window's own destructor calls it at the latest.
   void DoDestroy();
 
-  int Left() const { return frameGeometry().left(); }
-  int Top() const { return frameGeometry().top(); }
+  int Left() const { return OuterTopLeft().x(); }
+  int Top() const { return OuterTopLeft().y(); }
   int Width() const { return OuterSize().width(); }
   int Height() const { return OuterSize().height(); }
   void SetLeft(int left) { MoveOuter({left, Top()}); }
@@ -34,7 +38,8 @@ class TForm : public QMainWindow {
   void MoveOuter(QPoint position);
   void SetWidth(int width) { SetOuterSize({width, Height()}); }
   void SetHeight(int height) { SetOuterSize({Width(), height}); }
-  QSize OuterSize() const { return size() + FrameMargins(); }
+  QPoint OuterTopLeft() const;
+  QSize OuterSize() const;
   void SetOuterSize(QSize outer);
   void SetMinimumOuterSize(QSize outer);
 
@@ -48,7 +53,7 @@ class TForm : public QMainWindow {
   // The frame the window system draws around the client area: the real one once the window has
   // been framed (kept when it is hidden again), before that the usual title bar and border (none
   // on the offscreen platform).
-  QSize FrameMargins() const;
+  QMargins FrameMargins() const;
 
  private:
   bool FrameAssumed() const;
@@ -56,11 +61,12 @@ class TForm : public QMainWindow {
   // manager has framed the window, so the window has the outer rectangle it was given, whatever
   // frame it got, and a remembered size comes back unchanged instead of drifting at every run.
   void ApplyRealFrame();
+  void FrameMayBeKnown();
 
   bool FDestroyed = false;
-  bool FWatchingWindow = false;
+  std::unique_ptr<TFrameExtentsWatch> FFrameWatch;
   std::optional<QPoint> FPositionAsked;
   std::optional<QSize> FOuterAsked;
   std::optional<QSize> FMinimumOuterAsked;
-  mutable std::optional<QSize> FKnownFrame;  // the window manager's frame, once it has drawn one
+  mutable std::optional<QMargins> FKnownFrame;  // the window manager's frame, once it has drawn one
 };
