@@ -13,6 +13,8 @@
 namespace {
 constexpr char Marker[] = "KORVADENdata";
 constexpr std::uint32_t WindowLengthMs = 500;
+// How long a sender facing a full send buffer sleeps at most before it looks at its stop flag.
+constexpr int FullBufferWaitMs = 20;
 }  // namespace
 
 std::unique_ptr<char[]> AllocateBlockBuffer(std::int32_t blockSize) {
@@ -72,6 +74,9 @@ void TKorvadenThread::SendLoop() {
       break;
     }
     if (sent > 0) windowSum += static_cast<std::uint32_t>(sent);
+    // A full send buffer: sleep until it takes more rather than spin, which would also keep the
+    // connection lock from the window's notifications.
+    if (sent < 0) FSocket.Socket()->WaitUntilWritable(FullBufferWaitMs);
     // A tick that finds the worker updating adds no point. So the clock is read before the update
     // begins, and a pass that would only store the elapsed time it stored before (passes take
     // microseconds, the clock counts milliseconds) updates nothing: the update is a few stores about

@@ -5,6 +5,7 @@
 #include <linux/tcp.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,6 +55,11 @@ int Send(int handle, const void* buffer, int count) {
   const auto length = count > 0 ? static_cast<std::size_t>(count) : 0U;
   const ssize_t sent = ::send(handle, buffer, length, MSG_NOSIGNAL);
   return static_cast<int>(sent);
+}
+
+void WaitWritable(int handle, int timeoutMs) {
+  pollfd wanted{handle, POLLOUT, 0};
+  ::poll(&wanted, 1, timeoutMs);
 }
 
 int Close(int handle) { return ::close(handle); }

@@ -45,6 +45,9 @@ void ClearConnectTimeLimit(int handle);
 // false where the kernel does not tell.
 bool AcknowledgedBytes(int handle, std::uint64_t& bytes);
 
+// Waits up to timeoutMs until the socket can take more data (or is closed or failed).
+void WaitWritable(int handle, int timeoutMs);
+
 // True once the socket has a peer, i.e. its connect has completed.
 bool HasPeer(int handle);
 

@@ -118,6 +118,11 @@ int TCustomWinSocket::SendBytes(const void* buffer, int count) {
   return sent;
 }
 
+void TCustomWinSocket::WaitUntilWritable(int timeoutMs) {
+  const int handle = FSocket.load();
+  if (FConnected && handle != INVALID_SOCKET) platform::WaitWritable(handle, timeoutMs);
+}
+
 bool TCustomWinSocket::AcknowledgedBytes(std::uint64_t& bytes) {
   std::lock_guard lock(FConnectionLock);
   return FConnected && platform::AcknowledgedBytes(FSocket, bytes);

@@ -36,6 +36,10 @@ class TCustomWinSocket {
   // Thread-safe: the bytes the peer has acknowledged on the current connection; false when not
   // connected or where the platform does not tell.
   bool AcknowledgedBytes(std::uint64_t& bytes);
+  // Thread-safe: waits up to timeoutMs until the connection can take more data. Without the
+  // connection lock, so the window's notifications go on meanwhile; should the connection be
+  // closed in between, the wait ends at once or at the timeout.
+  void WaitUntilWritable(int timeoutMs);
 
   // One notification triple, on the sink's thread.
   void HandleSocketNotification(int handle, int bit, int errorCode);
