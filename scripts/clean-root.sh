@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Proves the README's commands on a brand-new minimal Debian 12: makes a root with nothing but
-# Debian's minimal base, clones the committed HEAD of this checkout into it and runs
+# Proves the README's commands on brand-new minimal Debian 12 roots: makes each root with nothing
+# but Debian's minimal base, clones the committed HEAD of this checkout into it and runs
 # scripts/first-run-checks.sh there as root, in a process and mount namespace of its own, so that
-# nothing started inside outlives the run. The root is removed on every way out.
+# nothing started inside outlives the run. Three roots, each removed on every way out:
+#   a desktop's: the desktop packages and a running session bus, then the test command;
+#   the newcomer's bare root: the start and package commands;
+#   a third for the packages alone, where nothing the build installed can hide a missing dependency.
 #
 #   bash scripts/clean-root.sh        (as root; CI runs it after the test command)
 #
@@ -84,10 +87,17 @@ started=$SECONDS
 status=0
 new_root
 echo "clean-root: $(git -C "$root/srv/project" log -1 --format='%h %s')"
-run_inside "$root" commands || status=$?
+run_inside "$root" desktop || status=$?
+echo "clean-root: Desktop nach $((SECONDS - started)) s"
+# A test tree is large; the next root needs the space more.
+remove_roots
+roots=()
 if [ $status -eq 0 ]; then
-  # The packages go into a second brand-new root: there nothing the build installed can hide a
-  # missing dependency.
+  new_root
+  run_inside "$root" commands || status=$?
+  echo "clean-root: Start- und Paketbefehl nach $((SECONDS - started)) s"
+fi
+if [ $status -eq 0 ]; then
   built="$root/srv/project/build/package"
   new_root
   mkdir -p "$root/srv/packages"

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # What a new user does on a brand-new Debian 12, checked step by step; scripts/clean-root.sh runs it
 # as root inside fresh minimal roots, never on a machine of its own:
-#   first-run-checks.sh commands        the test command, then the start command until the program
-#                                       runs with its server listening, then the package command
+#   first-run-checks.sh desktop         what every desktop has (a D-Bus session launcher and the
+#                                       accessibility bus), then the test command inside a running
+#                                       session bus
+#   first-run-checks.sh commands        the start command until the program runs with its server
+#                                       listening, then the package command
 #   first-run-checks.sh packages DIR    the packages in DIR: the server alone (no Qt comes with it),
 #                                       then all of them, each program started, then purged
 set -uo pipefail
@@ -50,13 +53,23 @@ run_program() {
   wait "$program" || { cat /tmp/first-run-program.log; fail "$1 endete nach SIGTERM nicht mit 0"; }
 }
 
+# The test command as a developer meets it on a desktop: a session bus runs, and the packages
+# that bring D-Bus to X11 programs and the accessibility bus are there.
+check_desktop() {
+  step "Desktop-Pakete (dbus-x11, at-spi2-core)"
+  apt-get update -qq || fail "apt-get update"
+  apt-get install -y -qq --no-install-recommends dbus-x11 at-spi2-core >/dev/null \
+    || fail "die Desktop-Pakete ließen sich nicht installieren"
+  step_done
+
+  step "Testbefehl in einer laufenden Sitzung (dbus-run-session bash scripts/test.sh)"
+  dbus-run-session -- bash scripts/test.sh || fail "der Testbefehl schlug fehl"
+  step_done
+}
+
 check_commands() {
   local before
   before=$(installed_packages)
-
-  step "Testbefehl (bash scripts/test.sh)"
-  bash scripts/test.sh || fail "der Testbefehl schlug fehl"
-  step_done
 
   step "Startbefehl (bash scripts/start.sh, offscreen)"
   QT_QPA_PLATFORM=offscreen bash scripts/start.sh >/tmp/first-run-start.log 2>&1 &
@@ -141,8 +154,9 @@ check_packages() {
 }
 
 case "${1:-}" in
+  desktop) check_desktop ;;
   commands) check_commands ;;
   packages) check_packages "${2:?Ordner der Pakete fehlt}" ;;
-  *) echo "Aufruf: $0 commands | packages DIR" >&2; exit 2 ;;
+  *) echo "Aufruf: $0 desktop | commands | packages DIR" >&2; exit 2 ;;
 esac
 echo "first-run: alles bestanden"

@@ -6,6 +6,11 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 install_missing "${BUILD_PACKAGES[@]}"
 export QT_QPA_PLATFORM=offscreen
+# No session bus: the tests neither use nor disturb the desktop's, and libdbus starts none of its
+# own (under X11 it would autolaunch one through dbus-launch). The accessibility bridge, which finds
+# its bus through the session bus, stays off with it.
+export DBUS_SESSION_BUS_ADDRESS=disabled:
+unset AT_SPI_BUS_ADDRESS
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
 export LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

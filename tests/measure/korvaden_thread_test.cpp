@@ -19,6 +19,7 @@
 #include "loopback_socket.h"
 #include "measurement_counters.h"
 #include "tick_clock.h"
+#include "patience.h"
 
 using testsupport::LoopbackServer;
 using testsupport::ServerMode;
@@ -52,7 +53,7 @@ class SenderWorker : public ::testing::Test {
     socket.SetHost("127.0.0.1");
     socket.SetPort(server.port());
     socket.SetActive(true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return socket.Active(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return socket.Active(); }, testsupport::PatienceMs));
   }
   TObservedThread* StartWorker(std::int32_t blockSize,
                                const std::function<void(TObservedThread*)>& prepare = nullptr) {
@@ -117,9 +118,9 @@ TEST_F(SenderWorker, PutsMarkerHeadedBlocksOnTheWire) {
     Connect(server);
     record.freed = false;
     TObservedThread* worker = StartWorker(size);
-    ASSERT_TRUE(server.waitForBytes(64 * 1024, std::chrono::seconds(10)));
+    ASSERT_TRUE(server.waitForBytes(64 * 1024, testsupport::Patience));
     worker->Terminate();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return record.freed.load(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return record.freed.load(); }, testsupport::PatienceMs));
     const auto stream = server.recorded();
     ASSERT_GE(stream.size(), 64U * 1024U);
     EXPECT_EQ(std::vector<std::uint8_t>(stream.begin(), stream.begin() + size), ExpectedBlock(size));
@@ -132,9 +133,9 @@ TEST_F(SenderWorker, EndsOnTerminateWithTheEndOfRunOnTheMainThreadAndFreesItself
   LoopbackServer server(ServerMode::Record);
   Connect(server);
   TObservedThread* worker = StartWorker(1024);
-  ASSERT_TRUE(server.waitForBytes(1024, std::chrono::seconds(5)));
+  ASSERT_TRUE(server.waitForBytes(1024, testsupport::Patience));
   worker->Terminate();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return record.freed.load(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return record.freed.load(); }, testsupport::PatienceMs));
   EXPECT_TRUE(record.ended);
   EXPECT_TRUE(record.endedOnMainThread);
   EXPECT_TRUE(socket.Active());  // terminating leaves the connection to its owner
@@ -158,9 +159,9 @@ TEST_F(SenderWorker, EndsWhenThePeerClosesAndWhenTheConnectionIsReset) {
     Connect(server);
     Counters.ConnectionLost = false;
     StartWorker(1024);
-    ASSERT_TRUE(server.waitForBytes(4096, std::chrono::seconds(5)));
+    ASSERT_TRUE(server.waitForBytes(4096, testsupport::Patience));
     server.closeAll();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return record.freed.load(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return record.freed.load(); }, testsupport::PatienceMs));
     EXPECT_FALSE(socket.Active());
   }
   {
@@ -172,9 +173,9 @@ TEST_F(SenderWorker, EndsWhenThePeerClosesAndWhenTheConnectionIsReset) {
       code = 0;
     };
     StartWorker(1024);
-    ASSERT_TRUE(server.waitForBytes(4096, std::chrono::seconds(5)));
+    ASSERT_TRUE(server.waitForBytes(4096, testsupport::Patience));
     server.resetAll();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return record.freed.load(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return record.freed.load(); }, testsupport::PatienceMs));
     EXPECT_FALSE(socket.Active());
     EXPECT_TRUE(Counters.ConnectionLost);
   }
@@ -185,7 +186,7 @@ TEST_F(SenderWorker, ARaisedSendFailureSetsConnectionLostAndEndsTheRun) {
   Connect(server);  // no error handler: the failing send raises
   Counters.ConnectionLost = false;
   TObservedThread* worker = StartWorker(1024);
-  ASSERT_TRUE(server.waitForBytes(4096, std::chrono::seconds(5)));
+  ASSERT_TRUE(server.waitForBytes(4096, testsupport::Patience));
   server.resetAll();
   worker->WaitFor();
   EXPECT_TRUE(Counters.ConnectionLost);
@@ -210,19 +211,19 @@ TEST_F(SenderWorker, WindowsCloseOnlyAfterMoreThan500MillisecondsAcrossTheClockW
   LoopbackServer server(ServerMode::Record);
   Connect(server);
   TObservedThread* worker = StartWorker(1024);
-  ASSERT_TRUE(server.waitForBytes(1024, std::chrono::seconds(5)));
+  ASSERT_TRUE(server.waitForBytes(1024, testsupport::Patience));
   EXPECT_EQ(Counters.WindowBytes, 0U);  // nothing published before the first window closes
   EXPECT_EQ(Counters.WindowMs, 1U);
 
   now = 0xFFFFFF00U + 500;  // exactly 500 ms: the window stays open
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Counters.ElapsedMs == 500; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Counters.ElapsedMs == 500; }, testsupport::PatienceMs));
   QTest::qWait(50);
   EXPECT_EQ(Counters.WindowMs, 1U);
 
   now = 0xFFFFFF00U + 501;
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Counters.WindowMs == 501; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Counters.WindowMs == 501; }, testsupport::PatienceMs));
   TCounterSnapshot snapshot;
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Counters.TrySnapshot(snapshot); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Counters.TrySnapshot(snapshot); }, testsupport::PatienceMs));
   EXPECT_EQ(snapshot.WindowMs, 501U);
   EXPECT_GT(snapshot.WindowBytes, 0U);
   EXPECT_EQ(snapshot.ElapsedMs, 501U);
@@ -240,9 +241,9 @@ TEST_F(SenderWorker, AWindowCountsWhatReachedThePeerNotWhatFilledTheSendBuffer) 
   socket.SetHost("127.0.0.1");
   socket.SetPort(port);
   socket.SetActive(true);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return socket.Active(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return socket.Active(); }, testsupport::PatienceMs));
   int peer = -1;
-  ASSERT_TRUE(QTest::qWaitFor([&] { return (peer = ::accept(listener, nullptr, nullptr)) >= 0; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return (peer = ::accept(listener, nullptr, nullptr)) >= 0; }, testsupport::PatienceMs));
   TObservedThread* worker = StartWorker(1024);
   // Wait until the connection is stuck: the peer's queue no longer grows.
   int queued = -1, before = -2;
@@ -255,7 +256,7 @@ TEST_F(SenderWorker, AWindowCountsWhatReachedThePeerNotWhatFilledTheSendBuffer) 
   ASSERT_EQ(::ioctl(socket.Socket()->SocketHandle(), SIOCOUTQ, &unsent), 0);
   EXPECT_GT(unsent, 0);  // accepted, but still in our send buffer
   now = 1501;
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Counters.WindowMs == 501; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Counters.WindowMs == 501; }, testsupport::PatienceMs));
   EXPECT_EQ(Counters.WindowBytes, static_cast<std::uint32_t>(queued));
   worker->Terminate();
   worker->WaitFor();

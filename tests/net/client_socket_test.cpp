@@ -16,6 +16,7 @@
 #include "loopback_server.h"
 #include "platform_socket.h"
 #include "socket_probe.h"
+#include "patience.h"
 
 using testsupport::LoopbackServer;
 using testsupport::ServerMode;
@@ -50,7 +51,7 @@ TEST(ClientSocket, ConnectsAsynchronouslyAndDeliversBytes) {
 
   const char data[] = "KORVADENdata";
   EXPECT_EQ(probe.socket.Socket()->SendBytes(data, 12), 12);
-  EXPECT_TRUE(server.waitForBytes(12, std::chrono::seconds(5)));
+  EXPECT_TRUE(server.waitForBytes(12, testsupport::Patience));
 
   probe.socket.SetActive(false);
   EXPECT_EQ(probe.events.back(), "disconnect");
@@ -158,7 +159,7 @@ TEST(ClientSocket, HalfCloseByThePeerCountsAsClose) {
   TSocketProbe probe;
   probe.Open("127.0.0.1", server.port());
   ASSERT_TRUE(probe.WaitFor([&] { return probe.socket.Active(); }));
-  ASSERT_TRUE(server.waitForAccepted(1, std::chrono::seconds(5)));
+  ASSERT_TRUE(server.waitForAccepted(1, testsupport::Patience));
   server.shutdownWriteAll();
   EXPECT_TRUE(probe.WaitFor([&] { return probe.Count("disconnect") == 1; }));
   EXPECT_TRUE(probe.errors.empty());
@@ -189,7 +190,7 @@ TEST(ClientSocket, SendingIntoAResetConnectionRaisesInsteadOfKillingTheProcess) 
   probe.clearErrors = false;
   probe.Open("127.0.0.1", server.port());
   ASSERT_TRUE(probe.WaitFor([&] { return probe.socket.Active(); }));
-  ASSERT_TRUE(server.waitForAccepted(1, std::chrono::seconds(5)));
+  ASSERT_TRUE(server.waitForAccepted(1, testsupport::Patience));
   server.resetAll();
   try {
     SendUntilNotAccepted(probe.socket.Socket());
@@ -255,7 +256,7 @@ TEST(ClientSocket, ClosedHandleNumberReusedByTheSystemIsNeverTouched) {
   TSocketProbe probe;
   probe.Open("127.0.0.1", first.port());
   ASSERT_TRUE(probe.WaitFor([&] { return probe.Count("connect") == 1; }));
-  ASSERT_TRUE(first.waitForAccepted(1, std::chrono::seconds(5)));
+  ASSERT_TRUE(first.waitForAccepted(1, testsupport::Patience));
   // The reset is on its way; close before its notification is handled.
   first.resetAll();
   QTest::qSleep(100);

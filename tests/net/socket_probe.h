@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client_socket.h"
+#include "patience.h"
 
 struct TRecordedError {
   TErrorEvent kind;
@@ -43,7 +44,7 @@ class TSocketProbe {
     return n;
   }
 
-  bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000) {
+  bool WaitFor(const std::function<bool()>& condition, int timeoutMs = testsupport::PatienceMs) {
     return QTest::qWaitFor(condition, timeoutMs);
   }
 

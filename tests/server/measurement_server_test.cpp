@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tcp_client.h"
+#include "patience.h"
 
 namespace servertest {
 namespace {
@@ -61,14 +62,14 @@ TEST(MeasurementServerTest, RunsInProcessAndStopsOnRequest) {
     TcpClient client(server.Port());
     client.send(200'000);
   }
-  const std::string summary = lines.waitForPrefix("[Verbindung 1] beendet: ", 5s);
+  const std::string summary = lines.waitForPrefix("[Verbindung 1] beendet: ", testsupport::Patience);
   EXPECT_EQ(summary.rfind("[Verbindung 1] beendet: 200000 Bytes in ", 0), 0u) << summary;
   EXPECT_TRUE(summary.ends_with(" MiB/s (geschlossen)")) << summary;
 
   TcpClient stillOpen(server.Port());
   stillOpen.send(1000);
   // Its first report proves the server has accepted it; queued connections do not count.
-  EXPECT_NE(lines.waitForPrefix("[Verbindung 2 von ", 5s), "");
+  EXPECT_NE(lines.waitForPrefix("[Verbindung 2 von ", testsupport::Patience), "");
   server.RequestStop();
   loop.join();
   const std::string stopped = lines.waitForPrefix("[Verbindung 2] beendet: 1000 Bytes in ", 0ms);

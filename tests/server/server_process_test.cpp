@@ -13,6 +13,7 @@
 
 #include "server_process.h"
 #include "tcp_client.h"
+#include "patience.h"
 
 namespace servertest {
 namespace {
@@ -60,7 +61,7 @@ class ServerProcessTest : public ::testing::Test {
   void TearDown() override {
     if (!server_) return;
     server_->sendSignal(SIGTERM);
-    EXPECT_EQ(server_->waitForExit(10s), 0) << server_->transcript();
+    EXPECT_EQ(server_->waitForExit(testsupport::Patience), 0) << server_->transcript();
   }
 
   std::unique_ptr<ServerProcess> server_;
@@ -76,7 +77,7 @@ TEST_F(ServerProcessTest, CountsEveryByteOfOneClient) {
   // Normally all of it lands in the first second; a slow machine may spread it out.
   std::uint64_t reported = 0;
   while (reported < sent) {
-    const auto interval = server_->waitForLine(intervalPattern(1, peer), 5s);
+    const auto interval = server_->waitForLine(intervalPattern(1, peer), testsupport::Patience);
     ASSERT_TRUE(interval) << server_->transcript();
     if (reported == 0) {
       const double elapsed = std::stod((*interval)[1]);
@@ -88,7 +89,7 @@ TEST_F(ServerProcessTest, CountsEveryByteOfOneClient) {
   EXPECT_EQ(reported, sent);
 
   client.close();
-  const auto summary = server_->waitForLine(summaryPattern(1), 5s);
+  const auto summary = server_->waitForLine(summaryPattern(1), testsupport::Patience);
   ASSERT_TRUE(summary) << server_->transcript();
   EXPECT_EQ(std::stoull((*summary)[1]), sent);
   EXPECT_GE(std::stod((*summary)[2]), 1.0);
@@ -109,7 +110,7 @@ TEST_F(ServerProcessTest, ServesSeveralClientsAtOnce) {
   std::vector<unsigned> numbers;
   std::vector<std::uint64_t> totals;
   for (int i = 0; i < 3; ++i) {
-    const auto summary = server_->waitForLine(kAnySummary, 5s);
+    const auto summary = server_->waitForLine(kAnySummary, testsupport::Patience);
     ASSERT_TRUE(summary) << server_->transcript();
     numbers.push_back(static_cast<unsigned>(std::stoul((*summary)[1])));
     totals.push_back(std::stoull((*summary)[2]));
@@ -127,14 +128,14 @@ TEST_F(ServerProcessTest, SurvivesAClientThatResetsMidStream) {
     rude.send(kMiB);
     rude.reset();
   }
-  const auto aborted = server_->waitForLine(summaryPattern(1), 5s);
+  const auto aborted = server_->waitForLine(summaryPattern(1), testsupport::Patience);
   ASSERT_TRUE(aborted) << server_->transcript();
   EXPECT_EQ((*aborted)[4], "zurückgesetzt");
 
   TcpClient polite(port_);
   polite.send(65536);
   polite.close();
-  const auto summary = server_->waitForLine(summaryPattern(2), 5s);
+  const auto summary = server_->waitForLine(summaryPattern(2), testsupport::Patience);
   ASSERT_TRUE(summary) << server_->transcript();
   EXPECT_EQ(std::stoull((*summary)[1]), 65536u);
   EXPECT_EQ((*summary)[4], "geschlossen");
@@ -144,47 +145,47 @@ TEST_F(ServerProcessTest, SigtermReportsOpenConnectionsAndExitsCleanly) {
   TcpClient client(port_);
   client.send(100'000);
   // The first report shows the data has been read, so the summary must count all of it.
-  ASSERT_TRUE(server_->waitForLine(intervalPattern(1, client.localEndpoint()), 5s));
+  ASSERT_TRUE(server_->waitForLine(intervalPattern(1, client.localEndpoint()), testsupport::Patience));
 
   server_->sendSignal(SIGTERM);
-  const auto summary = server_->waitForLine(summaryPattern(1), 5s);
+  const auto summary = server_->waitForLine(summaryPattern(1), testsupport::Patience);
   ASSERT_TRUE(summary) << server_->transcript();
   EXPECT_EQ(std::stoull((*summary)[1]), 100'000u);
   EXPECT_EQ((*summary)[4], "Server beendet");
-  EXPECT_EQ(server_->waitForExit(5s), 0);
+  EXPECT_EQ(server_->waitForExit(testsupport::Patience), 0);
   server_.reset();
 }
 
 TEST_F(ServerProcessTest, SigintExitsCleanly) {
   server_->sendSignal(SIGINT);
-  EXPECT_EQ(server_->waitForExit(5s), 0);
+  EXPECT_EQ(server_->waitForExit(testsupport::Patience), 0);
   server_.reset();
 }
 
 // The options for a server offered to others, each against real connections.
 TEST(ServerLimitsTest, RefuseIdleCloseOrderlyEndOnceAndBothAddressFamilies) {
   ServerProcess server({"--port", "0", "--max-connections", "1", "--max-duration", "2", "--once"});
-  const auto port = server.waitForListeningPort(10s);
+  const auto port = server.waitForListeningPort(testsupport::Patience);
   ASSERT_TRUE(port) << server.transcript();
   TcpClient first(static_cast<std::uint16_t>(*port), "::1");  // the default listens on IPv6 too
   first.send(1000);
-  ASSERT_TRUE(server.waitForLine(intervalPattern(1, first.localEndpoint()), 5s));
+  ASSERT_TRUE(server.waitForLine(intervalPattern(1, first.localEndpoint()), testsupport::Patience));
   TcpClient second(static_cast<std::uint16_t>(*port));  // and on IPv4
-  EXPECT_EQ(second.waitForEnd(5000), ECONNRESET);
-  EXPECT_TRUE(server.waitForLine(std::regex(kTime + R"(\[Verbindung 2 von 127\.0\.0\.1:\d+\] abgewiesen: .*)"), 5s));
-  EXPECT_EQ(first.waitForEnd(5000), 0);  // our FIN after two seconds; we close in turn
+  EXPECT_EQ(second.waitForEnd(testsupport::PatienceMs), ECONNRESET);
+  EXPECT_TRUE(server.waitForLine(std::regex(kTime + R"(\[Verbindung 2 von 127\.0\.0\.1:\d+\] abgewiesen: .*)"), testsupport::Patience));
+  EXPECT_EQ(first.waitForEnd(testsupport::PatienceMs), 0);  // our FIN after two seconds; we close in turn
   first.close();
-  const auto summary = server.waitForLine(summaryPattern(1), 5s);
+  const auto summary = server.waitForLine(summaryPattern(1), testsupport::Patience);
   ASSERT_TRUE(summary) << server.transcript();
   EXPECT_EQ((*summary)[4], "Höchstdauer erreicht");
-  EXPECT_EQ(server.waitForExit(5s), 0);  // --once
+  EXPECT_EQ(server.waitForExit(testsupport::Patience), 0);  // --once
 
   ServerProcess idle({"--bind", "127.0.0.1", "--port", "0", "--idle-timeout", "1", "--json"});
-  const auto listening = idle.waitForLine(std::regex(R"(\{"event":"listening",.*"port":(\d+)\})"), 10s);
+  const auto listening = idle.waitForLine(std::regex(R"(\{"event":"listening",.*"port":(\d+)\})"), testsupport::Patience);
   ASSERT_TRUE(listening) << idle.transcript();
   TcpClient silent(static_cast<std::uint16_t>(std::stoi((*listening)[1])));
-  EXPECT_EQ(silent.waitForEnd(5000), 0);
-  EXPECT_TRUE(idle.waitForLine(std::regex(R"(\{"event":"end",.*"reason":"keine Daten mehr"\})"), 5s))
+  EXPECT_EQ(silent.waitForEnd(testsupport::PatienceMs), 0);
+  EXPECT_TRUE(idle.waitForLine(std::regex(R"(\{"event":"end",.*"reason":"keine Daten mehr"\})"), testsupport::Patience))
       << idle.transcript();
 }
 
@@ -192,7 +193,7 @@ TEST(ServerCommandLineTest, RejectsBadOptionsWithUsageAndExitCode2) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--frobnicate"}, {"--port", "70000"}, {"--port"}, {"-b", "localhost"}}) {
     ServerProcess server(args, true);
-    EXPECT_EQ(server.waitForExit(10s), 2) << args[0];
+    EXPECT_EQ(server.waitForExit(testsupport::Patience), 2) << args[0];
     EXPECT_NE(server.stderrText().find("Aufruf: korvaden-server"), std::string::npos) << args[0];
   }
 }
@@ -202,7 +203,7 @@ TEST(ServerCommandLineTest, HelpGoesToStdoutAndExitsZero) {
   const auto first = server.nextLine(10s);
   ASSERT_TRUE(first);
   EXPECT_EQ(first->rfind("Aufruf: korvaden-server", 0), 0u) << *first;
-  EXPECT_EQ(server.waitForExit(10s), 0);
+  EXPECT_EQ(server.waitForExit(testsupport::Patience), 0);
 }
 
 TEST(ServerCommandLineTest, BusyPortIsReportedAsError) {
@@ -212,11 +213,11 @@ TEST(ServerCommandLineTest, BusyPortIsReportedAsError) {
   const std::string port = line->substr(line->rfind(':') + 1);
 
   ServerProcess second({"--bind", "127.0.0.1", "--port", port}, true);
-  EXPECT_EQ(second.waitForExit(10s), 1);
+  EXPECT_EQ(second.waitForExit(testsupport::Patience), 1);
   EXPECT_NE(second.stderrText().find("Bind"), std::string::npos);
 
   first.sendSignal(SIGTERM);
-  EXPECT_EQ(first.waitForExit(10s), 0);
+  EXPECT_EQ(first.waitForExit(testsupport::Patience), 0);
 }
 
 }  // namespace

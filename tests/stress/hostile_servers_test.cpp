@@ -20,6 +20,7 @@
 #include "program_driver.h"
 #include "qstring_printer.h"
 #include "ui_watch.h"
+#include "patience.h"
 
 using namespace std::chrono_literals;
 using stress::TProgramDriver;
@@ -88,7 +89,7 @@ TEST_F(HostileServers, ResetAtRandomMomentsEndsEachRunWithTheLostMessage) {
     Start(server);
     const int delay = round == 0 ? 0 : delayMs(random);
     QTimer::singleShot(delay, [&] { server.resetAll(); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, stress::WaitMs(5000))) << "delay " << delay;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs)) << "delay " << delay;
     ASSERT_TRUE(program->WaitForIdle()) << "delay " << delay;
     ExpectOnlyMessage(texts::ConnectionLost);
   }
@@ -98,7 +99,7 @@ TEST_F(HostileServers, ResetWithinTheFirstMillisecondEndsTheRunWithTheLostMessag
   for (int round = 0; round < stress::Rounds(50, 10, 3); ++round) {
     LoopbackServer server(ServerMode::ResetAtOnce);
     Start(server);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, stress::WaitMs(5000)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
     ASSERT_TRUE(program->WaitForIdle());
     ExpectOnlyMessage(texts::ConnectionLost);
   }
@@ -112,7 +113,7 @@ TEST_F(HostileServers, ResetWhileATickIsHandledEndsTheRunWithTheLostMessage) {
     if (++ticks == 2) server.resetAll();
   });
   Start(server);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, stress::WaitMs(8000)));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
   ASSERT_TRUE(program->WaitForIdle());
   ExpectOnlyMessage(texts::ConnectionLost);
   EXPECT_EQ(ticks, 2);
@@ -143,7 +144,7 @@ TEST_F(HostileServers, ServerFloodingDataBackNeitherSpinsTheWindowNorGrowsMemory
   LoopbackServer server(ServerMode::SendBack);
   Start(server);
   ASSERT_TRUE(program->WaitForMeasuring());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return server.bytesSent() > 1024 * 1024; }, stress::WaitMs(5000)));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return server.bytesSent() > 1024 * 1024; }, testsupport::PatienceMs));
   QTest::qWait(500);
   const auto before = stress::Measure();
   const auto busyBefore = UiThreadBusy();
@@ -168,7 +169,7 @@ TEST_F(HostileServers, ServerClosingItsSendingHalfEndsTheRunSilently) {
   LoopbackServer server(ServerMode::Record);
   Start(server);
   ASSERT_TRUE(program->WaitForMeasuring());
-  ASSERT_TRUE(server.waitForBytes(64 * 1024, 5s));
+  ASSERT_TRUE(server.waitForBytes(64 * 1024, testsupport::Patience));
   server.shutdownWriteAll();
   ASSERT_TRUE(program->WaitForIdle());
   EXPECT_TRUE(messages.empty());
@@ -199,7 +200,7 @@ TEST_F(HostileServers, ConnectIntoAFullAcceptQueueWaitsUntilStopAbandonsIt) {
 
 TEST_F(HostileServers, RefusedPortAndUnresolvableNameShowTheConnectFailedMessage) {
   program->Start("127.0.0.1", testsupport::unusedPort());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, stress::WaitMs(5000)));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
   ASSERT_TRUE(program->WaitForIdle());
   ExpectOnlyMessage(texts::ConnectFailed("127.0.0.1"));
 

@@ -11,12 +11,10 @@
 #include <memory>
 
 #include "main_window.h"
+#include "patience.h"
 #include "stress_scale.h"
 
 namespace stress {
-
-// Sanitizer builds paint and start up many times slower.
-inline int WaitMs(int normal) { return Sanitized ? normal * 6 : normal; }
 
 class TProgramDriver {
  public:
@@ -42,12 +40,10 @@ class TProgramDriver {
     return FForm->Button1->isEnabled() && !FForm->Button2->isEnabled() && !FForm->Controller.Timer1.isActive() &&
            Status() == texts::IdleStatus && !FForm->Controller.HasWorker();
   }
-  bool WaitForMeasuring(int ms = 5000) {
-    return QTest::qWaitFor([&] { return Status() == texts::MeasuringStatus; }, WaitMs(ms));
+  bool WaitForMeasuring() {
+    return QTest::qWaitFor([&] { return Status() == texts::MeasuringStatus; }, testsupport::PatienceMs);
   }
-  bool WaitForIdle(int ms = 5000) {
-    return QTest::qWaitFor([&] { return IsIdle(); }, WaitMs(ms));
-  }
+  bool WaitForIdle() { return QTest::qWaitFor([&] { return IsIdle(); }, testsupport::PatienceMs); }
 
   // Closes the window as the user would; the settings are written. Runs once.
   void End() {

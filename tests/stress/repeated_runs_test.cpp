@@ -12,6 +12,7 @@
 #include "program_driver.h"
 #include "qstring_printer.h"
 #include "server_process.h"
+#include "patience.h"
 
 using namespace std::chrono_literals;
 using stress::TProcessFigures;
@@ -28,7 +29,7 @@ constexpr std::ptrdiff_t AllowedHeapGrowthBytes = 64 * 1024;
 // thread has quite ended.
 TProcessFigures FiguresWithThreads(int threads) {
   TProcessFigures figures;
-  (void)QTest::qWaitFor([&] { return (figures = stress::Measure()).Threads == threads; }, 5000);
+  (void)QTest::qWaitFor([&] { return (figures = stress::Measure()).Threads == threads; }, testsupport::PatienceMs);
   return figures;
 }
 
@@ -51,7 +52,7 @@ void ExpectSameFigures(const TProcessFigures& before, const TProcessFigures& aft
 
 TEST(RepeatedRuns, StartStopCyclesAgainstTheCompanionServerGiveEverythingBack) {
   servertest::ServerProcess server({"--bind", "127.0.0.1", "--port", "0"});
-  const auto port = server.waitForListeningPort(5s);
+  const auto port = server.waitForListeningPort(testsupport::Patience);
   ASSERT_TRUE(port.has_value());
 
   TObservedMessages messages;
@@ -82,7 +83,7 @@ TEST(RepeatedRuns, RefusedConnectsGiveEverythingBack) {
   const int refused = testsupport::unusedPort();
   auto attempt = [&] {
     program.Start("127.0.0.1", refused);
-    const bool ended = QTest::qWaitFor([&] { return !messages.empty(); }, stress::WaitMs(5000)) && program.WaitForIdle();
+    const bool ended = QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs) && program.WaitForIdle();
     const bool exact = messages.size() == 1 && messages[0].text == texts::ConnectFailed("127.0.0.1");
     messages.clear();
     return ended && exact;

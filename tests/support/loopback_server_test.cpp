@@ -1,4 +1,5 @@
 #include "loopback_server.h"
+#include "patience.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -82,11 +83,11 @@ TEST(LoopbackServerTest, RecordsWhatArrivesAndSeesTheClientClose) {
     ASSERT_TRUE(client.connected());
     client.sendAll(data);
   }
-  ASSERT_TRUE(server.waitForBytes(data.size(), 5s));
+  ASSERT_TRUE(server.waitForBytes(data.size(), testsupport::Patience));
   EXPECT_EQ(server.bytesReceived(), data.size());
   EXPECT_EQ(server.recorded(), data);
   EXPECT_EQ(server.acceptedCount(), 1);
-  EXPECT_TRUE(server.waitForPeerClosed(5s));
+  EXPECT_TRUE(server.waitForPeerClosed(testsupport::Patience));
 }
 
 TEST(LoopbackServerTest, RecordKeepsOnlyTheLimitButCountsEverything) {
@@ -94,7 +95,7 @@ TEST(LoopbackServerTest, RecordKeepsOnlyTheLimitButCountsEverything) {
   const auto data = pattern(5000);
   Client client(server.port());
   client.sendAll(data);
-  ASSERT_TRUE(server.waitForBytes(5000, 5s));
+  ASSERT_TRUE(server.waitForBytes(5000, testsupport::Patience));
   EXPECT_EQ(server.recorded(), std::vector<std::uint8_t>(data.begin(), data.begin() + 1000));
   EXPECT_FALSE(server.waitForPeerClosed(50ms));
 }
@@ -104,7 +105,7 @@ TEST(LoopbackServerTest, CloseAtOnceEndsWithEof) {
   Client client(server.port());
   ASSERT_TRUE(client.connected());
   EXPECT_EQ(client.receiveOnce(), 0);
-  EXPECT_TRUE(server.waitForAccepted(1, 5s));
+  EXPECT_TRUE(server.waitForAccepted(1, testsupport::Patience));
 }
 
 TEST(LoopbackServerTest, ResetAtOnceEndsWithReset) {
@@ -118,7 +119,7 @@ TEST(LoopbackServerTest, ResetAtOnceEndsWithReset) {
 TEST(LoopbackServerTest, NeverReadLetsTheClientSendBufferFill) {
   LoopbackServer server(ServerMode::NeverRead);
   Client client(server.port());
-  ASSERT_TRUE(server.waitForAccepted(1, 5s));
+  ASSERT_TRUE(server.waitForAccepted(1, testsupport::Patience));
   const auto chunk = pattern(64 * 1024);
   std::size_t sent = 0;
   for (int i = 0; i < 10'000; ++i) {
@@ -138,11 +139,11 @@ TEST(LoopbackServerTest, NeverReadNoticesAResettingClient) {
   LoopbackServer server(ServerMode::NeverRead);
   {
     Client client(server.port());
-    ASSERT_TRUE(server.waitForAccepted(1, 5s));
+    ASSERT_TRUE(server.waitForAccepted(1, testsupport::Patience));
     linger abort{1, 0};
     setsockopt(client.fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
   }
-  EXPECT_TRUE(server.waitForPeerClosed(5s));
+  EXPECT_TRUE(server.waitForPeerClosed(testsupport::Patience));
 }
 
 TEST(LoopbackServerTest, SendBackSendsUntilTheClientGoes) {
@@ -157,7 +158,7 @@ TEST(LoopbackServerTest, SendBackSendsUntilTheClientGoes) {
     }
     EXPECT_GE(total, 1'000'000u / 4) << "fewer bytes than expected in 100 reads";
   }
-  EXPECT_TRUE(server.waitForPeerClosed(5s));
+  EXPECT_TRUE(server.waitForPeerClosed(testsupport::Patience));
   EXPECT_EQ(server.bytesReceived(), 0u);
 }
 
@@ -165,7 +166,7 @@ TEST(LoopbackServerTest, ResetAllResetsOpenConnections) {
   LoopbackServer server(ServerMode::Record);
   Client first(server.port());
   Client second(server.port());
-  ASSERT_TRUE(server.waitForAccepted(2, 5s));
+  ASSERT_TRUE(server.waitForAccepted(2, testsupport::Patience));
   server.resetAll();
   EXPECT_EQ(first.receiveOnce(), -1);
   EXPECT_EQ(first.lastErrno(), ECONNRESET);
@@ -173,13 +174,13 @@ TEST(LoopbackServerTest, ResetAllResetsOpenConnections) {
   EXPECT_EQ(second.lastErrno(), ECONNRESET);
 
   Client third(server.port());  // still accepting
-  EXPECT_TRUE(server.waitForAccepted(3, 5s));
+  EXPECT_TRUE(server.waitForAccepted(3, testsupport::Patience));
 }
 
 TEST(LoopbackServerTest, CloseAllEndsWithEofEvenWithUnreadData) {
   LoopbackServer server(ServerMode::NeverRead);
   Client client(server.port());
-  ASSERT_TRUE(server.waitForAccepted(1, 5s));
+  ASSERT_TRUE(server.waitForAccepted(1, testsupport::Patience));
   client.sendAll(pattern(10'000));
   server.closeAll();
   EXPECT_EQ(client.receiveOnce(), 0);
@@ -188,11 +189,11 @@ TEST(LoopbackServerTest, CloseAllEndsWithEofEvenWithUnreadData) {
 TEST(LoopbackServerTest, ShutdownWriteAllKeepsReading) {
   LoopbackServer server(ServerMode::Record);
   Client client(server.port());
-  ASSERT_TRUE(server.waitForAccepted(1, 5s));
+  ASSERT_TRUE(server.waitForAccepted(1, testsupport::Patience));
   server.shutdownWriteAll();
   EXPECT_EQ(client.receiveOnce(), 0);
   client.sendAll(pattern(1234));
-  EXPECT_TRUE(server.waitForBytes(1234, 5s));
+  EXPECT_TRUE(server.waitForBytes(1234, testsupport::Patience));
 }
 
 TEST(LoopbackServerTest, UnusedPortRefusesConnections) {

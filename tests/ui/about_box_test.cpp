@@ -22,6 +22,7 @@
 #include "observed_messages.h"
 #include "qstring_printer.h"
 #include "settings_file.h"
+#include "patience.h"
 
 namespace {
 // Receives what the About box asks the desktop to open.
@@ -96,7 +97,7 @@ TEST_F(AboutBox, ShownModallyWhileTheMeasurementGoesOnBehindIt) {
   form->ClientSocket1.SetPort(server.port());
   form->Edit1->setText("127.0.0.1");
   form->Button1->click();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form->Controller.Timer1.isActive(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->Controller.Timer1.isActive(); }, testsupport::PatienceMs));
 
   const int pointsBefore = form->Series1.Count();
   int pointsWhileShown = -1;
@@ -111,7 +112,7 @@ TEST_F(AboutBox, ShownModallyWhileTheMeasurementGoesOnBehindIt) {
   EXPECT_GT(pointsWhileShown, pointsBefore);  // the chart went on behind the box
   EXPECT_FALSE(form->AboutBox->isVisible());
   form->Button2->click();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return form->Button1->isEnabled(); }, 5000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form->Button1->isEnabled(); }, testsupport::PatienceMs));
 }
 
 // Dialogs have a title and a close box only; the About box blocks the main window but not the help

@@ -27,6 +27,7 @@
 #include "main_window.h"
 #include "qstring_printer.h"
 #include "rate_chart.h"
+#include "patience.h"
 
 namespace {
 class MainWindow : public ::testing::Test {
@@ -123,7 +124,7 @@ TEST_F(MainWindow, CaptionsAreReadableAndControlsDoNotOverlap) {
   // is shown whole beside the widest status text.
   form->SetOuterSize({640, 480});  // an earlier test may have left another size remembered
   const QWidget* client = form->centralWidget();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusPanel1->geometry().right() > client->width() - 30; }, 1000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusPanel1->geometry().right() > client->width() - 30; }, testsupport::PatienceMs));
   EXPECT_LE(form->ProPanel->geometry().right(), client->width() - 16) << form->ProPanel->geometry().right();
   form->SetAverageText(QStringLiteral("Durchschnittliche Übertragungsrate: 1171875,19 kiBytes/s"));
   form->StatusPanel0->setText(texts::IdleStatus);
@@ -145,13 +146,13 @@ TEST_F(MainWindow, ResizingMovesOnlyTheChartEdgesAndTheStatusBar) {
     const QWidget* client = form->centralWidget();
     const auto chart = [&] { return InClient(form->Chart1); };
     // Settles once the layout has handed the new size down.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return client->height() - chart().bottom() - 1 == 9; }, 1000)) << outer.height();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return client->height() - chart().bottom() - 1 == 9; }, testsupport::PatienceMs)) << outer.height();
     EXPECT_EQ(chart().left(), 16);
     EXPECT_EQ(client->width() - chart().right() - 1, 15) << outer.width();
     EXPECT_EQ(form->Button1->geometry(), button1);
     EXPECT_EQ(form->Edit1->geometry(), edit1);
     EXPECT_EQ(form->StatusBar1->geometry().bottom(), form->height() - 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->width() == form->width(); }, 1000)) << outer.width();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->width() == form->width(); }, testsupport::PatienceMs)) << outer.width();
   }
   EXPECT_GE(form->StatusPanel0->width(), 350);
 }

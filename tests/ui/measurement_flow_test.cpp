@@ -18,6 +18,7 @@
 #include "qstring_printer.h"
 #include "measurement_counters.h"
 #include "observed_messages.h"
+#include "patience.h"
 
 using testsupport::LoopbackServer;
 using testsupport::ServerMode;
@@ -46,10 +47,10 @@ class MeasurementFlow : public ::testing::Test {
            Status() == texts::IdleStatus && !form->Controller.HasWorker();
   }
   bool WaitForMeasuring() {
-    return QTest::qWaitFor([&] { return Status() == texts::MeasuringStatus; }, 5000);
+    return QTest::qWaitFor([&] { return Status() == texts::MeasuringStatus; }, testsupport::PatienceMs);
   }
   bool WaitForIdle() {
-    return QTest::qWaitFor([&] { return IsIdle(); }, 5000);
+    return QTest::qWaitFor([&] { return IsIdle(); }, testsupport::PatienceMs);
   }
 
   TObservedMessages messages;  // declared first: it outlives the window
@@ -61,7 +62,7 @@ TEST_F(MeasurementFlow, RefusedConnectShowsOneConnectFailedMessageThenIdle) {
   Start("127.0.0.1", testsupport::unusedPort());
   EXPECT_FALSE(form->Button1->isEnabled());
   EXPECT_TRUE(form->Button2->isEnabled());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
   QTest::qWait(100);
   ASSERT_EQ(messages.size(), 1U);
   EXPECT_EQ(messages[0].text,
@@ -98,18 +99,18 @@ TEST_F(MeasurementFlow, StopWhileMeasuringEndsTheWorkerWithoutMessage) {
   Start("127.0.0.1", server.port());
   ASSERT_TRUE(WaitForMeasuring());
   EXPECT_TRUE(form->Controller.Timer1.isActive());
-  ASSERT_TRUE(server.waitForBytes(64 * 1024, std::chrono::seconds(5)));
+  ASSERT_TRUE(server.waitForBytes(64 * 1024, testsupport::Patience));
   form->Button2->click();
   ASSERT_TRUE(WaitForIdle());
   EXPECT_TRUE(messages.empty());
-  EXPECT_TRUE(server.waitForPeerClosed(std::chrono::seconds(5)));
+  EXPECT_TRUE(server.waitForPeerClosed(testsupport::Patience));
 }
 
 TEST_F(MeasurementFlow, NormalCloseByTheServerEndsTheRunWithoutMessage) {
   LoopbackServer server(ServerMode::Record);
   Start("127.0.0.1", server.port());
   ASSERT_TRUE(WaitForMeasuring());
-  ASSERT_TRUE(server.waitForBytes(4096, std::chrono::seconds(5)));
+  ASSERT_TRUE(server.waitForBytes(4096, testsupport::Patience));
   server.shutdownWriteAll();
   ASSERT_TRUE(WaitForIdle());
   EXPECT_TRUE(messages.empty());
@@ -119,7 +120,7 @@ TEST_F(MeasurementFlow, ResetEndsTheRunWithTheConnectionLostMessage) {
   LoopbackServer server(ServerMode::Record);
   Start("127.0.0.1", server.port());
   ASSERT_TRUE(WaitForMeasuring());
-  ASSERT_TRUE(server.waitForBytes(4096, std::chrono::seconds(5)));
+  ASSERT_TRUE(server.waitForBytes(4096, testsupport::Patience));
   server.resetAll();
   ASSERT_TRUE(WaitForIdle());
   ASSERT_EQ(messages.size(), 1U);
@@ -131,7 +132,7 @@ TEST_F(MeasurementFlow, TwoRunsInARowStartClean) {
   LoopbackServer first(ServerMode::Record);
   Start("127.0.0.1", first.port());
   ASSERT_TRUE(WaitForMeasuring());
-  ASSERT_TRUE(first.waitForBytes(4096, std::chrono::seconds(5)));
+  ASSERT_TRUE(first.waitForBytes(4096, testsupport::Patience));
   first.resetAll();
   ASSERT_TRUE(WaitForIdle());
   ASSERT_EQ(messages.size(), 1U);
@@ -141,7 +142,7 @@ TEST_F(MeasurementFlow, TwoRunsInARowStartClean) {
   Start("127.0.0.1", second.port());
   ASSERT_TRUE(WaitForMeasuring());
   EXPECT_EQ(form->Series1.Count(), 0);  // the connect event clears the last run's points
-  ASSERT_TRUE(second.waitForBytes(4096, std::chrono::seconds(5)));
+  ASSERT_TRUE(second.waitForBytes(4096, testsupport::Patience));
   form->Button2->click();
   ASSERT_TRUE(WaitForIdle());
   EXPECT_EQ(messages.size(), 1U);  // the first run's loss does not carry over
@@ -155,7 +156,7 @@ TEST_F(MeasurementFlow, EnterInTheServerFieldStartsOnlyWhenIdle) {
   form->Edit1->setFocus();
   QTest::keyClick(form->Edit1, Qt::Key_Return);
   ASSERT_TRUE(WaitForMeasuring());
-  ASSERT_TRUE(server.waitForAccepted(1, std::chrono::seconds(5)));
+  ASSERT_TRUE(server.waitForAccepted(1, testsupport::Patience));
   QTest::keyClick(form->Edit1, Qt::Key_Return);
   QTest::qWait(100);
   EXPECT_EQ(server.acceptedCount(), 1);
@@ -217,9 +218,9 @@ TEST_F(MeasurementFlow, DestroyingTheWindowDuringARunNeitherHangsNorCrashes) {
   LoopbackServer server(ServerMode::Record);
   Start("127.0.0.1", server.port());
   ASSERT_TRUE(WaitForMeasuring());
-  ASSERT_TRUE(server.waitForBytes(4096, std::chrono::seconds(5)));
+  ASSERT_TRUE(server.waitForBytes(4096, testsupport::Patience));
   form.reset();
-  EXPECT_TRUE(server.waitForPeerClosed(std::chrono::seconds(5)));
+  EXPECT_TRUE(server.waitForPeerClosed(testsupport::Patience));
 }
 
 // Runs that end unusually still leave the window idle and its shutdown free to finish.
@@ -242,7 +243,7 @@ TEST_F(MeasurementFlow, AWorkerThatCannotStartOrACloseThatFailsLeavesTheWindowId
       connected(sender, socket);
     };
     Start("127.0.0.1", server.port());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
     EXPECT_TRUE(IsIdle());
     form->ClientSocket1.OnConnect = connected;
   }
@@ -272,9 +273,9 @@ TEST_F(MeasurementFlow, TheFirstPointOfARunNeverComesFromTheLastRunsCounters) {
   Start("127.0.0.1", server.port());
   ASSERT_TRUE(WaitForMeasuring());
   TCounterSnapshot snapshot;
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Counters.TrySnapshot(snapshot); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Counters.TrySnapshot(snapshot); }, testsupport::PatienceMs));
   EXPECT_LT(snapshot.ElapsedMs, 300000U);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form->Series1.Count() > 0; }, 30000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->Series1.Count() > 0; }, testsupport::PatienceMs));
   EXPECT_LT(form->Series1.XValues[0], 60);
   EXPECT_EQ(form->BottomAxis.Minimum(), 0);
   form->Button2->click();

@@ -21,6 +21,7 @@
 #include "qstring_printer.h"
 #include "rate_chart.h"
 #include "save_dialog.h"
+#include "patience.h"
 
 namespace {
 class ResultExport : public ::testing::Test {
@@ -97,7 +98,7 @@ TEST_F(ResultExport, CtrlSSavesEveryPointOfTheRunSoFarAndAFailedSaveLeavesNothin
   form.ClientSocket1.SetPort(server.port());
   form.Edit1->setText("127.0.0.1");
   form.Button1->click();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form.History.Count() >= 2; }, 30000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form.History.Count() >= 2; }, testsupport::PatienceMs));
 
   answer = folder.filePath("run.csv");
   QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
@@ -116,7 +117,7 @@ TEST_F(ResultExport, CtrlSSavesEveryPointOfTheRunSoFarAndAFailedSaveLeavesNothin
 
   // The run goes on: a later save holds the points since, and proposes the folder used last.
   const int saved = static_cast<int>(lines.size());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return static_cast<int>(form.History.Count()) + 7 > saved; }, 30000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return static_cast<int>(form.History.Count()) + 7 > saved; }, testsupport::PatienceMs));
   EXPECT_TRUE(form.Button2->isEnabled());
   QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
   EXPECT_GT(SavedLines(answer).size(), lines.size());

@@ -11,11 +11,12 @@
 #include "main_window.h"
 #include "qstring_printer.h"
 #include "observed_messages.h"
+#include "patience.h"
 
 TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
   // Spawned, not forked: ThreadSanitizer cannot follow a fork of this multi-threaded process.
   servertest::ServerProcess server({"--bind", "127.0.0.1", "--port", "0"});
-  const auto port = server.waitForListeningPort(std::chrono::seconds(5));
+  const auto port = server.waitForListeningPort(testsupport::Patience);
   ASSERT_TRUE(port.has_value());
 
   TObservedMessages messages;
@@ -28,7 +29,7 @@ TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
     int ticks = 0;
     QObject::connect(&form.Controller.Timer1, &QTimer::timeout, [&] { ++ticks; });
     // Generous: under ThreadSanitizer every pixel Qt copies is checked, and painting is slow.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Series1.Count() >= 3; }, 30000)) << ticks << " ticks, " << form.Series1.Count() << " points";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Series1.Count() >= 3; }, testsupport::PatienceMs)) << ticks << " ticks, " << form.Series1.Count() << " points";
 
     EXPECT_EQ(form.BottomAxis.Minimum(), 0);
     EXPECT_EQ(form.BottomAxis.Maximum(), 60);
@@ -39,12 +40,12 @@ TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
     for (int i = 1; i < form.Series1.Count(); ++i) EXPECT_GT(form.Series1.XValues[i], form.Series1.XValues[i - 1]);
 
     form.Button2->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Button1->isEnabled() && !form.Controller.HasWorker(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Button1->isEnabled() && !form.Controller.HasWorker(); }, testsupport::PatienceMs));
     const int points = form.Series1.Count();
     QTest::qWait(1200);
     EXPECT_EQ(form.Series1.Count(), points);  // the finished run stays on screen, no more ticks
   }
   EXPECT_TRUE(messages.empty());
   server.sendSignal(SIGTERM);
-  EXPECT_EQ(server.waitForExit(std::chrono::seconds(5)), 0);
+  EXPECT_EQ(server.waitForExit(testsupport::Patience), 0);
 }

@@ -19,6 +19,7 @@
 #include "main_window.h"
 #include "qstring_printer.h"
 #include "settings_file.h"
+#include "patience.h"
 
 using settingsfile::PlacementKey;
 
@@ -51,7 +52,7 @@ QRect OpenAndClose(const QRect& wanted) {
   form->show();
   EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
   // The window manager answers the corrected size and position in its own time.
-  (void)QTest::qWaitFor([&] { return FrameOnScreen(*form) == wanted; }, 5000);
+  (void)QTest::qWaitFor([&] { return FrameOnScreen(*form) == wanted; }, testsupport::PatienceMs);
   const QRect outer = FrameOnScreen(*form);
   form->close();
   form->DoDestroy();
