@@ -13,6 +13,8 @@
 namespace {
 constexpr char Marker[] = "KORVADENdata";
 constexpr std::uint32_t WindowLengthMs = 500;
+// How often the acknowledged total is read: a point ends at most this long before its tick.
+constexpr std::uint32_t TotalIntervalMs = 100;
 // How long a sender facing a full send buffer sleeps at most before it looks at its stop flag.
 constexpr int FullBufferWaitMs = 20;
 }  // namespace
@@ -27,21 +29,15 @@ std::unique_ptr<char[]> AllocateBlockBuffer(std::int32_t blockSize) {
   return buffer;
 }
 
-TAcknowledgedWindow::TAcknowledgedWindow(TCustomWinSocket& socket) : FSocket(socket) {
-  FKnown = FSocket.AcknowledgedBytes(FAtWindowStart);
+TAcknowledgedTotal::TAcknowledgedTotal(TCustomWinSocket& socket) : FSocket(socket) {
+  FKnown = FSocket.AcknowledgedBytes(FAtStart);
 }
 
-std::uint32_t TAcknowledgedWindow::Close(std::uint32_t acceptedBytes) {
-  std::uint64_t now = 0;
-  const bool known = FSocket.AcknowledgedBytes(now);
-  std::uint32_t bytes = acceptedBytes;
-  if (known && FKnown) {
-    bytes = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(now - FAtWindowStart, std::numeric_limits<std::uint32_t>::max()));
-  }
-  FKnown = known;
-  FAtWindowStart = now;
-  return bytes;
+std::uint64_t TAcknowledgedTotal::Read(std::uint64_t acceptedTotal) {
+  if (!FKnown) return FLast = acceptedTotal;
+  // After the connection closed the kernel has nothing more to tell: the last count stands.
+  if (std::uint64_t now = 0; FSocket.AcknowledgedBytes(now)) FLast = std::max(FLast, now - FAtStart);
+  return FLast;
 }
 
 void TKorvadenThread::SendLoop() {
@@ -52,13 +48,22 @@ void TKorvadenThread::SendLoop() {
     FBufferFailed = true;
     return;
   }
+  Counters.BeginUpdate();
   Counters.WindowBytes = 0;
   Counters.ElapsedMs = 1;
   Counters.WindowMs = 1;
+  Counters.TotalBytes = 0;
+  Counters.TotalMs = 0;
   const std::uint32_t runStart = GetTickCount();
+  Counters.RunStartTick = runStart;
+  Counters.EndUpdate();
   std::uint32_t windowStart = runStart;
   std::uint32_t windowSum = 0;
-  TAcknowledgedWindow acknowledged(*FSocket.Socket());
+  std::uint32_t totalRead = runStart;
+  std::uint64_t accepted = 0;
+  std::uint64_t total = 0;
+  std::uint64_t totalAtWindowStart = 0;
+  TAcknowledgedTotal acknowledged(*FSocket.Socket());
   std::uint32_t publishedElapsed = 1;
   // A window normally closes after 500 ms; it closes early rather than let its 32-bit byte count
   // wrap on a very fast link, which would show a plainly wrong rate.
@@ -73,7 +78,10 @@ void TKorvadenThread::SendLoop() {
       Counters.ConnectionLost = true;
       break;
     }
-    if (sent > 0) windowSum += static_cast<std::uint32_t>(sent);
+    if (sent > 0) {
+      windowSum += static_cast<std::uint32_t>(sent);
+      accepted += static_cast<std::uint64_t>(sent);
+    }
     // A full send buffer: sleep until it takes more rather than spin, which would also keep the
     // connection lock from the window's notifications.
     if (sent < 0) FSocket.Socket()->WaitUntilWritable(FullBufferWaitMs);
@@ -83,16 +91,26 @@ void TKorvadenThread::SendLoop() {
     // a thousand times a second, and a tick almost never meets one.
     const std::uint32_t now = GetTickCount();
     const bool windowClosed = now - windowStart > WindowLengthMs || windowSum > fullWindow;
-    if (now - runStart == publishedElapsed && !windowClosed) continue;
-    const std::uint32_t windowBytes = windowClosed ? acknowledged.Close(windowSum) : 0;
+    const bool totalDue = now - totalRead >= TotalIntervalMs;
+    if (now - runStart == publishedElapsed && !windowClosed && !totalDue) continue;
+    if (windowClosed || totalDue) {
+      total = acknowledged.Read(accepted);
+      totalRead = now;
+    }
     Counters.BeginUpdate();
     publishedElapsed = now - runStart;
     Counters.ElapsedMs = publishedElapsed;
+    if (windowClosed || totalDue) {
+      Counters.TotalBytes = total;
+      Counters.TotalMs = publishedElapsed;
+    }
     if (windowClosed) {
-      Counters.WindowBytes = windowBytes;
+      Counters.WindowBytes = static_cast<std::uint32_t>(
+          std::min<std::uint64_t>(total - totalAtWindowStart, std::numeric_limits<std::uint32_t>::max()));
       Counters.WindowMs = GetTickCount() - windowStart;
       windowStart = GetTickCount();
       windowSum = 0;
+      totalAtWindowStart = total;
     }
     Counters.EndUpdate();
   }

@@ -1,6 +1,7 @@
 #pragma once
 // The sender worker: pushes marker-headed blocks into the connected socket as fast as it takes
-// them and publishes, about twice a second, the bytes and milliseconds of the last window.
+// them and publishes, about twice a second, the bytes and milliseconds of the last window, and
+// ten times a second the bytes acknowledged since the run's start.
 
 #include <atomic>
 #include <cstdint>
@@ -15,20 +16,21 @@ class TCustomWinSocket;
 // null when blockSize is below 1 or the memory cannot be had.
 std::unique_ptr<char[]> AllocateBlockBuffer(std::int32_t blockSize);
 
-// The bytes a window publishes: what the peer acknowledged during it. What the socket accepted only
-// tells what went into the kernel's send buffer, which first fills (the first windows would count
-// megabytes that never left) and then takes data in chunks of about 64 KiB (each window would
-// catch one, two or three). The accepted bytes stand in where the kernel gives no such counter.
-// The counter is read once per window, never per send.
-class TAcknowledgedWindow {
+// The bytes the run's points are made of: what the peer acknowledged since the run's start. What
+// the socket accepted only tells what went into the kernel's send buffer, which first fills (the
+// first points would count megabytes that never left) and then takes data in chunks of about
+// 64 KiB. The accepted bytes stand in where the kernel gives no such counter. The kernel's counter
+// is read a few times a second, never per send.
+class TAcknowledgedTotal {
  public:
-  explicit TAcknowledgedWindow(TCustomWinSocket& socket);
-  // Ends the current window and starts the next.
-  std::uint32_t Close(std::uint32_t acceptedBytes);
+  explicit TAcknowledgedTotal(TCustomWinSocket& socket);
+  // acceptedTotal: the bytes the socket accepted since the run's start.
+  std::uint64_t Read(std::uint64_t acceptedTotal);
 
  private:
   TCustomWinSocket& FSocket;
-  std::uint64_t FAtWindowStart = 0;
+  std::uint64_t FAtStart = 0;
+  std::uint64_t FLast = 0;
   bool FKnown = false;
 };
 

@@ -70,6 +70,8 @@ void TMeasurementController::ClientSocket1Connect(QObject*, TCustomWinSocket*) {
   Counters.WindowBytes = 0;
   Counters.WindowMs = 0;
   Counters.ElapsedMs = 0;
+  Counters.TotalBytes = 0;
+  Counters.TotalMs = 0;
   Counters.EndUpdate();
   auto* worker = new TKorvadenThread(FSocket);
   worker->OnTerminate = [this, worker] { WorkerEnded(worker); };

@@ -3,6 +3,10 @@
 // thread talk. Every field is an atomic; the worker's publication of a window is bracketed by
 // Updating and a sequence number, so a reader either gets one publication's values whole or
 // knows the worker was updating and skips.
+//
+// Beside the last window the worker publishes a running total: the bytes acknowledged since the
+// run's start (TotalBytes) as read at TotalMs. A chart point takes the difference of two totals,
+// so consecutive points cover consecutive intervals with no gap and no overlap.
 
 #include <atomic>
 #include <cstdint>
@@ -11,6 +15,8 @@ struct TCounterSnapshot {
   std::uint32_t WindowBytes = 0;
   std::uint32_t WindowMs = 0;
   std::uint32_t ElapsedMs = 0;
+  std::uint64_t TotalBytes = 0;
+  std::uint32_t TotalMs = 0;
 };
 
 class TMeasurementCounters {
@@ -19,10 +25,14 @@ class TMeasurementCounters {
   std::atomic<std::uint32_t> WindowBytes{0};
   std::atomic<std::uint32_t> WindowMs{0};
   std::atomic<std::uint32_t> ElapsedMs{0};
+  std::atomic<std::uint64_t> TotalBytes{0};
+  std::atomic<std::uint32_t> TotalMs{0};
+  // The clock's reading at the run's start, so that a reader can place TotalMs on the clock.
+  std::atomic<std::uint32_t> RunStartTick{0};
   std::atomic<bool> Updating{false};
   std::atomic<bool> ConnectionLost{false};
 
-  // Worker side: brackets the updates of ElapsedMs, WindowBytes and WindowMs.
+  // Worker side: brackets the updates of ElapsedMs, WindowBytes, WindowMs and the total.
   void BeginUpdate() {
     FSequence.fetch_add(1, std::memory_order_acq_rel);
     Updating.store(true, std::memory_order_release);
@@ -40,6 +50,8 @@ class TMeasurementCounters {
     snapshot.WindowMs = WindowMs.load(std::memory_order_acquire);
     snapshot.ElapsedMs = ElapsedMs.load(std::memory_order_acquire);
     snapshot.WindowBytes = WindowBytes.load(std::memory_order_acquire);
+    snapshot.TotalBytes = TotalBytes.load(std::memory_order_acquire);
+    snapshot.TotalMs = TotalMs.load(std::memory_order_acquire);
     return FSequence.load(std::memory_order_acquire) == before;
   }
 

@@ -24,7 +24,15 @@ void TRateSampler::Timer1Timer(QObject*) {
   }
   if (snapshot.WindowMs == 0) return;
   const double x = snapshot.ElapsedMs / 1000.0;
-  const double y = snapshot.WindowBytes / 1.024 / snapshot.WindowMs;
+  // No newer total since the last point (the worker has not read one yet): nothing was measured
+  // in between, and the next point covers the whole time from the last one.
+  FLastInterval = {FLastTotal.Ms, FLastTotal.Ms, 0};
+  if (snapshot.TotalMs > FLastTotal.Ms && snapshot.TotalBytes >= FLastTotal.Bytes) {
+    FLastInterval = {FLastTotal.Ms, snapshot.TotalMs, snapshot.TotalBytes - FLastTotal.Bytes};
+    FLastTotal = {snapshot.TotalBytes, snapshot.TotalMs};
+  }
+  const std::uint32_t intervalMs = FLastInterval.ToMs - FLastInterval.FromMs;
+  const double y = intervalMs == 0 ? 0.0 : FLastInterval.Bytes / 1.024 / intervalMs;
   FSeries.AddXY(x, y);
   if (OnPointAdded) OnPointAdded(snapshot.ElapsedMs, y);
 }

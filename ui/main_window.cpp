@@ -309,6 +309,7 @@ void TForm1::SetAverageText(const QString& text) {
 // The connect event: the chart starts afresh, and so does the history of the new run.
 void TForm1::ClearSeries() {
   Series1.Clear();
+  Sampler.BeginRun();
   History.Begin({Edit1->text(), ClientSocket1.Port(), Counters.BlockSize, QDateTime::currentDateTime()});
 }
 

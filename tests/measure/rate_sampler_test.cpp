@@ -13,11 +13,13 @@ class RateSampler : public ::testing::Test {
  protected:
   RateSampler() : sampler(series, bottom, left, [this](const QString& text) { average = text; }) {}
 
-  void Publish(std::uint32_t elapsedMs, std::uint32_t windowBytes, std::uint32_t windowMs) {
+  // The run's acknowledged total as read at totalMs; a total of 0 ms publishes nothing.
+  void Publish(std::uint32_t elapsedMs, std::uint64_t totalBytes, std::uint32_t totalMs) {
     Counters.BeginUpdate();
     Counters.ElapsedMs = elapsedMs;
-    Counters.WindowBytes = windowBytes;
-    Counters.WindowMs = windowMs;
+    Counters.WindowMs = totalMs;
+    Counters.TotalBytes = totalBytes;
+    Counters.TotalMs = totalMs;
     Counters.EndUpdate();
   }
   // One tick per second at x = 1, 2, 3, ... with the chart drawn between ticks.
@@ -88,26 +90,43 @@ TEST(AverageText, RoundsHalvesAwayFromZeroWithTheLocaleSeparator) {
   EXPECT_EQ(AverageText(500, german), QString::fromUtf8("Durchschnittliche Übertragungsrate: 500,00 kiBytes/s"));
 }
 
-TEST_F(RateSampler, TickTurnsOnePublicationIntoOnePoint) {
-  Publish(12345, 1024, 1000);
+// Each point covers the whole interval since the previous one: a skipped tick loses nothing, and
+// the points of a run add up to its bytes.
+TEST_F(RateSampler, EachPointCoversTheWholeIntervalSinceThePreviousOne) {
+  sampler.BeginRun();
+  Publish(12345, 1024, 1000);  // the first point counts from the connection's start
   sampler.Timer1Timer(nullptr);
   ASSERT_EQ(series.Count(), 1);
   EXPECT_DOUBLE_EQ(series.XValues[0], 12.345);
   EXPECT_DOUBLE_EQ(series.YValues[0], 1.0);
-  sampler.Timer1Timer(nullptr);  // the same window again: the same point again
+  sampler.Timer1Timer(nullptr);  // no newer total: nothing was measured in between
   EXPECT_EQ(series.Count(), 2);
+  EXPECT_DOUBLE_EQ(series.YValues[1], 0.0);
 
+  Publish(13000, 2048, 2000);
   Counters.BeginUpdate();  // the worker is publishing: no point this second
   sampler.Timer1Timer(nullptr);
   Counters.EndUpdate();
   EXPECT_EQ(series.Count(), 2);
+  Publish(14000, 1024 + 2 * 10240, 3000);  // the next point covers both seconds
+  sampler.Timer1Timer(nullptr);
+  EXPECT_DOUBLE_EQ(series.YValues[2], 10.0);
+  EXPECT_EQ(sampler.LastInterval().FromMs, 1000U);
+  EXPECT_EQ(sampler.LastInterval().ToMs, 3000U);
+
+  series.Clear();  // a new run starts from zero again
+  sampler.BeginRun();
+  Publish(900, 921600, 900);
+  sampler.Timer1Timer(nullptr);
+  EXPECT_DOUBLE_EQ(series.YValues[0], 1000.0);
 
   Publish(0, 0, 0);  // nothing published yet
   sampler.Timer1Timer(nullptr);
-  EXPECT_EQ(series.Count(), 2);
+  EXPECT_EQ(series.Count(), 1);
 }
 
 TEST_F(RateSampler, FirstPointSetsTheRangesAndTheAverage) {
+  sampler.BeginRun();
   Publish(1020, 512000, 1000);  // 500 kiB/s
   sampler.Timer1Timer(nullptr);
   EXPECT_EQ(bottom.Minimum(), 0);
