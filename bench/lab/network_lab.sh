@@ -1,22 +1,27 @@
 #!/usr/bin/env bash
 # The network lab: real uplinks between private network namespaces. Each link joins a client
 # namespace, where the real main window runs (offscreen), to a server namespace with
-# korvaden-server, through a veth pair of MTU 1500. The client's side has the shape of the uplink:
-# the token-bucket shaper tbf with a deep queue as in a home router (this kernel has no netem, so
-# the queue is all the latency there is). The acknowledgements come back unshaped, as on a real
-# downlink; on one shaped loopback they would wait in the uplink's queue behind the data. Then a
-# silent server: a route from the client into a namespace that owns no such address and forwards
-# nothing.
+# korvaden-server. Two kinds of link:
+#   - delay and loss (korvaden-lab-link): two TUN devices joined in user space, with a rate, a
+#     tail-drop queue, a one-way delay and random loss, as Wi-Fi, mobile and long-distance uplinks
+#     have them; the link counts what the server could read in order (this kernel has no netem);
+#   - fast lines: a veth pair of MTU 1500 whose client side has the shape of the uplink, the
+#     token-bucket shaper tbf with a deep queue as in a home router (a user-space link would be
+#     the bottleneck there). The acknowledgements come back unshaped, as on a real downlink.
+# Every chart point is printed beside the truth over the same interval, each link ends with a
+# result line, and a table of them closes the run. Then a silent server: a route from the client
+# into a namespace that owns no such address and forwards nothing.
 #
-#   bash bench/lab/network_lab.sh BIN_DIR [SECONDS per link, default 30] [--short]
+#   bash bench/lab/network_lab.sh BIN_DIR [SECONDS per link, default 30] [--short | "LINK ..."]
 #
-# Needs root. --short measures two links for a few seconds, as the test command does. Only
-# addresses inside its own namespaces are used, from 198.18.0.0/15. Every run is bounded in time,
-# and the namespaces are removed on every way out.
+# The links: 2 (2 Mbit/s, 15 ms, 1 s queue), 10 (10 Mbit/s, 20 ms), w (20 Mbit/s, 100 ms, 0.5 %
+# loss), m (8 Mbit/s, 300 ms, 0.2 % loss), 100 and 1000 (tbf on veth). Needs root. --short measures
+# w and 1000 for a few seconds, as the test command does; a list of names measures only those. Only addresses inside its own namespaces are used, from 198.18.0.0/15. Every
+# run is bounded in time, and the namespaces and the link are removed on every way out.
 set -uo pipefail
 bin="${1:?Ordner mit korvaden-lab-probe fehlt}"
 seconds="${2:-30}"
-short="${3:-}"
+short="${3:-}"  # --short, a list of links, or all
 
 # A namespace must be made and entered; in a chroot whose root is no mount point, "ip netns exec"
 # cannot make its private mounts, although "ip netns add" works.
@@ -33,10 +38,17 @@ fi
 ip netns del "korvaden-lab-probe-$$"
 
 prefix="korvaden-lab-$$"
+work="$(mktemp -d)"
 namespaces=()
+link_pid=""
 remove_namespaces() {
   local ns
+  if [ -n "$link_pid" ]; then
+    kill "$link_pid" 2>/dev/null
+    wait "$link_pid" 2>/dev/null
+  fi
   for ns in "${namespaces[@]}"; do ip netns del "$ns" 2>/dev/null; done
+  rm -rf "$work"
 }
 trap remove_namespaces EXIT
 trap 'exit 130' INT TERM HUP
@@ -55,7 +67,20 @@ pair() {
 }
 
 failed=0
-# link RATE_MBIT QUEUE_MS
+# measure NAME TITLE [TRUTH_FILE DELAY_MS]: the probe in the pair's client namespace; its result
+# lines go into the table.
+measure() {
+  local name=$1 title=$2 truth=${3:-} delay=${4:-}
+  echo "=== Netzlabor: $title, $seconds s"
+  timeout --kill-after=10 $((seconds + 60)) ip netns exec "$prefix-$name-c" \
+    "$bin/korvaden-lab-probe" link "$seconds" "$prefix-$name-s" 198.18.0.2 $truth $delay | tee "$work/$name.out"
+  local status=${PIPESTATUS[0]}
+  printf '%s\n  %s\n' "$title" "$(sed -n 's/^Ergebnis: //p' "$work/$name.out")" >>"$work/table"
+  sed -n 's/^\(Ergebnis um .*\)/  \1/p' "$work/$name.out" >>"$work/table"
+  return "$status"
+}
+
+# link RATE_MBIT QUEUE_MS: a veth pair shaped by tbf.
 link() {
   local mbit=$1 queue=$2
   # The bucket holds 4 ms of the rate (the shaper's timer granularity), at least two frames: a
@@ -65,11 +90,47 @@ link() {
   pair "$mbit" || return 1
   tc -n "$prefix-$mbit-c" qdisc add dev "kl$$$mbit" root tbf rate "${mbit}mbit" burst "$burst" latency "${queue}ms" \
     || return 1
-  echo "=== Netzlabor: ${mbit} Mbit/s (tbf, Warteschlange ${queue} ms), $seconds s"
-  timeout --kill-after=10 $((seconds + 60)) ip netns exec "$prefix-$mbit-c" \
-    "$bin/korvaden-lab-probe" link "$seconds" "$prefix-$mbit-s" 198.18.0.2 || return 1
+  measure "$mbit" "${mbit} Mbit/s (tbf, Warteschlange ${queue} ms)" || return 1
   ip netns del "$prefix-$mbit-c"
   ip netns del "$prefix-$mbit-s"
+}
+
+# lossy NAME RATE_MBIT DELAY_MS QUEUE_MS LOSS: the user-space link with delay and loss between two
+# namespaces; its truth file is what the points are judged against.
+lossy() {
+  local name=$1 mbit=$2 delay=$3 queue=$4 loss=$5
+  local client="$prefix-$name-c" server="$prefix-$name-s" client_dev="kc$$$name" server_dev="ks$$$name"
+  if [ ! -c /dev/net/tun ]; then
+    echo "Netzlabor: $mbit Mbit/s mit $delay ms übersprungen: /dev/net/tun fehlt."
+    return 0
+  fi
+  ip netns add "$client" && namespaces+=("$client") && ip netns add "$server" && namespaces+=("$server") || return 1
+  timeout --kill-after=5 $((seconds + 120)) "$bin/korvaden-lab-link" --client-dev "$client_dev" \
+    --server-dev "$server_dev" --rate-mbit "$mbit" --delay-ms "$delay" --queue-ms "$queue" --loss "$loss" --seed 1 \
+    --truth "$work/$name.truth" --duration $((seconds + 90)) >"$work/$name.link" 2>"$work/$name.err" &
+  link_pid=$!
+  for _ in $(seq 100); do
+    grep -qx bereit "$work/$name.link" && break
+    kill -0 "$link_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  grep -qx bereit "$work/$name.link" || { cat "$work/$name.err"; return 1; }
+  ip link set "$client_dev" netns "$client" && ip link set "$server_dev" netns "$server" || return 1
+  ip -n "$client" addr add 198.18.0.1 peer 198.18.0.2 dev "$client_dev" || return 1
+  ip -n "$server" addr add 198.18.0.2 peer 198.18.0.1 dev "$server_dev" || return 1
+  ip -n "$client" link set "$client_dev" mtu 1500 up && ip -n "$server" link set "$server_dev" mtu 1500 up || return 1
+  ip -n "$client" link set lo up && ip -n "$server" link set lo up || return 1
+  local percent
+  percent=$(awk -v p="$loss" 'BEGIN { printf "%g", p * 100 }')
+  measure "$name" "$mbit Mbit/s, $delay ms, ${percent} % Verlust, Warteschlange $queue ms" "$work/$name.truth" "$delay"
+  local status=$?
+  kill "$link_pid" 2>/dev/null
+  wait "$link_pid" 2>/dev/null
+  link_pid=""
+  sed 's/^/  Verbindung: /' "$work/$name.err"
+  ip netns del "$client"
+  ip netns del "$server"
+  return $status
 }
 
 silent() {
@@ -80,14 +141,27 @@ silent() {
   timeout --kill-after=10 90 ip netns exec "$prefix-q-c" "$bin/korvaden-lab-probe" silent 198.18.1.1
 }
 
-if [ "$short" = "--short" ]; then
-  link 10 200 || failed=1
-  link 1000 20 || failed=1
-else
-  link 2 1000 || failed=1
-  link 10 200 || failed=1
-  link 100 50 || failed=1
-  link 1000 20 || failed=1
+# One word a line: the name, then the kind and its figures.
+run_one() {
+  case "$1" in
+    2) lossy 2 2 15 1000 0 ;;
+    10) lossy 10 10 20 200 0 ;;
+    w) lossy w 20 100 200 0.005 ;;
+    m) lossy m 8 300 500 0.002 ;;
+    100) link 100 50 ;;
+    1000) link 1000 20 ;;
+    *) echo "Netzlabor: keine Leitung namens $1" >&2; return 1 ;;
+  esac
+}
+case "$short" in
+  --short) chosen=(w 1000) ;;
+  "") chosen=(2 10 w m 100 1000) ;;
+  *) read -ra chosen <<<"$short" ;;
+esac
+for name in "${chosen[@]}"; do run_one "$name" || failed=1; done
+if [ "$short" = --short ] || [ -z "$short" ]; then silent || failed=1; fi
+if [ -s "$work/table" ]; then
+  echo "=== Netzlabor: die ersten 20 Punkte jeder Leitung gegen die Wahrheit"
+  cat "$work/table"
 fi
-silent || failed=1
 exit $failed

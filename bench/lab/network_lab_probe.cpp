@@ -1,17 +1,26 @@
 // The program's side of the network lab, run inside one of the lab's network namespaces:
 //
-//   korvaden-lab-probe link SECONDS NAMESPACE ADDRESS
+//   korvaden-lab-probe link SECONDS NAMESPACE ADDRESS [TRUTH_FILE DELAY_MS]
 //                                        korvaden-server on ADDRESS in the server's namespace and
 //                                        the real main window here measuring against it; prints
-//                                        every chart point beside what the server received in the
-//                                        same second
+//                                        every chart point beside the truth over the same interval
 //   korvaden-lab-probe silent ADDRESS    Start against an address that answers nothing; prints
 //                                        how long the window waited for the connect-failed message
 //
-// Exits 0 when the run produced what it measures (points and server seconds, or the message);
-// the figures are printed for the reader to judge.
+// The truth is what the far end could read in order. With TRUTH_FILE it comes from the lab's link
+// (korvaden-lab-link), which counts it every 50 ms on the monotonic clock that the program's tick
+// counter also reads. Without it (the kernel's shaper on a veth pair) it comes from the server's
+// per-second lines, counted from its accept, which on such a link is the program's connect within
+// a millisecond. A point is judged over the interval it stands for; where the program reports none,
+// over the second before it.
+//
+// Exits 0 when the run produced what it measures (points and truth, or the message); the figures
+// are printed for the reader to judge, the last line of a link in one line for the lab's table.
+
+#include <sys/resource.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -19,21 +28,126 @@
 #include <QTemporaryDir>
 #include <QtTest/QTest>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <map>
+#include <optional>
 #include <vector>
 
 #include "application.h"
 #include "companion_process.h"
 #include "main_window.h"
 #include "measurement_controller.h"
+#include "measurement_counters.h"
 #include "message_service.h"
 
 namespace {
-double Deviation(double shown, double truth) { return truth > 0 ? (shown - truth) / truth * 100.0 : 0.0; }
+using Clock = std::chrono::steady_clock;
 
-int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const QString& address) {
+double NowMs() { return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count(); }
+
+// The interval the sampler says its last point stands for, in milliseconds since the run's start;
+// none from a build whose points stand for the last window only (the lab compares builds).
+template <class Sampler>
+std::optional<std::pair<double, double>> IntervalOf(const Sampler& sampler) {
+  if constexpr (requires { sampler.LastInterval(); }) {
+    return std::pair<double, double>(sampler.LastInterval().FromMs, sampler.LastInterval().ToMs);
+  } else {
+    return std::nullopt;
+  }
+}
+
+// The worker's run start on the steady clock, where the build publishes it; else the connect.
+template <class Counters>
+double RunStartMs(const Counters& counters, double connectedMs) {
+  if constexpr (requires { counters.RunStartTick.load(); }) {
+    const double now = std::floor(NowMs());
+    const std::uint32_t since = static_cast<std::uint32_t>(static_cast<std::uint64_t>(now)) - counters.RunStartTick.load();
+    return now - since;
+  } else {
+    return connectedMs;
+  }
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The bytes the far end could read in order, against milliseconds on the steady clock; linear
+// between the samples.
+class TTruth {
+ public:
+  void Add(double ms, double bytes) {
+    if (FSamples.empty() || ms > FSamples.back().ms) FSamples.push_back({ms, bytes});
+  }
+  bool Covers(double ms) const { return !FSamples.empty() && ms <= FSamples.back().ms; }
+  double BytesAt(double ms) const {
+    if (FSamples.empty()) return 0;
+    const auto after = std::lower_bound(FSamples.begin(), FSamples.end(), ms,
+                                        [](const Sample& sample, double at) { return sample.ms < at; });
+    if (after == FSamples.begin()) return FSamples.front().bytes;
+    if (after == FSamples.end()) return FSamples.back().bytes;
+    const Sample& before = *(after - 1);
+    return before.bytes + (after->bytes - before.bytes) * (ms - before.ms) / (after->ms - before.ms);
+  }
+  // kiB/s over [from, to].
+  double Rate(double from, double to) const { return (BytesAt(to) - BytesAt(from)) / 1.024 / (to - from); }
+
+ private:
+  struct Sample {
+    double ms;
+    double bytes;
+  };
+  std::vector<Sample> FSamples;
+};
+
+// The link's truth file: "MONOTONIC_NS IN_ORDER_BYTES ..." per line.
+void ReadTruthFile(const QString& path, TTruth& truth) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return;
+  while (!file.atEnd()) {
+    const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+    if (fields.size() >= 2) truth.Add(fields[0].toDouble() / 1e6, fields[1].toDouble());
+  }
+}
+
+// A point with the interval it stands for, on the steady clock.
+struct TShownPoint {
+  double x;
+  double rate;
+  double fromMs;
+  double toMs;
+};
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The first 20 points (or all of a shorter run): how many lie within 3, 5 and 10 %, the median
+// and the worst after the first, and the first.
+QString Judge(std::vector<double> errors) {
+  const double first = errors.front();
+  errors.resize(std::min<std::size_t>(errors.size(), 20));
+  std::vector<double> sizes;
+  for (double error : errors) sizes.push_back(std::abs(error));
+  const auto within = [&](double bound) {
+    return std::count_if(sizes.begin(), sizes.end(), [&](double size) { return size <= bound; });
+  };
+  const double worst = sizes.size() > 1 ? *std::max_element(sizes.begin() + 1, sizes.end()) : 0;
+  return QString::asprintf("%2zu Punkte, innerhalb 3 %%: %2ld, 5 %%: %2ld, 10 %%: %2ld, Median %5.1f %%, "
+                           "schlimmster danach %5.1f %%, erster Punkt %+6.1f %%",
+                           sizes.size(), static_cast<long>(within(3)), static_cast<long>(within(5)),
+                           static_cast<long>(within(10)), Median(sizes), worst, first);
+}
+
+int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const QString& address,
+                const QString& truthFile, double delayMs) {
   QProcess server;
   const auto port = StartCompanionServer(server, QCoreApplication::applicationDirPath() + "/korvaden-server", address,
                                          {"ip", "netns", "exec", serverNamespace});
@@ -41,65 +155,83 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
     std::puts("korvaden-server startete nicht");
     return 1;
   }
-  // The rate in kiB/s at which the server received in its second ending at that many seconds
-  // after its accept, over the interval's real length (a report a little late makes it longer).
-  std::map<long, double> received;
-  double previousEnd = 0;
+  double connectedMs = 0;
+  const auto connect = form.ClientSocket1.OnConnect;
+  form.ClientSocket1.OnConnect = [&](QObject* sender, TCustomWinSocket* socket) {
+    connectedMs = NowMs();
+    connect(sender, socket);
+  };
+  // The server's per-second lines, counted from its accept: the truth on a link without a file.
+  TTruth truth;
+  double serverBytes = 0;
   const QRegularExpression perSecond(R"(\] ([\d.]+) s: (\d+) Bytes)");
   QObject::connect(&server, &QProcess::readyReadStandardOutput, [&] {
     while (server.canReadLine()) {
       const auto match = perSecond.match(QString::fromUtf8(server.readLine()));
-      if (!match.hasMatch()) continue;
-      const double end = match.captured(1).toDouble();
-      if (end > previousEnd) received[std::lround(end)] = match.captured(2).toDouble() / 1024.0 / (end - previousEnd);
-      previousEnd = end;
+      if (!match.hasMatch() || !truthFile.isEmpty()) continue;
+      if (serverBytes == 0) truth.Add(connectedMs, 0);
+      serverBytes += match.captured(2).toDouble();
+      truth.Add(connectedMs + match.captured(1).toDouble() * 1000, serverBytes);
     }
   });
-  std::vector<QPointF> shown;
+  std::vector<TShownPoint> shown;
   auto sampling = form.Series1.OnAfterAdd;
+  double runStartMs = 0;
   form.Series1.OnAfterAdd = [&](TRateSeries* sender, int index) {
-    shown.emplace_back(sender->XValues[index], sender->YValues[index]);
+    if (runStartMs == 0) runStartMs = RunStartMs(Counters, connectedMs);
+    const auto interval = IntervalOf(form.Sampler);
+    const double x = sender->XValues[index];
+    // Without an interval of its own a point is judged over the second before it.
+    const double from = interval ? runStartMs + interval->first : runStartMs + x * 1000 - 1000;
+    const double to = interval ? runStartMs + interval->second : runStartMs + x * 1000;
+    shown.push_back({x, sender->YValues[index], from, to});
     sampling(sender, index);
   };
   form.ClientSocket1.SetPort(*port);
   form.Edit1->setText(address);
   form.Button1->click();
+  if (!QTest::qWaitFor([&] { return connectedMs > 0; }, 30000)) {
+    std::puts("keine Verbindung zum Server");
+    return 1;
+  }
+  const double cpuBefore = CpuSeconds();
+  const double wallBefore = NowMs();
   QTest::qWait(seconds * 1000 + 300);
+  const double cpuShare = (CpuSeconds() - cpuBefore) / ((NowMs() - wallBefore) / 1000) * 100;
   const double average = form.Series1.YValues.Total() / std::max(1, form.Series1.Count());
-  const double firstHeld = form.Series1.Count() > 0 ? form.Series1.XValues[0] : 0;
   form.Button2->click();
-  QTest::qWait(1500);  // the server's last full second
+  QTest::qWait(1500);  // the server's last full second, the link's last truth line
   server.terminate();
   server.waitForFinished(5000);
+  if (!truthFile.isEmpty()) ReadTruthFile(truthFile, truth);
 
-  // A point's window (the half second before it) lies in the server's second that ends nearest it.
-  std::puts("  Sekunde   Diagramm kiB/s   Server kiB/s   Abweichung");
-  double worst = 0, serverSum = 0;
-  int serverSeconds = 0, compared = 0, within3 = 0;
-  for (const QPointF& point : shown) {
-    const auto second = received.find(std::lround(point.x()));
-    if (second == received.end()) {
-      std::printf("  %7.2f   %14.1f   %12s\n", point.x(), point.y(), "–");
+  // What the far end read in the point's own interval, and what it had read one delay earlier: the
+  // acknowledgement of a byte reaches the program one delay after the byte reached the server, so
+  // this is the most any sender can know by then. Both are judged.
+  std::puts("  Sekunde   Intervall s     Diagramm kiB/s   Wahrheit kiB/s   Abweichung   um die Laufzeit verschoben");
+  std::vector<double> errors, lagged;
+  for (const TShownPoint& point : shown) {
+    const double from = point.fromMs, to = point.toMs;
+    if (to <= from || !truth.Covers(to)) {
+      std::printf("  %7.2f   %5.2f–%5.2f   %14.1f   %14s\n", point.x, (from - connectedMs) / 1000,
+                  (to - connectedMs) / 1000, point.rate, "–");
       continue;
     }
-    const double truth = second->second;
-    const double deviation = Deviation(point.y(), truth);
-    worst = std::max(worst, std::abs(deviation));
-    ++compared;
-    within3 += std::abs(deviation) <= 3.0;
-    if (point.x() >= firstHeld) {
-      serverSum += truth;
-      ++serverSeconds;
-    }
-    std::printf("  %7.2f   %14.1f   %12.1f   %+9.2f %%\n", point.x(), point.y(), truth, deviation);
+    const double expected = truth.Rate(from, to);
+    const double expectedEarlier = truth.Rate(from - delayMs, to - delayMs);
+    errors.push_back(expected > 0 ? (point.rate - expected) / expected * 100 : 0);
+    lagged.push_back(expectedEarlier > 0 ? (point.rate - expectedEarlier) / expectedEarlier * 100 : 0);
+    std::printf("  %7.2f   %5.2f–%5.2f   %14.1f   %14.1f   %+9.2f %%   %14.1f  %+9.2f %%\n", point.x,
+                (from - connectedMs) / 1000, (to - connectedMs) / 1000, point.rate, expected, errors.back(),
+                expectedEarlier, lagged.back());
   }
-  if (compared == 0 || serverSeconds == 0) {
+  if (errors.empty()) {
     std::puts("keine vergleichbaren Punkte");
     return 1;
   }
-  std::printf("größte Abweichung eines Punkts: %.2f %%, %d von %d Punkten innerhalb 3 %%; gleitender Durchschnitt "
-              "%.1f kiB/s gegen %.1f kiB/s: %+.2f %%\n",
-              worst, within3, compared, average, serverSum / serverSeconds, Deviation(average, serverSum / serverSeconds));
+  std::printf("gleitender Durchschnitt %.1f kiB/s\n", average);
+  std::printf("Ergebnis: %s, CPU des Programms %.1f %%\n", qPrintable(Judge(errors)), cpuShare);
+  if (delayMs > 0) std::printf("Ergebnis um %.0f ms verschoben: %s\n", delayMs, qPrintable(Judge(lagged)));
   return 0;
 }
 
@@ -129,14 +261,18 @@ int main(int argc, char** argv) {
   qputenv("XDG_CONFIG_HOME", configuration.path().toUtf8());
   TApplication application(argc, argv);
   const QStringList arguments = QCoreApplication::arguments();
-  const bool link = arguments.size() == 5 && arguments[1] == "link";
+  const bool link = (arguments.size() == 5 || arguments.size() == 7) && arguments[1] == "link";
   if (!link && !(arguments.size() == 3 && arguments[1] == "silent")) {
-    std::fputs("Aufruf: korvaden-lab-probe link SEKUNDEN NAMENSRAUM ADRESSE | silent ADRESSE\n", stderr);
+    std::fputs("Aufruf: korvaden-lab-probe link SEKUNDEN NAMENSRAUM ADRESSE [WAHRHEITSDATEI VERZÖGERUNG_MS] | "
+               "silent ADRESSE\n",
+               stderr);
     return 2;
   }
   TForm1 form;
   form.show();
-  const int result = link ? MeasureLink(form, std::max(3, arguments[2].toInt()), arguments[3], arguments[4])
+  const int result = link ? MeasureLink(form, std::max(3, arguments[2].toInt()), arguments[3], arguments[4],
+                                        arguments.size() == 7 ? arguments[5] : QString(),
+                                        arguments.size() == 7 ? arguments[6].toDouble() : 0)
                           : ConnectToSilentServer(form, arguments[2]);
   form.FormDestroy();
   return result;
