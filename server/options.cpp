@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "report_lines.h"
+
 #include <arpa/inet.h>
 
 #include <charconv>
@@ -47,7 +49,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
 
     bool* flag = name == "--json" ? &options.json : name == "--once" ? &options.limits.once : nullptr;
     if (name == "-h" || name == "--help" || flag) {
-      if (hasValue) return Invalid("Option " + name + " erwartet keinen Wert");
+      if (hasValue) return Invalid("Option " + Printable(name) + " erwartet keinen Wert");
       if (flag) {
         *flag = true;
         continue;
@@ -60,26 +62,26 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                                                    : nullptr;
     const bool known = seconds || name == "--max-connections" || name == "-p" || name == "--port" ||
                        name == "-b" || name == "--bind";
-    if (!known) return Invalid("Unbekannte Option: " + args[i]);
+    if (!known) return Invalid("Unbekannte Option: " + Printable(args[i]));
     if (!hasValue) {
-      if (i + 1 >= args.size()) return Invalid("Option " + name + " erwartet einen Wert");
+      if (i + 1 >= args.size()) return Invalid("Option " + Printable(name) + " erwartet einen Wert");
       value = args[++i];
     }
 
     unsigned number = 0;
     if (name == "-p" || name == "--port") {
       if (!ParseNumber(value, 65535, number)) {
-        return Invalid("Ungültiger Port: \"" + value + "\" (erlaubt sind 0 bis 65535)");
+        return Invalid("Ungültiger Port: \"" + Printable(value) + "\" (erlaubt sind 0 bis 65535)");
       }
       options.port = static_cast<std::uint16_t>(number);
     } else if (name == "-b" || name == "--bind") {
-      if (!IsAddress(value)) return Invalid("Ungültige IPv4- oder IPv6-Adresse: \"" + value + "\"");
+      if (!IsAddress(value)) return Invalid("Ungültige IPv4- oder IPv6-Adresse: \"" + Printable(value) + "\"");
       options.bindAddress = value;
     } else {
       // A day at most for the times; the poll loop counts in milliseconds.
       const unsigned maximum = seconds ? 86400 : std::numeric_limits<int>::max();
       if (!ParseNumber(value, maximum, number) || number == 0) {
-        return Invalid("Ungültiger Wert für " + name + ": \"" + value + "\" (erlaubt sind 1 bis " +
+        return Invalid("Ungültiger Wert für " + name + ": \"" + Printable(value) + "\" (erlaubt sind 1 bis " +
                        std::to_string(maximum) + ")");
       }
       (seconds ? *seconds : options.limits.maxConnections) = number;

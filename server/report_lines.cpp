@@ -22,6 +22,28 @@ std::string ReasonText(EndReason reason, int errorCode) {
 
 }  // namespace
 
+std::string Printable(std::string_view text) {
+  std::string printable;
+  printable.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\\') {
+      printable += "\\\\";
+    } else if (c == '\n') {
+      printable += "\\n";
+    } else if (c == '\t') {
+      printable += "\\t";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      printable += escape;
+    } else {
+      printable += c;
+    }
+  }
+  return printable;
+}
+
 double MebibytesPerSecond(std::uint64_t bytes, double seconds) {
   if (seconds <= 0.0) return 0.0;
   return static_cast<double>(bytes) / seconds / (1024.0 * 1024.0);
@@ -33,9 +55,10 @@ std::string ListeningLine(std::string_view address, std::uint16_t port) {
 
 std::string IntervalLine(unsigned number, std::string_view peer, double elapsedSeconds,
                          std::uint64_t bytes, double intervalSeconds) {
+  const std::string from = Printable(peer);
   char text[160];
   std::snprintf(text, sizeof text, "[Verbindung %u von %.*s] %.2f s: %" PRIu64 " Bytes, %.2f MiB/s",
-                number, static_cast<int>(peer.size()), peer.data(), elapsedSeconds, bytes,
+                number, static_cast<int>(from.size()), from.data(), elapsedSeconds, bytes,
                 MebibytesPerSecond(bytes, intervalSeconds));
   return text;
 }
@@ -54,7 +77,7 @@ std::string PlainLine(const Report& r) {
     case Report::Kind::Interval: return IntervalLine(r.connection, r.peer, r.seconds, r.bytes, r.intervalSeconds);
     case Report::Kind::Ended: return SummaryLine(r.connection, r.bytes, r.seconds, r.reason, r.errorCode);
     case Report::Kind::Refused:
-      return "[Verbindung " + std::to_string(r.connection) + " von " + r.peer + "] abgewiesen: Grenze von " +
+      return "[Verbindung " + std::to_string(r.connection) + " von " + Printable(r.peer) + "] abgewiesen: Grenze von " +
              std::to_string(r.limit) + " Verbindungen erreicht";
     case Report::Kind::Problem: break;
   }

@@ -36,6 +36,11 @@ struct Report {
 
 double MebibytesPerSecond(std::uint64_t bytes, double seconds);
 
+// A text from the command line or from a peer as it may be printed: control characters and the
+// backslash become escapes (\n, \t, \xNN, \\), so a value can neither forge a line nor steer the
+// terminal.
+std::string Printable(std::string_view text);
+
 std::string ListeningLine(std::string_view address, std::uint16_t port);
 
 // elapsedSeconds: time since the connection was accepted, at the end of the interval.

@@ -78,5 +78,16 @@ TEST(ReportLinesTest, HaveTheirDocumentedShape) {
   EXPECT_EQ(JsonLine(problem, "t"), R"({"event":"error","time":"t","message":"a \"quoted\"\u0009text"})");
 }
 
+// A value with a line break and a terminal escape must not forge a log line.
+TEST(OptionsTest, ValuesAreEchoedWithControlCharactersEscaped) {
+  const std::string forged = "1.2.3.4\n2026-12-08 05:20:01 [Verbindung 9] beendet\x1b[2J\\";
+  const std::string error = ParseArguments({"--bind", forged}).error;
+  EXPECT_EQ(error.find('\n'), std::string::npos);
+  EXPECT_EQ(error.find('\x1b'), std::string::npos);
+  EXPECT_NE(error.find(R"(1.2.3.4\n2026)"), std::string::npos) << error;
+  EXPECT_NE(error.find(R"(\x1b[2J\\)"), std::string::npos) << error;
+  EXPECT_EQ(ParseArguments({"--x\ry"}).error, R"(Unbekannte Option: --x\x0dy)");
+}
+
 }  // namespace
 }  // namespace korvaden
