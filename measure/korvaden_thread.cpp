@@ -1,9 +1,10 @@
 #include "korvaden_thread.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <thread>
 
 #include "client_socket.h"
@@ -19,12 +20,16 @@ constexpr std::uint32_t TotalIntervalMs = 100;
 constexpr int FullBufferWaitMs = 20;
 }  // namespace
 
-std::unique_ptr<char[]> AllocateBlockBuffer(std::int32_t blockSize) {
+void TBlockUnmap::operator()(char* block) const { ::munmap(block, size); }
+
+TBlockBuffer AllocateBlockBuffer(std::int32_t blockSize) {
   if (blockSize < 1) return nullptr;
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<std::size_t>(blockSize)]());
-  if (!buffer) return nullptr;
-  const std::size_t markerLength =
-      std::min<std::size_t>(static_cast<std::size_t>(blockSize) - 1, sizeof Marker - 1);
+  const auto size = static_cast<std::size_t>(blockSize);
+  // Anonymous pages read as zeros until written; send() only reads them.
+  void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) return nullptr;
+  TBlockBuffer buffer(static_cast<char*>(pages), TBlockUnmap{size});
+  const std::size_t markerLength = std::min<std::size_t>(size - 1, sizeof Marker - 1);
   std::memcpy(buffer.get(), Marker, markerLength);  // the zero after it is already there
   return buffer;
 }
@@ -43,7 +48,7 @@ std::uint64_t TAcknowledgedTotal::Read(std::uint64_t acceptedTotal) {
 void TKorvadenThread::SendLoop() {
   const std::int32_t blockSize = Counters.BlockSize.load();
   FRunBlockSize = blockSize;
-  const std::unique_ptr<char[]> buffer = AllocateBlockBuffer(blockSize);
+  const TBlockBuffer buffer = AllocateBlockBuffer(blockSize);
   if (!buffer) {
     FBufferFailed = true;
     return;

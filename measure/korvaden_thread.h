@@ -4,6 +4,7 @@
 // ten times a second the bytes acknowledged since the run's start.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -12,9 +13,18 @@
 class TClientSocket;
 class TCustomWinSocket;
 
+// Gives a block buffer's pages back to the system.
+struct TBlockUnmap {
+  std::size_t size = 0;
+  void operator()(char* block) const;
+};
+using TBlockBuffer = std::unique_ptr<char[], TBlockUnmap>;
+
 // Zero-filled block that starts with as much of the marker as fits before a terminating zero;
-// null when blockSize is below 1 or the memory cannot be had.
-std::unique_ptr<char[]> AllocateBlockBuffer(std::int32_t blockSize);
+// null when blockSize is below 1 or the memory cannot be had. Its zeros are the system's zero
+// pages, so a block costs only the page the marker is written to, whatever its size: a block of
+// 2 GiB is there at once and takes no memory to speak of.
+TBlockBuffer AllocateBlockBuffer(std::int32_t blockSize);
 
 // The bytes the run's points are made of: what the peer acknowledged since the run's start. What
 // the socket accepted only tells what went into the kernel's send buffer, which first fills (the

@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <fstream>
+#include <limits>
 #include <thread>
 
 #include "client_socket.h"
@@ -109,6 +111,27 @@ TEST(BlockBuffer, HoldsTheMarkerAsFarAsItFits) {
     EXPECT_EQ(std::memcmp(buffer.get(), expected.data(), expected.size()), 0) << size;
   }
   EXPECT_EQ(std::memcmp(AllocateBlockBuffer(13).get(), "KORVADENdata\0", 13), 0);
+}
+
+namespace {
+std::size_t ResidentBytes() {
+  std::size_t pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+}  // namespace
+
+// The largest block the program accepts costs only what it touches: it sends at once, and the
+// process does not grow by the block's two gigabytes.
+TEST_F(SenderWorker, TheLargestBlockSendsAtOnceWithoutTakingItsSizeInMemory) {
+  LoopbackServer server(ServerMode::Record);
+  Connect(server);
+  const std::size_t before = ResidentBytes();
+  TObservedThread* worker = StartWorker(std::numeric_limits<std::int32_t>::max());
+  ASSERT_TRUE(server.waitForBytes(4 * 1024 * 1024, testsupport::Patience));
+  EXPECT_LT(ResidentBytes(), before + 256 * 1024 * 1024);
+  worker->Terminate();
+  worker->WaitFor();
 }
 
 TEST_F(SenderWorker, PutsMarkerHeadedBlocksOnTheWire) {
