@@ -17,6 +17,10 @@ QString texts::BlockSizeTooSmall(std::int32_t blockSize) {
   return QStringLiteral("Die Blockgröße %1 ist ungültig: Ein Block muss mindestens 1 Byte lang sein.").arg(blockSize);
 }
 
+QString texts::PortOutOfRange(std::int32_t port) {
+  return QStringLiteral("Die Port-Nr. %1 ist ungültig: Erlaubt sind 1 bis 65535.").arg(port);
+}
+
 QString texts::BlockBufferUnavailable(std::int32_t blockSize) {
   return QStringLiteral("Für einen Block von %1 Bytes ist nicht genug Arbeitsspeicher frei. "
                         "Bitte wählen Sie eine kleinere Blockgröße.")
@@ -36,12 +40,19 @@ TMeasurementController::~TMeasurementController() { Shutdown(); }
 
 void TMeasurementController::Button1Click(QObject*) {
   if (FView.ExpertPanelVisible()) {
+    std::int32_t port = FSocket.Port();
     try {
       Counters.BlockSize = StrToInt(FView.BlockSizeText());
-      FSocket.SetPort(StrToInt(FView.PortText()));
+      port = StrToInt(FView.PortText());
     } catch (...) {
       // A field that is no integer leaves the values in force from there on.
     }
+    // A port out of range is refused: the last valid one stays in force.
+    if (!IsValidPort(port)) {
+      FView.ShowErrorMessage(texts::PortOutOfRange(port));
+      return;
+    }
+    FSocket.SetPort(port);
   }
   // A block below one byte cannot form a buffer: refuse it before anything starts.
   if (Counters.BlockSize < 1) {

@@ -21,7 +21,12 @@ QString ConnectingStatus(const QString& server);
 QString ConnectFailed(const QString& server);
 QString BlockSizeTooSmall(std::int32_t blockSize);
 QString BlockBufferUnavailable(std::int32_t blockSize);
+QString PortOutOfRange(std::int32_t port);
 }  // namespace texts
+
+// A TCP port the program connects to; anything else, typed or stored, is never used (the socket
+// would take its low 16 bits and send the stream where nobody asked).
+inline bool IsValidPort(std::int32_t port) { return port >= 1 && port <= 65535; }
 
 class TMeasurementController : public QObject {
   Q_OBJECT

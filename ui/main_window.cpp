@@ -235,11 +235,13 @@ void TForm1::ReadProgramSettings() {
   TRegIniFile store(WndProp1.Key());
   if (store.ReadInteger(QString(), QStringLiteral("ProMode"), 0) != ExpertAccessCode) return;
   Counters.BlockSize = store.ReadInteger(QString(), QStringLiteral("BlockSize"), Counters.BlockSize);
-  ClientSocket1.SetPort(store.ReadInteger(QString(), QStringLiteral("Port"), ClientSocket1.Port()));
+  // A stored port out of range is shown, so that Start can name it, but never used.
+  const std::int32_t port = store.ReadInteger(QString(), QStringLiteral("Port"), ClientSocket1.Port());
+  if (IsValidPort(port)) ClientSocket1.SetPort(port);
   setWindowTitle(windowTitle() + QStringLiteral(" Pro"));
   ProPanel->show();
   Edit2->setText(IntToStr(Counters.BlockSize));
-  Edit3->setText(IntToStr(ClientSocket1.Port()));
+  Edit3->setText(IntToStr(port));
 }
 
 // What the expert fields hold at exit is kept, whether or not a Start used it; the first text
@@ -249,7 +251,9 @@ void TForm1::WriteProgramSettings() {
     TRegIniFile store(WndProp1.Key());
     if (ProPanel->isHidden()) return;
     store.WriteInteger(QString(), QStringLiteral("BlockSize"), StrToInt(Edit2->text()));
-    store.WriteInteger(QString(), QStringLiteral("Port"), StrToInt(Edit3->text()));
+    // A port out of range is not kept: the one in force is.
+    const std::int32_t port = StrToInt(Edit3->text());
+    store.WriteInteger(QString(), QStringLiteral("Port"), IsValidPort(port) ? port : ClientSocket1.Port());
   } catch (...) {
   }
 }

@@ -2,6 +2,7 @@
 
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
@@ -87,11 +88,11 @@ TEST_F(ProgramSettings, AccessCodeOfANumberTypeIsReportedAndLeavesTheModeOff) {
 }
 
 TEST_F(ProgramSettings, StoredValuesAreConvertedAndSavedBackAsPlainDecimal) {
-  Start({R"("ProMode"="5594")", R"("BlockSize"="$1000")", R"("Port"="70000")"});
+  Start({R"("ProMode"="5594")", R"("BlockSize"="$1000")", R"("Port"="$BB8")"});
   EXPECT_EQ(Counters.BlockSize, 4096);
   EXPECT_EQ(form->Edit2->text(), "4096");
-  EXPECT_EQ(form->ClientSocket1.Port(), 70000);  // no range check
-  EXPECT_EQ(form->Edit3->text(), "70000");
+  EXPECT_EQ(form->ClientSocket1.Port(), 3000);
+  EXPECT_EQ(form->Edit3->text(), "3000");
   Exit();
   EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).contains(R"("BlockSize"="4096")"));
 
@@ -135,4 +136,27 @@ TEST_F(ProgramSettings, WrongTypesStopTheStartUpStepWhereTheyAre) {
   EXPECT_EQ(form->ClientSocket1.Port(), 2857);
   Exit();
   EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).contains(R"("Port"=dword:00000b29)"));  // nothing written
+}
+
+// A port outside 1 to 65535, stored or typed, is never used: Start names it and connects nowhere,
+// and the port in force before is the one kept.
+TEST_F(ProgramSettings, APortOutOfRangeIsRefusedAndTheValidOneKept) {
+  Start({R"("ProMode"="5594")", R"("Port"="70000")"});
+  EXPECT_EQ(form->ClientSocket1.Port(), 2857);
+  EXPECT_EQ(form->Edit3->text(), "70000");  // shown, so that the user can correct it
+  form->Edit1->setText("127.0.0.1");
+  form->Button1->click();
+  ASSERT_EQ(messages.size(), 1U);
+  EXPECT_EQ(messages[0].text, "Die Port-Nr. 70000 ist ungültig: Erlaubt sind 1 bis 65535.");
+  EXPECT_EQ(messages[0].caption, "Fehler");
+  EXPECT_TRUE(form->Button1->isEnabled());
+  EXPECT_EQ(form->ClientSocket1.Socket()->SocketHandle(), INVALID_SOCKET);  // no connect was begun
+  for (const char* typed : {"-1", "0", "65536", "$FFFFFFFF"}) {
+    form->Edit3->setText(typed);
+    form->Button1->click();
+    EXPECT_EQ(form->ClientSocket1.Port(), 2857) << typed;
+  }
+  EXPECT_EQ(messages.size(), 5U);
+  Exit();
+  EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).contains(R"("Port"="2857")"));
 }
