@@ -2,7 +2,9 @@
 
 #include <malloc.h>
 
+#include <QKeyEvent>
 #include <QTimer>
+#include <QWidget>
 
 #include "app_icon.h"
 #include "application_exception.h"
@@ -23,7 +25,20 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   heapTrim->start(60'000);
 }
 
+// Alt with a key is an accelerator. One that no enabled button took (its button is greyed out)
+// must do nothing at all, as on the design's platform, rather than type its letter into the field
+// that has the focus: "127.0.0.1" would become "127.0.0.1s" and the next Start would fail.
+static bool IsUnclaimedAccelerator(QObject* receiver, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || !receiver->isWidgetType()) return false;
+  if (!static_cast<QWidget*>(receiver)->testAttribute(Qt::WA_InputMethodEnabled)) return false;  // no text field
+  const auto* key = static_cast<QKeyEvent*>(event);
+  const Qt::KeyboardModifiers modifiers = key->modifiers();
+  return modifiers.testFlag(Qt::AltModifier) && !modifiers.testFlag(Qt::ControlModifier) &&
+         !modifiers.testFlag(Qt::MetaModifier) && !key->text().isEmpty();
+}
+
 bool TApplication::notify(QObject* receiver, QEvent* event) {
+  if (IsUnclaimedAccelerator(receiver, event)) return true;
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& error) {

@@ -188,6 +188,27 @@ TEST_F(MainWindow, EnterOnAFocusedButtonBelongsToThatButton) {
   EXPECT_EQ(starts, 0);
 }
 
+// A greyed-out button's accelerator does nothing: its letter never reaches the focused field.
+TEST_F(MainWindow, TheAcceleratorOfADisabledButtonTypesNothing) {
+  int starts = 0;
+  QObject::connect(form->Button1, &QPushButton::clicked, [&] { ++starts; });
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  form->ProPanel->show();
+  form->Edit1->setText("127.0.0.1");
+  form->Edit1->setFocus();
+  form->Button1->setEnabled(false);  // as while a measurement runs
+  QTest::keyClick(form->Edit1, Qt::Key_S, Qt::AltModifier);
+  EXPECT_EQ(form->Edit1->text(), "127.0.0.1");
+  form->Edit2->setText("2048");
+  form->Edit2->setFocus();
+  QTest::keyClick(form->Edit2, Qt::Key_O, Qt::AltModifier);  // Stop is disabled while idle
+  EXPECT_EQ(form->Edit2->text(), "2048");
+  QTest::keyClick(form->Edit2, Qt::Key_5);  // plain typing still types
+  EXPECT_EQ(form->Edit2->text(), "20485");
+  EXPECT_EQ(starts, 0);
+}
+
 TEST_F(MainWindow, ChartIsPresentedWithTitlesFixedRangesAndARedLine) {
   QChart* chart = form->Chart1->chart();
   EXPECT_EQ(chart->title(), QString::fromUtf8("Übertragungsrate"));
