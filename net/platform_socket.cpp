@@ -29,6 +29,11 @@ std::uint32_t ResolveHostName(const std::string& name) {
   return address;
 }
 
+bool IsDottedAddress(const std::string& text) {
+  in_addr address{};
+  return ::inet_aton(text.c_str(), &address) != 0;
+}
+
 std::uint32_t ParseAddress(const std::string& text) { return ::inet_addr(text.c_str()); }
 
 std::uint16_t ResolveServiceName(const std::string& name) {

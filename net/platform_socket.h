@@ -14,6 +14,9 @@ int CreateStreamSocket();
 // Synchronous: the caller waits for the resolver.
 std::uint32_t ResolveHostName(const std::string& name);
 
+// True for dotted IPv4 text, which needs no name server.
+bool IsDottedAddress(const std::string& text);
+
 // Dotted IPv4 text to network byte order; INADDR_NONE for text that is no address.
 std::uint32_t ParseAddress(const std::string& text);
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "application_exception.h"
 #include "platform_socket.h"
 
 std::string SocketErrorMessage(int code, const char* api) {
@@ -182,6 +183,7 @@ void TClientWinSocket::ReleaseSettledAttempts() {
 void TClientWinSocket::OpenConnection(const std::string& host, const std::string& address, const std::string& service,
                                       int port) {
   if (FConnected) throw ESocketError("Socket already open");
+  FNameLookup.Abandon();
   ReleaseSettledAttempts();
   const int handle = platform::CreateStreamSocket();
   const int previous = FSocket.exchange(handle);
@@ -192,29 +194,60 @@ void TClientWinSocket::OpenConnection(const std::string& host, const std::string
   if (handle == INVALID_SOCKET) throw ESocketError("Can't create new socket");
   try {
     SignalEvent(this, sekLookup);
+    const std::uint16_t hostPort =
+        service.empty() ? static_cast<std::uint16_t>(port & 0xFFFF) : platform::ResolveServiceName(service);
     std::uint32_t destination;
-    if (!host.empty()) {
+    if (!host.empty() && platform::IsDottedAddress(host)) {
+      destination = platform::ParseAddress(host);
+    } else if (!host.empty()) {
+      if (FNotifications & snConnect) {
+        // A name server may take seconds or never answer: the window must not wait for it. The
+        // attempt goes on when the answer comes, unless it was abandoned meanwhile.
+        FNameLookup.Start(host, [this, handle, hostPort](std::uint32_t answer) {
+          ConnectToAnswer(handle, answer, hostPort);
+        });
+        return;
+      }
       destination = platform::ResolveHostName(host);
     } else if (!address.empty()) {
       destination = platform::ParseAddress(address);
     } else {
       throw ESocketError("No address specified");
     }
-    const std::uint16_t hostPort =
-        service.empty() ? static_cast<std::uint16_t>(port & 0xFFFF) : platform::ResolveServiceName(service);
-    ApplyNotificationSet();
-    SignalEvent(this, sekConnecting);
-    platform::LimitConnectTime(handle);
-    CheckApiResult(platform::Connect(handle, destination, htons(hostPort)), "connect");
-    if (!(FNotifications & snConnect)) {
-      platform::ClearConnectTimeLimit(handle);
-      FConnected = FSocket != INVALID_SOCKET;
-      SignalEvent(this, sekConnect);
-    }
+    StartConnect(handle, destination, hostPort);
   } catch (...) {
     CloseConnection(FSocket);
     throw;
   }
+}
+
+void TClientWinSocket::StartConnect(int handle, std::uint32_t destination, std::uint16_t hostPort) {
+  ApplyNotificationSet();
+  SignalEvent(this, sekConnecting);
+  platform::LimitConnectTime(handle);
+  CheckApiResult(platform::Connect(handle, destination, htons(hostPort)), "connect");
+  if (!(FNotifications & snConnect)) {
+    platform::ClearConnectTimeLimit(handle);
+    FConnected = FSocket != INVALID_SOCKET;
+    SignalEvent(this, sekConnect);
+  }
+}
+
+void TClientWinSocket::ConnectToAnswer(int handle, std::uint32_t destination, std::uint16_t hostPort) {
+  // Everything that escapes goes to the default display, as from the notifications it stands for.
+  RunGuarded([&] {
+    if (handle != FSocket || FConnected) return;  // Stop closed the attempt, or a new one replaced it
+    ApplyNotificationSet();
+    SignalEvent(this, sekConnecting);
+    if (handle != FSocket) return;  // the handler ended the attempt
+    platform::LimitConnectTime(handle);
+    if (platform::Connect(handle, destination, htons(hostPort)) == 0) return;  // the notification follows
+    const int code = platform::LastError();
+    if (platform::IsWouldBlock(code)) return;
+    // No writer of Active waits any more: the refusal (a name without an address ends as a connect
+    // to 0.0.0.0) arrives like a failed connect's notification.
+    HandleSocketNotification(handle, snConnect, code);
+  });
 }
 
 void TClientWinSocket::SetClientType(TClientType value) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "critical_section.h"
+#include "name_lookup.h"
 #include "notification_sink.h"
 #include "socket_types.h"
 
@@ -81,8 +82,13 @@ class TClientWinSocket : public TCustomWinSocket {
 
  private:
   void ReleaseSettledAttempts();
+  // The rest of an attempt once its destination is known: the connect itself.
+  void StartConnect(int handle, std::uint32_t destination, std::uint16_t hostPort);
+  // The same when the name's answer comes later; a failure is the attempt's outcome then.
+  void ConnectToAnswer(int handle, std::uint32_t destination, std::uint16_t hostPort);
 
   TClientType FClientType = ctNonBlocking;
+  TNameLookup FNameLookup;
   // Handles of earlier attempts that a new attempt replaced. A pending one stays registered so its
   // outcome still arrives; settled ones are closed at the next attempt or at destruction.
   std::vector<int> FReplacedHandles;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The pictures of the documentation, each from a real run: the main window during a measurement on
-# 127.0.0.1, the same in expert mode, and the About box with the help beside it. With Xvfb and
+# 127.0.0.1, the same in expert mode, the About box with the help beside it, and the dialog that
+# saves a measurement. With Xvfb and
 # openbox they are taken on a virtual screen under a real window manager, frames included;
 # otherwise the windows draw themselves offscreen.
 #   bash scripts/snapshot.sh [folder]      (default docs/)
@@ -24,4 +25,5 @@ shoot() {
 shoot "$folder/hauptfenster.png" 12
 shoot "$folder/hauptfenster-experte.png" 12 --expert
 shoot "$folder/info-und-hilfe.png" --about
+shoot "$folder/messwerte-speichern.png" 4 --save
 echo "Bilder in $folder"

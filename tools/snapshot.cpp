@@ -1,10 +1,11 @@
 // Takes pictures of the program's windows for the documentation: the main window during a real
-// measurement against korvaden-server, optionally in expert mode, or the About box with the help
-// beside it. Under a window manager the picture is taken from the screen, frames included; on the
-// offscreen platform the window draws itself.
+// measurement against korvaden-server, optionally in expert mode, the About box with the help
+// beside it, or the dialog that saves a measurement. Under a window manager the picture is taken
+// from the screen, frames included; on the offscreen platform the window draws itself.
 //
-//   korvaden-snapshot FILE.png [seconds] [--expert] [--about]
+//   korvaden-snapshot FILE.png [seconds] [--expert] [--about | --save]
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -23,6 +24,7 @@
 #include "help_viewer.h"
 #include "main_window.h"
 #include "reg_ini_file.h"
+#include "result_export.h"
 
 namespace {
 QPixmap Picture(const std::vector<QWidget*>& windows) {
@@ -46,7 +48,19 @@ bool AboutWithHelp(TForm1& form, const QString& file) {
   return saved;
 }
 
-bool DuringAMeasurement(TForm1& form, const QString& file, int seconds) {
+// The save dialog is modal: the picture is taken while it runs, then it is cancelled.
+bool SaveDialog(TForm1& form, const QString& file) {
+  bool saved = false;
+  QTimer::singleShot(1500, &form, [&] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    saved = dialog && Picture({&form, dialog}).save(file);
+    if (dialog) dialog->close();
+  });
+  form.Export->SaveMeasurement();
+  return saved;
+}
+
+bool DuringAMeasurement(TForm1& form, const QString& file, int seconds, bool saveDialog) {
   QProcess server;
   const auto port = StartCompanionServer(server, QCoreApplication::applicationDirPath() + "/korvaden-server");
   if (!port) return false;
@@ -58,7 +72,7 @@ bool DuringAMeasurement(TForm1& form, const QString& file, int seconds) {
   form.Edit1->setText(QStringLiteral("127.0.0.1"));
   form.Button1->click();
   QTest::qWait(seconds * 1000 + 300);
-  const bool saved = Picture({&form}).save(file);
+  const bool saved = saveDialog ? SaveDialog(form, file) : Picture({&form}).save(file);
   form.Button2->click();
   QTest::qWait(200);
   server.terminate();
@@ -75,8 +89,9 @@ int main(int argc, char** argv) {
   QStringList positional = application.arguments().mid(1);
   const bool expert = positional.removeAll(QStringLiteral("--expert")) > 0;
   const bool about = positional.removeAll(QStringLiteral("--about")) > 0;
+  const bool saveDialog = positional.removeAll(QStringLiteral("--save")) > 0;
   if (positional.isEmpty()) {
-    std::fprintf(stderr, "Aufruf: korvaden-snapshot DATEI.png [Sekunden] [--expert] [--about]\n");
+    std::fprintf(stderr, "Aufruf: korvaden-snapshot DATEI.png [Sekunden] [--expert] [--about | --save]\n");
     return 2;
   }
   const int seconds = positional.size() > 1 ? std::max(2, positional[1].toInt()) : 12;
@@ -86,7 +101,7 @@ int main(int argc, char** argv) {
   form.show();
   if (!QTest::qWaitForWindowExposed(&form)) return 1;
   QTest::qWait(500);  // the window manager has framed it
-  const bool saved = about ? AboutWithHelp(form, positional[0]) : DuringAMeasurement(form, positional[0], seconds);
+  const bool saved = about ? AboutWithHelp(form, positional[0]) : DuringAMeasurement(form, positional[0], seconds, saveDialog);
   form.FormDestroy();
   return saved ? 0 : 1;
 }

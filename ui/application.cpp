@@ -3,7 +3,9 @@
 #include <malloc.h>
 
 #include <QKeyEvent>
+#include <QLibraryInfo>
 #include <QTimer>
+#include <QTranslator>
 #include <QWidget>
 
 #include "app_icon.h"
@@ -14,6 +16,10 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(Title);
   setWindowIcon(AppIcon());
   setDesktopFileName(QStringLiteral("korvaden"));
+  // Qt's own dialogs and texts (the file dialog, "replace it?") in German, whatever the locale.
+  auto* qtTexts = new QTranslator(this);
+  if (qtTexts->load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    installTranslator(qtTexts);
   SetApplicationExceptionHandler(
       [](const std::string& message) { TMessageService::ShowException(QString::fromStdString(message)); });
   // Redrawing the chart every second leaves freed memory scattered through the heap, and glibc

@@ -1,5 +1,7 @@
 #include "result_export.h"
 
+#include <locale.h>
+
 #include <QAction>
 #include <QClipboard>
 #include <QDir>
@@ -10,6 +12,8 @@
 #include <QSaveFile>
 #include <QShortcut>
 #include <QStandardPaths>
+
+#include <cstring>
 
 #include "measurement_controller.h"
 #include "message_service.h"
@@ -55,6 +59,20 @@ void TResultExport::SaveChart() {
          QStringLiteral("PNG-Bilder (*.png)"), [&](QIODevice& file) { return picture.save(&file, "PNG"); });
 }
 
+namespace {
+// Why a file could not be written, in the system's German words where it has German messages (a
+// system with the German locale); as the system worded it otherwise. Qt translates the few causes
+// it words itself.
+QString GermanCause(const QString& reason) {
+  static const locale_t german = newlocale(LC_MESSAGES_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr));
+  if (german == static_cast<locale_t>(nullptr)) return reason;
+  for (int code = 1; code < 256; ++code) {
+    if (reason == QString::fromLocal8Bit(std::strerror(code))) return QString::fromUtf8(strerror_l(code, german));
+  }
+  return reason;
+}
+}  // namespace
+
 void TResultExport::SaveMeasurement() {
   if (!FHistory.HasRun()) return;
   // Taken when asked: a run that goes on while the dialog is open keeps adding to the history.
@@ -76,7 +94,7 @@ void TResultExport::SaveAs(const QString& caption, const QString& proposed, cons
   LastFolder() = QFileInfo(path).absolutePath();
   QSaveFile file(path);
   if (file.open(QIODevice::WriteOnly) && write(file) && file.commit()) return;
-  const QString reason = file.errorString();
+  const QString reason = GermanCause(file.errorString());
   file.cancelWriting();
   TMessageService::Show({QStringLiteral("Die Datei „%1“ konnte nicht gespeichert werden (%2). Bitte wählen Sie "
                                         "einen anderen Ordner oder Namen.")

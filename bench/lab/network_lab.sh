@@ -67,13 +67,14 @@ pair() {
 }
 
 failed=0
-# measure NAME TITLE [TRUTH_FILE DELAY_MS]: the probe in the pair's client namespace; its result
+# measure NAME TITLE [PROBE-OPTIONS...]: the probe in the pair's client namespace; its result
 # lines go into the table.
 measure() {
-  local name=$1 title=$2 truth=${3:-} delay=${4:-}
+  local name=$1 title=$2
+  shift 2
   echo "=== Netzlabor: $title, $seconds s"
   timeout --kill-after=10 $((seconds + 60)) ip netns exec "$prefix-$name-c" \
-    "$bin/korvaden-lab-probe" link "$seconds" "$prefix-$name-s" 198.18.0.2 $truth $delay | tee "$work/$name.out"
+    "$bin/korvaden-lab-probe" link "$seconds" "$prefix-$name-s" 198.18.0.2 "$@" | tee "$work/$name.out"
   local status=${PIPESTATUS[0]}
   printf '%s\n  %s\n' "$title" "$(sed -n 's/^Ergebnis: //p' "$work/$name.out")" >>"$work/table"
   sed -n 's/^\(Ergebnis um .*\)/  \1/p' "$work/$name.out" >>"$work/table"
@@ -90,7 +91,7 @@ link() {
   pair "$mbit" || return 1
   tc -n "$prefix-$mbit-c" qdisc add dev "kl$$$mbit" root tbf rate "${mbit}mbit" burst "$burst" latency "${queue}ms" \
     || return 1
-  measure "$mbit" "${mbit} Mbit/s (tbf, Warteschlange ${queue} ms)" || return 1
+  measure "$mbit" "${mbit} Mbit/s (tbf, Warteschlange ${queue} ms)" --device "kl$$$mbit" || return 1
   ip netns del "$prefix-$mbit-c"
   ip netns del "$prefix-$mbit-s"
 }
@@ -122,7 +123,7 @@ lossy() {
   ip -n "$client" link set lo up && ip -n "$server" link set lo up || return 1
   local percent
   percent=$(awk -v p="$loss" 'BEGIN { printf "%g", p * 100 }')
-  measure "$name" "$mbit Mbit/s, $delay ms, ${percent} % Verlust, Warteschlange $queue ms" "$work/$name.truth" "$delay"
+  measure "$name" "$mbit Mbit/s, $delay ms, ${percent} % Verlust, Warteschlange $queue ms" --truth "$work/$name.truth" --delay "$delay"
   local status=$?
   kill "$link_pid" 2>/dev/null
   wait "$link_pid" 2>/dev/null

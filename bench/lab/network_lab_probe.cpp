@@ -1,18 +1,19 @@
 // The program's side of the network lab, run inside one of the lab's network namespaces:
 //
-//   korvaden-lab-probe link SECONDS NAMESPACE ADDRESS [TRUTH_FILE DELAY_MS]
+//   korvaden-lab-probe link SECONDS NAMESPACE ADDRESS [--truth FILE --delay MS | --device NAME]
 //                                        korvaden-server on ADDRESS in the server's namespace and
 //                                        the real main window here measuring against it; prints
 //                                        every chart point beside the truth over the same interval
 //   korvaden-lab-probe silent ADDRESS    Start against an address that answers nothing; prints
 //                                        how long the window waited for the connect-failed message
 //
-// The truth is what the far end could read in order. With TRUTH_FILE it comes from the lab's link
+// The truth is what the far end could read in order. With --truth it comes from the lab's link
 // (korvaden-lab-link), which counts it every 50 ms on the monotonic clock that the program's tick
-// counter also reads. Without it (the kernel's shaper on a veth pair) it comes from the server's
-// per-second lines, counted from its accept, which on such a link is the program's connect within
-// a millisecond. A point is judged over the interval it stands for; where the program reports none,
-// over the second before it.
+// counter also reads; --delay is that link's one-way delay. With --device (the kernel's shaper on
+// a veth pair, which delivers at once and loses nothing) it is what left the shaper onto the
+// device: its transmitted bytes less the headers of its packets, read every 20 ms. Otherwise it
+// comes from the server's per-second lines, counted from its accept. A point is judged over the
+// interval it stands for; where the program reports none, over the second before it.
 //
 // Exits 0 when the run produced what it measures (points and truth, or the message); the figures
 // are printed for the reader to judge, the last line of a link in one line for the lab's table.
@@ -29,7 +30,11 @@
 #include <QtTest/QTest>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <fstream>
+#include <mutex>
+#include <thread>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -114,6 +119,46 @@ void ReadTruthFile(const QString& path, TTruth& truth) {
   }
 }
 
+// The TCP payload that left the device: every packet it sent is one segment of ours (or, with
+// segmentation offload, several with one set of headers) with 14 bytes Ethernet, 20 IP and 32 TCP
+// header (with timestamps); the client sends nothing else.
+class TDeviceTruth {
+ public:
+  explicit TDeviceTruth(const QString& device)
+      : FFolder("/sys/class/net/" + device.toStdString() + "/statistics/"), FThread([this] { Sample(); }) {}
+  ~TDeviceTruth() {
+    FStop = true;
+    FThread.join();
+  }
+  void CopyTo(TTruth& truth) {
+    std::lock_guard lock(FLock);
+    for (const auto& [ms, bytes] : FSamples) truth.Add(ms, bytes);
+  }
+
+ private:
+  double Read(const char* name) const {
+    double value = 0;
+    std::ifstream(FFolder + name) >> value;
+    return value;
+  }
+  void Sample() {
+    while (!FStop) {
+      const double payload = Read("tx_bytes") - Read("tx_packets") * (14 + 20 + 32);
+      {
+        std::lock_guard lock(FLock);
+        FSamples.emplace_back(NowMs(), payload);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+
+  const std::string FFolder;
+  std::atomic<bool> FStop{false};
+  std::mutex FLock;
+  std::vector<std::pair<double, double>> FSamples;
+  std::thread FThread;
+};
+
 // A point with the interval it stands for, on the steady clock.
 struct TShownPoint {
   double x;
@@ -146,8 +191,18 @@ QString Judge(std::vector<double> errors) {
                            static_cast<long>(within(10)), Median(sizes), worst, first);
 }
 
+struct TLinkTruth {
+  QString file;
+  double delayMs = 0;
+  QString device;
+};
+
 int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const QString& address,
-                const QString& truthFile, double delayMs) {
+                const TLinkTruth& source) {
+  const QString& truthFile = source.file;
+  const double delayMs = source.delayMs;
+  std::optional<TDeviceTruth> device;
+  if (!source.device.isEmpty()) device.emplace(source.device);
   QProcess server;
   const auto port = StartCompanionServer(server, QCoreApplication::applicationDirPath() + "/korvaden-server", address,
                                          {"ip", "netns", "exec", serverNamespace});
@@ -168,7 +223,7 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
   QObject::connect(&server, &QProcess::readyReadStandardOutput, [&] {
     while (server.canReadLine()) {
       const auto match = perSecond.match(QString::fromUtf8(server.readLine()));
-      if (!match.hasMatch() || !truthFile.isEmpty()) continue;
+      if (!match.hasMatch() || !truthFile.isEmpty() || device) continue;
       if (serverBytes == 0) truth.Add(connectedMs, 0);
       serverBytes += match.captured(2).toDouble();
       truth.Add(connectedMs + match.captured(1).toDouble() * 1000, serverBytes);
@@ -204,6 +259,7 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
   server.terminate();
   server.waitForFinished(5000);
   if (!truthFile.isEmpty()) ReadTruthFile(truthFile, truth);
+  if (device) device->CopyTo(truth);
 
   // What the far end read in the point's own interval, and what it had read one delay earlier: the
   // acknowledgement of a byte reaches the program one delay after the byte reached the server, so
@@ -260,19 +316,28 @@ int main(int argc, char** argv) {
   QTemporaryDir configuration;
   qputenv("XDG_CONFIG_HOME", configuration.path().toUtf8());
   TApplication application(argc, argv);
-  const QStringList arguments = QCoreApplication::arguments();
-  const bool link = (arguments.size() == 5 || arguments.size() == 7) && arguments[1] == "link";
+  QStringList arguments = QCoreApplication::arguments();
+  TLinkTruth source;
+  for (const auto& [option, field] : {std::pair{"--truth", &source.file}, std::pair{"--device", &source.device}}) {
+    if (const qsizetype at = arguments.indexOf(option); at > 0 && at + 1 < arguments.size()) {
+      *field = arguments[at + 1];
+      arguments.remove(at, 2);
+    }
+  }
+  if (const qsizetype at = arguments.indexOf("--delay"); at > 0 && at + 1 < arguments.size()) {
+    source.delayMs = arguments[at + 1].toDouble();
+    arguments.remove(at, 2);
+  }
+  const bool link = arguments.size() == 5 && arguments[1] == "link";
   if (!link && !(arguments.size() == 3 && arguments[1] == "silent")) {
-    std::fputs("Aufruf: korvaden-lab-probe link SEKUNDEN NAMENSRAUM ADRESSE [WAHRHEITSDATEI VERZÖGERUNG_MS] | "
-               "silent ADRESSE\n",
+    std::fputs("Aufruf: korvaden-lab-probe link SEKUNDEN NAMENSRAUM ADRESSE [--truth DATEI --delay MS | --device NAME]"
+               " | silent ADRESSE\n",
                stderr);
     return 2;
   }
   TForm1 form;
   form.show();
-  const int result = link ? MeasureLink(form, std::max(3, arguments[2].toInt()), arguments[3], arguments[4],
-                                        arguments.size() == 7 ? arguments[5] : QString(),
-                                        arguments.size() == 7 ? arguments[6].toDouble() : 0)
+  const int result = link ? MeasureLink(form, std::max(3, arguments[2].toInt()), arguments[3], arguments[4], source)
                           : ConnectToSilentServer(form, arguments[2]);
   form.FormDestroy();
   return result;

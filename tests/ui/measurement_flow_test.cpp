@@ -75,6 +75,7 @@ TEST_F(MeasurementFlow, RefusedConnectShowsOneConnectFailedMessageThenIdle) {
 TEST_F(MeasurementFlow, UnresolvableNameShowsTheSameMessageEvenWithALocalServerOnThePort) {
   LoopbackServer server(ServerMode::Record);
   Start("name.invalid", server.port());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
   ASSERT_EQ(messages.size(), 1U);
   EXPECT_EQ(messages[0].text,
             QString::fromUtf8("Konnte keine Verbindung zu name.invalid herstellen!\rLäuft dort der Server?"));
