@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "application.h"
-#include "companion_process.h"
-#include "main_window.h"
+#include "ui/components/application.h"
+#include "support/companion_process.h"
+#include "ui/main_window.h"
 
 namespace {
 long ResidentKiB() {

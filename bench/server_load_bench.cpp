@@ -24,7 +24,7 @@
 #include <map>
 #include <vector>
 
-#include "companion_process.h"
+#include "support/companion_process.h"
 
 namespace {
 // Processor time (user and system) in seconds and resident memory in KiB of a process.

@@ -22,10 +22,10 @@
 #include <vector>
 #include <optional>
 
-#include "client_socket.h"
-#include "companion_process.h"
-#include "korvaden_thread.h"
-#include "measurement_counters.h"
+#include "net/client_socket.h"
+#include "support/companion_process.h"
+#include "measure/korvaden_thread.h"
+#include "measure/measurement_counters.h"
 
 namespace {
 constexpr double MiB = 1024.0 * 1024.0;

@@ -1,4 +1,4 @@
-#include "average_text.h"
+#include "measure/average_text.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "chart_value_list.h"
+#include "measure/chart_value_list.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "korvaden_thread.h"
+#include "measure/korvaden_thread.h"
 
 #include <sys/mman.h>
 
@@ -7,9 +7,9 @@
 #include <limits>
 #include <thread>
 
-#include "client_socket.h"
-#include "measurement_counters.h"
-#include "tick_clock.h"
+#include "net/client_socket.h"
+#include "measure/measurement_counters.h"
+#include "base/tick_clock.h"
 
 namespace {
 constexpr char Marker[] = "KORVADENdata";

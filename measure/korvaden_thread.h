@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "thread.h"
+#include "base/thread.h"
 
 class TClientSocket;
 class TCustomWinSocket;

@@ -1,11 +1,11 @@
-#include "measurement_controller.h"
+#include "measure/measurement_controller.h"
 
 #include <QCoreApplication>
 
-#include "application_exception.h"
-#include "int_conversion.h"
-#include "korvaden_thread.h"
-#include "measurement_counters.h"
+#include "base/application_exception.h"
+#include "base/int_conversion.h"
+#include "measure/korvaden_thread.h"
+#include "measure/measurement_counters.h"
 
 QString texts::ConnectingStatus(const QString& server) { return "Verbinde mit " + server + " ..."; }
 

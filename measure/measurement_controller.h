@@ -7,8 +7,8 @@
 #include <QString>
 #include <QTimer>
 
-#include "client_socket.h"
-#include "measurement_view.h"
+#include "net/client_socket.h"
+#include "measure/measurement_view.h"
 
 class TKorvadenThread;
 

@@ -1,3 +1,3 @@
-#include "measurement_counters.h"
+#include "measure/measurement_counters.h"
 
 TMeasurementCounters Counters;

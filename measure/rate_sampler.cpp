@@ -1,9 +1,9 @@
-#include "rate_sampler.h"
+#include "measure/rate_sampler.h"
 
 #include <algorithm>
 
-#include "average_text.h"
-#include "measurement_counters.h"
+#include "measure/average_text.h"
+#include "measure/measurement_counters.h"
 
 namespace {
 constexpr double VisibleSeconds = 60.0;

@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "chart_axis.h"
-#include "rate_series.h"
+#include "measure/chart_axis.h"
+#include "measure/rate_series.h"
 
 // The interval a point stands for, in milliseconds since the run's start, and its bytes.
 struct TPointInterval {

@@ -1,4 +1,4 @@
-#include "rate_series.h"
+#include "measure/rate_series.h"
 
 int TRateSeries::AddXY(double x, double y) {
   int index = XValues.Count();

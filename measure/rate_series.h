@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "chart_value_list.h"
+#include "measure/chart_value_list.h"
 
 class TRateSeries {
  public:

@@ -1,6 +1,6 @@
-#include "run_history.h"
+#include "measure/run_history.h"
 
-#include "average_text.h"
+#include "measure/average_text.h"
 
 void TRunHistory::Begin(TRunDescription run) {
   FRun = std::move(run);

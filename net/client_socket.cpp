@@ -1,4 +1,4 @@
-#include "client_socket.h"
+#include "net/client_socket.h"
 
 TAbstractSocket::TAbstractSocket(QObject* owner) : QObject(owner) {}
 

@@ -8,8 +8,8 @@
 #include <atomic>
 #include <memory>
 
-#include "socket_types.h"
-#include "win_socket.h"
+#include "net/socket_types.h"
+#include "net/win_socket.h"
 
 class TAbstractSocket : public QObject {
   Q_OBJECT

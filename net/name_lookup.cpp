@@ -1,9 +1,9 @@
-#include "name_lookup.h"
+#include "net/name_lookup.h"
 
 #include <mutex>
 #include <thread>
 
-#include "platform_socket.h"
+#include "net/platform_socket.h"
 
 namespace {
 // As long as a connect to a host that never answers waits (platform::LimitConnectTime).

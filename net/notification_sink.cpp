@@ -1,4 +1,4 @@
-#include "notification_sink.h"
+#include "net/notification_sink.h"
 
 #include <QSocketNotifier>
 
@@ -8,8 +8,8 @@
 
 #include <stdexcept>
 
-#include "application_exception.h"
-#include "platform_socket.h"
+#include "base/application_exception.h"
+#include "net/platform_socket.h"
 
 namespace {
 // Errors that only a connection that had been established can end with.

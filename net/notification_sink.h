@@ -14,7 +14,7 @@
 #include <map>
 #include <mutex>
 
-#include "socket_types.h"
+#include "net/socket_types.h"
 
 class QSocketNotifier;
 

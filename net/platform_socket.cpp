@@ -1,4 +1,4 @@
-#include "platform_socket.h"
+#include "net/platform_socket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,12 +1,12 @@
-#include "win_socket.h"
+#include "net/win_socket.h"
 
 #include <arpa/inet.h>
 
 #include <cstdio>
 #include <mutex>
 
-#include "application_exception.h"
-#include "platform_socket.h"
+#include "base/application_exception.h"
+#include "net/platform_socket.h"
 
 std::string SocketErrorMessage(int code, const char* api) {
   const std::string text = platform::ErrorText(code);

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "critical_section.h"
-#include "name_lookup.h"
-#include "notification_sink.h"
-#include "socket_types.h"
+#include "net/critical_section.h"
+#include "net/name_lookup.h"
+#include "net/notification_sink.h"
+#include "net/socket_types.h"
 
 class TCustomWinSocket {
  public:

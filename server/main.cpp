@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "measurement_server.h"
-#include "options.h"
+#include "server/measurement_server.h"
+#include "server/options.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "measurement_server.h"
+#include "server/measurement_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

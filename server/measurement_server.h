@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "options.h"
-#include "report_lines.h"
+#include "server/options.h"
+#include "server/report_lines.h"
 
 namespace korvaden {
 

@@ -1,6 +1,6 @@
-#include "options.h"
+#include "server/options.h"
 
-#include "report_lines.h"
+#include "server/report_lines.h"
 
 #include <arpa/inet.h>
 

@@ -1,4 +1,4 @@
-#include "report_lines.h"
+#include "server/report_lines.h"
 
 #include <cinttypes>
 #include <cstdio>

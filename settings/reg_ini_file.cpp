@@ -1,6 +1,6 @@
-#include "reg_ini_file.h"
+#include "settings/reg_ini_file.h"
 
-#include "int_conversion.h"
+#include "base/int_conversion.h"
 
 TRegIniFile::TRegIniFile(const QString& keyPath) {
   const QString path = keyPath.startsWith(QLatin1Char('\\')) ? keyPath.mid(1) : keyPath;

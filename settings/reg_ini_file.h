@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "registry_store.h"
+#include "settings/registry_store.h"
 
 class TRegIniFile {
  public:

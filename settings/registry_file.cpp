@@ -1,4 +1,4 @@
-#include "registry_file.h"
+#include "settings/registry_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

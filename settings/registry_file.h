@@ -15,7 +15,7 @@
 #include <functional>
 #include <string>
 
-#include "registry_format.h"
+#include "settings/registry_format.h"
 
 enum class TRegFileState { Missing, Read, Unreadable };
 

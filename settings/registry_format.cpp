@@ -1,9 +1,9 @@
-#include "registry_format.h"
+#include "settings/registry_format.h"
 
 #include <cstdio>
 #include <optional>
 
-#include "text_codec.h"
+#include "settings/text_codec.h"
 
 namespace {
 constexpr std::string_view HeaderVersion4 = "REGEDIT4";

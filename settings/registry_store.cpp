@@ -1,10 +1,10 @@
-#include "registry_store.h"
+#include "settings/registry_store.h"
 
 #include <QDir>
 #include <QFile>
 
-#include "registry_file.h"
-#include "registry_tree.h"
+#include "settings/registry_file.h"
+#include "settings/registry_tree.h"
 
 namespace {
 const std::string RootKey = "HKEY_CURRENT_USER";

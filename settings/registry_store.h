@@ -10,7 +10,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "registry_format.h"
+#include "settings/registry_format.h"
 
 class ERegistryException : public std::runtime_error {
  public:

@@ -1,4 +1,4 @@
-#include "registry_tree.h"
+#include "settings/registry_tree.h"
 
 #include <iterator>
 #include <utility>

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "registry_format.h"
+#include "settings/registry_format.h"
 
 // The key's first section.
 const TRegFileKey* FindRegKey(const TRegFileDocument& document, std::string_view path);

@@ -1,4 +1,4 @@
-#include "text_codec.h"
+#include "settings/text_codec.h"
 
 #include <cstdint>
 

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "app_icon.h"
+#include "ui/components/app_icon.h"
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

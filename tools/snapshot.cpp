@@ -18,13 +18,13 @@
 
 #include <cstdio>
 
-#include "about_box.h"
-#include "application.h"
-#include "companion_process.h"
-#include "help_viewer.h"
-#include "main_window.h"
-#include "reg_ini_file.h"
-#include "result_export.h"
+#include "ui/about_box.h"
+#include "ui/components/application.h"
+#include "support/companion_process.h"
+#include "ui/components/help_viewer.h"
+#include "ui/main_window.h"
+#include "settings/reg_ini_file.h"
+#include "ui/result_export.h"
 
 namespace {
 QPixmap Picture(const std::vector<QWidget*>& windows) {

@@ -1,4 +1,4 @@
-#include "about_box.h"
+#include "ui/about_box.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -9,11 +9,11 @@
 #include <QScreen>
 #include <QUrl>
 
-#include "app_icon.h"
-#include "application_exception.h"
-#include "control_layout.h"
-#include "help_viewer.h"
-#include "main_window.h"
+#include "ui/components/app_icon.h"
+#include "base/application_exception.h"
+#include "ui/components/control_layout.h"
+#include "ui/components/help_viewer.h"
+#include "ui/main_window.h"
 
 TAboutBox::TAboutBox(TForm1& mainForm) : QDialog(&mainForm), FMainForm(mainForm) {
   setObjectName(QStringLiteral("AboutBox"));

@@ -1,4 +1,4 @@
-#include "main_window.h"
+#include "ui/main_window.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -12,18 +12,18 @@
 #include <QScreen>
 #include <QStatusBar>
 
-#include "about_box.h"
-#include "average_text.h"
-#include "app_icon.h"
-#include "application_exception.h"
-#include "control_layout.h"
-#include "glyphs.h"
-#include "int_conversion.h"
-#include "measurement_counters.h"
-#include "reg_ini_file.h"
-#include "message_service.h"
-#include "rate_chart.h"
-#include "result_export.h"
+#include "ui/about_box.h"
+#include "measure/average_text.h"
+#include "ui/components/app_icon.h"
+#include "base/application_exception.h"
+#include "ui/components/control_layout.h"
+#include "ui/components/glyphs.h"
+#include "base/int_conversion.h"
+#include "measure/measurement_counters.h"
+#include "settings/reg_ini_file.h"
+#include "ui/components/message_service.h"
+#include "ui/rate_chart.h"
+#include "ui/result_export.h"
 
 namespace {
 // Runs a handler from a widget signal without letting any exception reach the event loop.

@@ -3,15 +3,15 @@
 // the hidden expert panel. The measurement itself is run by the controller behind the buttons.
 
 
-#include "chart_axis.h"
-#include "form.h"
-#include "wnd_prop.h"
-#include "client_socket.h"
-#include "measurement_controller.h"
-#include "measurement_view.h"
-#include "rate_sampler.h"
-#include "rate_series.h"
-#include "run_history.h"
+#include "measure/chart_axis.h"
+#include "ui/components/form.h"
+#include "ui/components/wnd_prop.h"
+#include "net/client_socket.h"
+#include "measure/measurement_controller.h"
+#include "measure/measurement_view.h"
+#include "measure/rate_sampler.h"
+#include "measure/rate_series.h"
+#include "measure/run_history.h"
 
 class QGroupBox;
 class QLabel;

@@ -1,4 +1,4 @@
-#include "rate_chart.h"
+#include "ui/rate_chart.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

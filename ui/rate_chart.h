@@ -5,8 +5,8 @@
 
 #include <QtCharts/QChartView>
 
-#include "chart_axis.h"
-#include "rate_series.h"
+#include "measure/chart_axis.h"
+#include "measure/rate_series.h"
 
 class QLineSeries;
 class QValueAxis;

@@ -1,4 +1,4 @@
-#include "result_export.h"
+#include "ui/result_export.h"
 
 #include <locale.h>
 
@@ -15,11 +15,11 @@
 
 #include <cstring>
 
-#include "measurement_controller.h"
-#include "message_service.h"
-#include "rate_chart.h"
-#include "run_history.h"
-#include "save_dialog.h"
+#include "measure/measurement_controller.h"
+#include "ui/components/message_service.h"
+#include "ui/rate_chart.h"
+#include "measure/run_history.h"
+#include "ui/save_dialog.h"
 
 namespace {
 // The folder of the last save, for as long as the program runs.

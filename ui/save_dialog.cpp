@@ -1,4 +1,4 @@
-#include "save_dialog.h"
+#include "ui/save_dialog.h"
 
 #include <QFileDialog>
 

@@ -40,12 +40,12 @@
 #include <optional>
 #include <vector>
 
-#include "application.h"
-#include "companion_process.h"
-#include "main_window.h"
-#include "measurement_controller.h"
-#include "measurement_counters.h"
-#include "message_service.h"
+#include "ui/components/application.h"
+#include "support/companion_process.h"
+#include "ui/main_window.h"
+#include "measure/measurement_controller.h"
+#include "measure/measurement_counters.h"
+#include "ui/components/message_service.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "int_conversion.h"
+#include "base/int_conversion.h"
 
 namespace {
 bool IsDecimal(char c) { return c >= '0' && c <= '9'; }

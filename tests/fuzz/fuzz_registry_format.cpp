@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "registry_format.h"
+#include "settings/registry_format.h"
 
 namespace {
 [[noreturn]] void Fail(const char* what, const std::string& written) {

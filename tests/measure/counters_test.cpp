@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "measurement_counters.h"
+#include "measure/measurement_counters.h"
 
 TEST(MeasurementCounters, SnapshotNeverMixesTwoPublications) {
   TMeasurementCounters counters;

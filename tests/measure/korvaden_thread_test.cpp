@@ -15,13 +15,13 @@
 #include <limits>
 #include <thread>
 
-#include "client_socket.h"
-#include "korvaden_thread.h"
-#include "loopback_server.h"
-#include "loopback_socket.h"
-#include "measurement_counters.h"
-#include "tick_clock.h"
-#include "patience.h"
+#include "net/client_socket.h"
+#include "measure/korvaden_thread.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/loopback_socket.h"
+#include "measure/measurement_counters.h"
+#include "base/tick_clock.h"
+#include "tests/support/patience.h"
 
 using testsupport::LoopbackServer;
 using testsupport::ServerMode;

@@ -4,9 +4,9 @@
 
 #include <QLocale>
 
-#include "average_text.h"
-#include "measurement_counters.h"
-#include "rate_sampler.h"
+#include "measure/average_text.h"
+#include "measure/measurement_counters.h"
+#include "measure/rate_sampler.h"
 
 namespace {
 class RateSampler : public ::testing::Test {

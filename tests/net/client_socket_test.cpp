@@ -12,11 +12,11 @@
 #include <cerrno>
 #include <thread>
 
-#include "application_exception.h"
-#include "loopback_server.h"
-#include "platform_socket.h"
-#include "socket_probe.h"
-#include "patience.h"
+#include "base/application_exception.h"
+#include "tests/support/loopback_server.h"
+#include "net/platform_socket.h"
+#include "tests/net/socket_probe.h"
+#include "tests/support/patience.h"
 
 using testsupport::LoopbackServer;
 using testsupport::ServerMode;

@@ -4,8 +4,8 @@
 
 #include <cerrno>
 
-#include "platform_socket.h"
-#include "win_socket.h"
+#include "net/platform_socket.h"
+#include "net/win_socket.h"
 
 TEST(PlatformSocket, ErrorTextLosesTrailingBlanksControlsAndFullStops) {
   const std::string text = platform::ErrorText(ECONNREFUSED);

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "client_socket.h"
-#include "patience.h"
+#include "net/client_socket.h"
+#include "tests/support/patience.h"
 
 struct TRecordedError {
   TErrorEvent kind;

@@ -1,7 +1,7 @@
 // MeasurementServer run on a thread of the test itself, which also shows that stopping it
 // from another thread is race-free.
 
-#include "measurement_server.h"
+#include "server/measurement_server.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tcp_client.h"
-#include "patience.h"
+#include "tests/server/tcp_client.h"
+#include "tests/support/patience.h"
 
 namespace servertest {
 namespace {

@@ -1,5 +1,5 @@
-#include "options.h"
-#include "report_lines.h"
+#include "server/options.h"
+#include "server/report_lines.h"
 
 #include <gtest/gtest.h>
 

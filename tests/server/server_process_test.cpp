@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include "server_process.h"
-#include "tcp_client.h"
-#include "patience.h"
+#include "tests/support/server_process.h"
+#include "tests/server/tcp_client.h"
+#include "tests/support/patience.h"
 
 namespace servertest {
 namespace {

@@ -1,4 +1,4 @@
-#include "tcp_client.h"
+#include "tests/server/tcp_client.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,7 +1,7 @@
 #include <sys/stat.h>
 
-#include "registry_format.h"
-#include "settings_fixture.h"
+#include "settings/registry_format.h"
+#include "tests/settings/settings_fixture.h"
 
 namespace {
 const QString Key = QStringLiteral("Software\\Omvra-Soft\\KORVADEN");

@@ -5,9 +5,9 @@
 #include <thread>
 #include <vector>
 
-#include "registry_file.h"
-#include "registry_tree.h"
-#include "settings_fixture.h"
+#include "settings/registry_file.h"
+#include "settings/registry_tree.h"
+#include "tests/settings/settings_fixture.h"
 
 extern char** environ;
 

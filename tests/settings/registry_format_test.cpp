@@ -1,11 +1,11 @@
-#include "registry_format.h"
+#include "settings/registry_format.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "registry_tree.h"
+#include "settings/registry_tree.h"
 
 namespace {
 using namespace std::string_literals;

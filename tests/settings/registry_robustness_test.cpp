@@ -4,9 +4,9 @@
 
 #include <QRegularExpression>
 
-#include "file_access.h"
-#include "registry_file.h"
-#include "settings_fixture.h"
+#include "tests/support/file_access.h"
+#include "settings/registry_file.h"
+#include "tests/settings/settings_fixture.h"
 
 namespace {
 const QString Key = QStringLiteral("Software\\Omvra-Soft\\KORVADEN");

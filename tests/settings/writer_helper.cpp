@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "reg_ini_file.h"
+#include "settings/reg_ini_file.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -15,14 +15,14 @@
 #include <fstream>
 #include <random>
 
-#include "file_access.h"
-#include "loopback_server.h"
-#include "observed_messages.h"
-#include "program_driver.h"
-#include "qstring_printer.h"
-#include "reg_ini_file.h"
-#include "settings_check.h"
-#include "settings_file.h"
+#include "tests/support/file_access.h"
+#include "tests/support/loopback_server.h"
+#include "tests/ui/observed_messages.h"
+#include "tests/stress/program_driver.h"
+#include "tests/support/qstring_printer.h"
+#include "settings/reg_ini_file.h"
+#include "tests/stress/settings_check.h"
+#include "tests/ui/settings_file.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;

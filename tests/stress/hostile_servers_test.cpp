@@ -14,13 +14,13 @@
 #include <memory>
 #include <random>
 
-#include "loopback_server.h"
-#include "observed_messages.h"
-#include "process_figures.h"
-#include "program_driver.h"
-#include "qstring_printer.h"
-#include "ui_watch.h"
-#include "patience.h"
+#include "tests/support/loopback_server.h"
+#include "tests/ui/observed_messages.h"
+#include "tests/stress/process_figures.h"
+#include "tests/stress/program_driver.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/stress/ui_watch.h"
+#include "tests/support/patience.h"
 
 using namespace std::chrono_literals;
 using stress::TProgramDriver;

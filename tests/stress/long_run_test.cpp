@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "observed_messages.h"
-#include "process_figures.h"
-#include "program_driver.h"
-#include "server_process.h"
-#include "patience.h"
+#include "tests/ui/observed_messages.h"
+#include "tests/stress/process_figures.h"
+#include "tests/stress/program_driver.h"
+#include "tests/support/server_process.h"
+#include "tests/support/patience.h"
 
 using namespace std::chrono_literals;
 

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "application.h"
-#include "main_window.h"
+#include "ui/components/application.h"
+#include "ui/main_window.h"
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,4 +1,4 @@
-#include "process_figures.h"
+#include "tests/stress/process_figures.h"
 
 #include <malloc.h>
 #include <unistd.h>

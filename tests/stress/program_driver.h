@@ -10,9 +10,9 @@
 
 #include <memory>
 
-#include "main_window.h"
-#include "patience.h"
-#include "stress_scale.h"
+#include "ui/main_window.h"
+#include "tests/support/patience.h"
+#include "tests/stress/stress_scale.h"
 
 namespace stress {
 

@@ -6,13 +6,13 @@
 
 #include <iostream>
 
-#include "loopback_server.h"
-#include "observed_messages.h"
-#include "process_figures.h"
-#include "program_driver.h"
-#include "qstring_printer.h"
-#include "server_process.h"
-#include "patience.h"
+#include "tests/support/loopback_server.h"
+#include "tests/ui/observed_messages.h"
+#include "tests/stress/process_figures.h"
+#include "tests/stress/program_driver.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/support/server_process.h"
+#include "tests/support/patience.h"
 
 using namespace std::chrono_literals;
 using stress::TProcessFigures;

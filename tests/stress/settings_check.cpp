@@ -1,11 +1,11 @@
-#include "settings_check.h"
+#include "tests/stress/settings_check.h"
 
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
-#include "registry_format.h"
-#include "settings_file.h"
+#include "settings/registry_format.h"
+#include "tests/ui/settings_file.h"
 
 namespace stress {
 namespace {

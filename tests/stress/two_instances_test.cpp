@@ -16,10 +16,10 @@
 #include <fstream>
 #include <thread>
 
-#include "program_driver.h"
-#include "reg_ini_file.h"
-#include "settings_check.h"
-#include "stress_scale.h"
+#include "tests/stress/program_driver.h"
+#include "settings/reg_ini_file.h"
+#include "tests/stress/settings_check.h"
+#include "tests/stress/stress_scale.h"
 
 extern char** environ;
 

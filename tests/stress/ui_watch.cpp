@@ -1,4 +1,4 @@
-#include "ui_watch.h"
+#include "tests/stress/ui_watch.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "loopback_server.h"
-#include "loopback_socket.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/loopback_socket.h"
 
 namespace testsupport {
 namespace {

@@ -1,4 +1,4 @@
-#include "loopback_server.h"
+#include "tests/support/loopback_server.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "loopback_socket.h"
+#include "tests/support/loopback_socket.h"
 
 namespace testsupport {
 namespace {

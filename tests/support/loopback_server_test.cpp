@@ -1,5 +1,5 @@
-#include "loopback_server.h"
-#include "patience.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/patience.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

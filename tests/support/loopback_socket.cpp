@@ -1,4 +1,4 @@
-#include "loopback_socket.h"
+#include "tests/support/loopback_socket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "loopback_server.h"
+#include "tests/support/loopback_server.h"
 
 namespace testsupport {
 namespace detail {

@@ -15,14 +15,14 @@
 
 #include <memory>
 
-#include "about_box.h"
-#include "help_viewer.h"
-#include "loopback_server.h"
-#include "main_window.h"
-#include "observed_messages.h"
-#include "qstring_printer.h"
-#include "settings_file.h"
-#include "patience.h"
+#include "ui/about_box.h"
+#include "ui/components/help_viewer.h"
+#include "tests/support/loopback_server.h"
+#include "ui/main_window.h"
+#include "tests/ui/observed_messages.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/ui/settings_file.h"
+#include "tests/support/patience.h"
 
 namespace {
 // Receives what the About box asks the desktop to open.

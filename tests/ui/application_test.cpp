@@ -7,10 +7,10 @@
 
 #include <stdexcept>
 
-#include "application.h"
-#include "application_exception.h"
-#include "message_service.h"
-#include "observed_messages.h"
+#include "ui/components/application.h"
+#include "base/application_exception.h"
+#include "ui/components/message_service.h"
+#include "tests/ui/observed_messages.h"
 
 namespace {
 class TThrowingObject : public QObject {

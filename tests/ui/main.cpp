@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "application.h"
+#include "ui/components/application.h"
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -21,13 +21,13 @@
 
 #include <memory>
 
-#include "about_box.h"
-#include "average_text.h"
-#include "control_layout.h"
-#include "main_window.h"
-#include "qstring_printer.h"
-#include "rate_chart.h"
-#include "patience.h"
+#include "ui/about_box.h"
+#include "measure/average_text.h"
+#include "ui/components/control_layout.h"
+#include "ui/main_window.h"
+#include "tests/support/qstring_printer.h"
+#include "ui/rate_chart.h"
+#include "tests/support/patience.h"
 
 namespace {
 class MainWindow : public ::testing::Test {

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "message_service.h"
+#include "ui/components/message_service.h"
 
 class TObservedMessages : public std::vector<TShownMessage> {
  public:

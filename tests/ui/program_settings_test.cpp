@@ -9,11 +9,11 @@
 
 #include <memory>
 
-#include "main_window.h"
-#include "measurement_counters.h"
-#include "observed_messages.h"
-#include "qstring_printer.h"
-#include "settings_file.h"
+#include "ui/main_window.h"
+#include "measure/measurement_counters.h"
+#include "tests/ui/observed_messages.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/ui/settings_file.h"
 
 using settingsfile::ProgramKey;
 

@@ -15,13 +15,13 @@
 
 #include <gtest/gtest.h>
 
-#include "loopback_server.h"
-#include "main_window.h"
-#include "observed_messages.h"
-#include "qstring_printer.h"
-#include "rate_chart.h"
-#include "save_dialog.h"
-#include "patience.h"
+#include "tests/support/loopback_server.h"
+#include "ui/main_window.h"
+#include "tests/ui/observed_messages.h"
+#include "tests/support/qstring_printer.h"
+#include "ui/rate_chart.h"
+#include "ui/save_dialog.h"
+#include "tests/support/patience.h"
 
 namespace {
 class ResultExport : public ::testing::Test {

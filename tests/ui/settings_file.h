@@ -9,7 +9,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "reg_ini_file.h"
+#include "settings/reg_ini_file.h"
 
 namespace settingsfile {
 

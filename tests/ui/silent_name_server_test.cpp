@@ -14,10 +14,10 @@
 
 #include <gtest/gtest.h>
 
-#include "main_window.h"
-#include "observed_messages.h"
-#include "patience.h"
-#include "qstring_printer.h"
+#include "ui/main_window.h"
+#include "tests/ui/observed_messages.h"
+#include "tests/support/patience.h"
+#include "tests/support/qstring_printer.h"
 
 namespace {
 const QString Name = QStringLiteral("langsam.example");

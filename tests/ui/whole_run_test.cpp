@@ -7,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include "server_process.h"
-#include "main_window.h"
-#include "qstring_printer.h"
-#include "observed_messages.h"
-#include "patience.h"
+#include "tests/support/server_process.h"
+#include "ui/main_window.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/ui/observed_messages.h"
+#include "tests/support/patience.h"
 
 TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
   // Spawned, not forked: ThreadSanitizer cannot follow a fork of this multi-threaded process.

@@ -15,11 +15,11 @@
 #include <cstdlib>
 #include <memory>
 
-#include "application.h"
-#include "main_window.h"
-#include "qstring_printer.h"
-#include "settings_file.h"
-#include "patience.h"
+#include "ui/components/application.h"
+#include "ui/main_window.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/ui/settings_file.h"
+#include "tests/support/patience.h"
 
 using settingsfile::PlacementKey;
 

@@ -9,12 +9,12 @@
 
 #include <memory>
 
-#include "component_kinds.h"
-#include "main_window.h"
-#include "observed_messages.h"
-#include "qstring_printer.h"
-#include "settings_file.h"
-#include "wnd_prop.h"
+#include "ui/components/component_kinds.h"
+#include "ui/main_window.h"
+#include "tests/ui/observed_messages.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/ui/settings_file.h"
+#include "ui/components/wnd_prop.h"
 
 using settingsfile::PlacementKey;
 

@@ -1,4 +1,4 @@
-#include "int_conversion.h"
+#include "base/int_conversion.h"
 
 namespace {
 int HexDigit(QChar c) {

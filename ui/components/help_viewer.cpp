@@ -1,4 +1,4 @@
-#include "help_viewer.h"
+#include "ui/components/help_viewer.h"
 
 #include <QApplication>
 #include <QFile>
@@ -12,7 +12,7 @@
 
 #include <algorithm>
 
-#include "app_icon.h"
+#include "ui/components/app_icon.h"
 
 namespace {
 QHash<QString, THelpViewer*>& OpenViewers() {

@@ -1,4 +1,4 @@
-#include "glyphs.h"
+#include "ui/components/glyphs.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,4 +1,4 @@
-#include "component_kinds.h"
+#include "ui/components/component_kinds.h"
 
 int ColorToInt(const QColor& color) { return color.red() | (color.green() << 8) | (color.blue() << 16); }
 

@@ -1,4 +1,4 @@
-#include "frame_extents_watch.h"
+#include "ui/components/frame_extents_watch.h"
 
 #include <QGuiApplication>
 

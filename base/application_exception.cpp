@@ -1,4 +1,4 @@
-#include "application_exception.h"
+#include "base/application_exception.h"
 
 #include <cstdio>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "application.h"
+#include "ui/components/application.h"
 
 #include <malloc.h>
 
@@ -8,9 +8,9 @@
 #include <QTranslator>
 #include <QWidget>
 
-#include "app_icon.h"
-#include "application_exception.h"
-#include "message_service.h"
+#include "ui/components/app_icon.h"
+#include "base/application_exception.h"
+#include "ui/components/message_service.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(Title);

@@ -1,9 +1,9 @@
-#include "wnd_prop.h"
+#include "ui/components/wnd_prop.h"
 
 #include <QVariant>
 
-#include "component_kinds.h"
-#include "reg_ini_file.h"
+#include "ui/components/component_kinds.h"
+#include "settings/reg_ini_file.h"
 
 namespace {
 const QString DefaultFontName = QStringLiteral("MS Sans Serif");

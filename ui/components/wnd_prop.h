@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "form.h"
+#include "ui/components/form.h"
 
 class TRegIniFile;
 

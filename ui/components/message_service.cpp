@@ -1,8 +1,8 @@
-#include "message_service.h"
+#include "ui/components/message_service.h"
 
 #include <QCoreApplication>
 
-#include "control_layout.h"
+#include "ui/components/control_layout.h"
 
 namespace {
 TMessageService::TObserver observer;

@@ -1,4 +1,4 @@
-#include "thread.h"
+#include "base/thread.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -7,7 +7,7 @@
 #include <deque>
 #include <mutex>
 
-#include "application_exception.h"
+#include "base/application_exception.h"
 
 namespace {
 struct TSyncCall {

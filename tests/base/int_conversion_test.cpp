@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "int_conversion.h"
+#include "base/int_conversion.h"
 
 TEST(IntConversion, AcceptsDecimalAndHexadecimalForms) {
   const std::pair<const char*, std::int32_t> accepted[] = {

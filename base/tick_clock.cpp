@@ -1,4 +1,4 @@
-#include "tick_clock.h"
+#include "base/tick_clock.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "app_icon.h"
+#include "ui/components/app_icon.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,12 +1,12 @@
-#include "form.h"
+#include "ui/components/form.h"
 
 #include <QGuiApplication>
 #include <QWindow>
 
 #include <utility>
 
-#include "application_exception.h"
-#include "frame_extents_watch.h"
+#include "base/application_exception.h"
+#include "ui/components/frame_extents_watch.h"
 
 namespace {
 // The frame that window systems with decorations draw, as the window's design assumes it: a
