@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "net/client_socket.h"
+#include "base/tcp_port.h"
 #include "measure/measurement_view.h"
 
 class TKorvadenThread;
@@ -24,9 +25,7 @@ QString BlockBufferUnavailable(std::int32_t blockSize);
 QString PortOutOfRange(std::int32_t port);
 }  // namespace texts
 
-// A TCP port the program connects to; anything else, typed or stored, is never used (the socket
-// would take its low 16 bits and send the stream where nobody asked).
-inline bool IsValidPort(std::int32_t port) { return port >= 1 && port <= 65535; }
+
 
 class TMeasurementController : public QObject {
   Q_OBJECT

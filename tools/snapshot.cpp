@@ -23,7 +23,7 @@
 #include "support/companion_process.h"
 #include "ui/components/help_viewer.h"
 #include "ui/main_window.h"
-#include "settings/reg_ini_file.h"
+#include "settings/program_settings.h"
 #include "ui/result_export.h"
 
 namespace {
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int seconds = positional.size() > 1 ? std::max(2, positional[1].toInt()) : 12;
-  if (expert) TRegIniFile(QStringLiteral("Software\\Omvra-Soft\\KORVADEN")).WriteInteger({}, "ProMode", 5594);
+  if (expert) TProgramSettings().EnableExpertMode();
 
   TForm1 form;
   form.show();

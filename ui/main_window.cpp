@@ -20,7 +20,7 @@
 #include "ui/components/glyphs.h"
 #include "base/int_conversion.h"
 #include "measure/measurement_counters.h"
-#include "settings/reg_ini_file.h"
+#include "settings/program_settings.h"
 #include "ui/components/message_service.h"
 #include "ui/rate_chart.h"
 #include "ui/result_export.h"
@@ -58,7 +58,7 @@ TForm1::TForm1(QWidget* parent)
 
   OnDestroy = [this](QObject*) { FormDestroy(); };
   WndProp1.setObjectName(QStringLiteral("WndProp1"));
-  WndProp1.SetKey(QStringLiteral("Software\\Omvra-Soft\\KORVADEN"));
+  WndProp1.SetKey(TProgramSettings::Key);
   WndProp1.SetSection(QStringLiteral("MainForm"));
   WndProp1.SetOptions(wpSize | wpPosition | wpWndState);
   WndProp1.SetAutoLoad(true);
@@ -232,11 +232,11 @@ void TForm1::FormCreate() {
 // The access code in "ProMode" switches the expert mode on for this run, with the block size and
 // port from the store.
 void TForm1::ReadProgramSettings() {
-  TRegIniFile store(WndProp1.Key());
-  if (store.ReadInteger(QString(), QStringLiteral("ProMode"), 0) != ExpertAccessCode) return;
-  Counters.BlockSize = store.ReadInteger(QString(), QStringLiteral("BlockSize"), Counters.BlockSize);
+  TProgramSettings settings;
+  if (!settings.ExpertMode()) return;
+  Counters.BlockSize = settings.BlockSize(Counters.BlockSize);
   // A stored port out of range is shown, so that Start can name it, but never used.
-  const std::int32_t port = store.ReadInteger(QString(), QStringLiteral("Port"), ClientSocket1.Port());
+  const std::int32_t port = settings.Port(ClientSocket1.Port());
   if (IsValidPort(port)) ClientSocket1.SetPort(port);
   setWindowTitle(windowTitle() + QStringLiteral(" Pro"));
   ProPanel->show();
@@ -248,12 +248,9 @@ void TForm1::ReadProgramSettings() {
 // that is no integer ends the writing, and nothing here is ever reported.
 void TForm1::WriteProgramSettings() {
   try {
-    TRegIniFile store(WndProp1.Key());
+    TProgramSettings settings;
     if (ProPanel->isHidden()) return;
-    store.WriteInteger(QString(), QStringLiteral("BlockSize"), StrToInt(Edit2->text()));
-    // A port out of range is not kept: the one in force is.
-    const std::int32_t port = StrToInt(Edit3->text());
-    store.WriteInteger(QString(), QStringLiteral("Port"), IsValidPort(port) ? port : ClientSocket1.Port());
+    settings.WriteExpertFields(Edit2->text(), Edit3->text(), ClientSocket1.Port());
   } catch (...) {
   }
 }

@@ -29,7 +29,6 @@ class TForm1 : public TForm, public TMeasurementView {
   static inline const QString Caption = QStringLiteral("Omvra Ratavel 1.0");
   static constexpr QSize DesignOuterSize{640, 480};
   static constexpr QSize MinimumOuterSize{360, 224};
-  static constexpr int ExpertAccessCode = 5594;
 
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;

@@ -1,0 +1,7 @@
+#pragma once
+// The TCP ports the program connects to and keeps. Anything else, typed or stored, is never used:
+// the socket would take its low 16 bits and send the stream where nobody asked.
+
+#include <cstdint>
+
+inline bool IsValidPort(std::int32_t port) { return port >= 1 && port <= 65535; }

@@ -1,0 +1,27 @@
+#include "settings/program_settings.h"
+
+#include "base/int_conversion.h"
+#include "base/tcp_port.h"
+
+bool TProgramSettings::ExpertMode() {
+  return FStore.ReadInteger(QString(), QStringLiteral("ProMode"), 0) == ExpertAccessCode;
+}
+
+std::int32_t TProgramSettings::BlockSize(std::int32_t fallback) {
+  return FStore.ReadInteger(QString(), QStringLiteral("BlockSize"), fallback);
+}
+
+std::int32_t TProgramSettings::Port(std::int32_t fallback) {
+  return FStore.ReadInteger(QString(), QStringLiteral("Port"), fallback);
+}
+
+void TProgramSettings::WriteExpertFields(const QString& blockSizeText, const QString& portText,
+                                         std::int32_t portInForce) {
+  FStore.WriteInteger(QString(), QStringLiteral("BlockSize"), StrToInt(blockSizeText));
+  const std::int32_t port = StrToInt(portText);
+  FStore.WriteInteger(QString(), QStringLiteral("Port"), IsValidPort(port) ? port : portInForce);
+}
+
+void TProgramSettings::EnableExpertMode() {
+  FStore.WriteInteger(QString(), QStringLiteral("ProMode"), ExpertAccessCode);
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The program's own values under its key in the settings store: "ProMode", which switches the
+// expert mode on when it holds the access code and is only ever read, and in expert mode
+// "BlockSize" and "Port", read at start-up and written at exit. Each operation reads or writes
+// one value; a value of the wrong type raises, as the store does.
+
+#include <QString>
+
+#include <cstdint>
+
+#include "settings/reg_ini_file.h"
+
+class TProgramSettings {
+ public:
+  static inline const QString Key = QStringLiteral("Software\\Omvra-Soft\\KORVADEN");
+  static constexpr std::int32_t ExpertAccessCode = 5594;
+
+  // Opens the key, creating it where it is missing.
+  TProgramSettings() : FStore(Key) {}
+
+  bool ExpertMode();
+  std::int32_t BlockSize(std::int32_t fallback);
+  // As stored, also out of range: the caller shows it but uses only a valid port.
+  std::int32_t Port(std::int32_t fallback);
+
+  // What the expert fields hold at exit, block size first. A text that is no integer raises and
+  // ends the writing; a port out of range is not kept, the one in force is.
+  void WriteExpertFields(const QString& blockSizeText, const QString& portText, std::int32_t portInForce);
+
+  // Switches the expert mode on for the next start, as a user does by hand.
+  void EnableExpertMode();
+
+ private:
+  TRegIniFile FStore;
+};
