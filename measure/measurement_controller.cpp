@@ -1,6 +1,7 @@
 #include "measure/measurement_controller.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include "base/application_exception.h"
 #include "base/int_conversion.h"
@@ -30,6 +31,7 @@ QString texts::BlockBufferUnavailable(std::int32_t blockSize) {
 TMeasurementController::TMeasurementController(TMeasurementView& view, TClientSocket& socket, QObject* parent)
     : QObject(parent), FView(view), FSocket(socket) {
   Timer1.setInterval(1000);
+  connect(&Timer1, &QTimer::timeout, this, [this] { RunGuarded([this] { Run.Timer1Timer(&Timer1); }); });
   FSocket.OnConnect = [this](QObject* Sender, TCustomWinSocket* Socket) { ClientSocket1Connect(Sender, Socket); };
   FSocket.OnError = [this](QObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode) {
     ClientSocket1Error(Sender, Socket, ErrorEvent, ErrorCode);
@@ -97,7 +99,7 @@ void TMeasurementController::ClientSocket1Connect(QObject*, TCustomWinSocket*) {
   }
   FWorker = worker;
   Timer1.start();
-  FView.ClearSeries();
+  Run.Begin({FView.ServerText(), FSocket.Port(), Counters.BlockSize, QDateTime::currentDateTime()});
 }
 
 void TMeasurementController::ClientSocket1Error(QObject*, TCustomWinSocket*, TErrorEvent ErrorEvent, int& ErrorCode) {

@@ -9,6 +9,7 @@
 
 #include "net/client_socket.h"
 #include "base/tcp_port.h"
+#include "measure/measurement_run.h"
 #include "measure/measurement_view.h"
 
 class TKorvadenThread;
@@ -44,6 +45,8 @@ class TMeasurementController : public QObject {
 
   // Enabled exactly from the connect event to StopMeasurement: a measurement is running.
   QTimer Timer1;
+  // The points, the axes, the sampler and the history, ticked by Timer1 and begun at the connect.
+  TMeasurementRun Run;
   bool Measuring() const { return Timer1.isActive(); }
   bool HasWorker() const { return FWorker != nullptr; }
 

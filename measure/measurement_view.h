@@ -1,6 +1,6 @@
 #pragma once
 // What the measurement controller needs of the main window: the texts it reads, the controls it
-// switches, the point list it clears and the modal "Fehler" message.
+// switches and the modal "Fehler" message.
 
 #include <QString>
 
@@ -15,7 +15,6 @@ class TMeasurementView {
   virtual void SetStartEnabled(bool enabled) = 0;  // Button1
   virtual void SetStopEnabled(bool enabled) = 0;   // Button2
   virtual void SetStatusText(const QString& text) = 0;  // status panel 0
-  virtual void ClearSeries() = 0;
   // Modal message captioned "Fehler" with the exclamation icon and an OK button.
   virtual void ShowErrorMessage(const QString& text) = 0;
 };

@@ -54,6 +54,5 @@ void TRateSampler::Series1AfterAdd(TRateSeries*, int ValueIndex) {
   const int deletions = std::min(firstVisible - 1, ValueIndex);
   for (int i = 0; i < deletions; ++i) FSeries.Delete(0);
 
-  const double average = FSeries.YValues.Total() / FSeries.Count();
-  FAverageText(AverageText(average));
+  FAverageText(AverageText(FSeries.Mean()));
 }

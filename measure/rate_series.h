@@ -20,6 +20,8 @@ class TRateSeries {
   std::function<void()> OnRepaintRequest;
 
   int Count() const { return XValues.Count(); }
+  // The mean rate of the points held (0 without points): the average the status bar shows.
+  double Mean() const { return Count() == 0 ? 0.0 : YValues.Total() / Count(); }
   // Inserts after every point whose x is not greater; returns the index.
   int AddXY(double x, double y);
   void Delete(int index);

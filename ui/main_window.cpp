@@ -38,7 +38,11 @@ TForm1::TForm1(QWidget* parent)
     : TForm(parent),
       ClientSocket1(this),
       Controller(*this, ClientSocket1, this),
-      Sampler(Series1, BottomAxis, LeftAxis, [this](const QString& text) { SetAverageText(text); }),
+      Series1(Controller.Run.Series1),
+      BottomAxis(Controller.Run.BottomAxis),
+      LeftAxis(Controller.Run.LeftAxis),
+      Sampler(Controller.Run.Sampler),
+      History(Controller.Run.History),
       WndProp1(this) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(Caption);
@@ -50,9 +54,8 @@ TForm1::TForm1(QWidget* parent)
   setFont(DesignFont());
   LayoutControls();
   ApplyDesignSize();
-  connect(&Controller.Timer1, &QTimer::timeout, this, Guarded([this] { Sampler.Timer1Timer(&Controller.Timer1); }));
-  Series1.OnRepaintRequest = [this] { Chart1->SyncFromModel(); };
-  Sampler.OnPointAdded = [this](std::uint32_t elapsedMs, double rate) { History.Add(elapsedMs, rate); };
+  connect(&Controller.Run, &TMeasurementRun::SeriesChanged, this, [this] { Chart1->SyncFromModel(); });
+  connect(&Controller.Run, &TMeasurementRun::AverageChanged, this, &TForm1::SetAverageText);
   Export = new TResultExport(*Chart1, History, this);
   connect(Chart1, &TRateChart::ContextMenuRequested, this, [this](const QPoint& at) { Export->ShowMenu(at); });
 
@@ -290,7 +293,7 @@ void TForm1::SetAverageText(const QString& text) {
     Chart1->setAccessibleDescription(QStringLiteral("Letzter Wert %1 kiBytes/s nach %2 s, Durchschnitt %3 kiBytes/s")
                                          .arg(FormatFixed2(Series1.YValues[last], QLocale()))
                                          .arg(std::lround(Series1.XValues[last]))
-                                         .arg(FormatFixed2(Series1.YValues.Total() / Series1.Count(), QLocale())));
+                                         .arg(FormatFixed2(Series1.Mean(), QLocale())));
   }
   const int room = std::max(0, StatusPanel1->contentsRect().width() - 4);
   const QFontMetrics metrics = StatusPanel1->fontMetrics();
@@ -307,13 +310,6 @@ void TForm1::SetAverageText(const QString& text) {
                             ? metrics.elidedText(text, Qt::ElideLeft, room)
                             : metrics.elidedText(words, Qt::ElideRight, wordsRoom) + figure);
 }
-// The connect event: the chart starts afresh, and so does the history of the new run.
-void TForm1::ClearSeries() {
-  Series1.Clear();
-  Sampler.BeginRun();
-  History.Begin({Edit1->text(), ClientSocket1.Port(), Counters.BlockSize, QDateTime::currentDateTime()});
-}
-
 void TForm1::ShowErrorMessage(const QString& text) {
   TMessageService::Show({text, texts::ErrorCaption, QMessageBox::Warning}, this);
 }

@@ -41,7 +41,6 @@ class TForm1 : public TForm, public TMeasurementView {
   void SetStartEnabled(bool enabled) override;
   void SetStopEnabled(bool enabled) override;
   void SetStatusText(const QString& text) override;
-  void ClearSeries() override;
   // Status panel 1; the full text, however much of it the panel can show.
   void SetAverageText(const QString& text);
   QString AverageText() const { return FAverageText; }
@@ -54,11 +53,12 @@ class TForm1 : public TForm, public TMeasurementView {
 
   TClientSocket ClientSocket1;
   TMeasurementController Controller;
-  TRateSeries Series1;
-  TChartAxis BottomAxis{0, 60};
-  TChartAxis LeftAxis{0, 1000};
-  TRateSampler Sampler;
-  TRunHistory History;
+  // The run's data lives with the controller; the window draws it under the design's names.
+  TRateSeries& Series1;
+  TChartAxis& BottomAxis;
+  TChartAxis& LeftAxis;
+  TRateSampler& Sampler;
+  TRunHistory& History;
   TWndProp WndProp1;
 
   QLabel* Label2 = nullptr;

@@ -1,0 +1,36 @@
+#pragma once
+// One measurement's data, owned by the controller: the points with their axes, the sampler that
+// adds one each tick, and the history of the whole run. It tells the window what changed; the
+// window only draws it.
+
+#include <QObject>
+#include <QString>
+
+#include "measure/chart_axis.h"
+#include "measure/rate_sampler.h"
+#include "measure/rate_series.h"
+#include "measure/run_history.h"
+
+class TMeasurementRun : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TMeasurementRun(QObject* parent = nullptr);
+
+  // The connect event: the points and the history start afresh.
+  void Begin(TRunDescription description);
+  // The sampling timer's tick.
+  void Timer1Timer(QObject* Sender) { Sampler.Timer1Timer(Sender); }
+
+  TRateSeries Series1;
+  TChartAxis BottomAxis{0, 60};
+  TChartAxis LeftAxis{0, 1000};
+  TRateSampler Sampler;
+  TRunHistory History;
+
+ signals:
+  // Points were added, deleted or cleared: the chart draws again.
+  void SeriesChanged();
+  // The average of the points held, as status panel 1 shows it.
+  void AverageChanged(const QString& text);
+};
