@@ -25,10 +25,10 @@ QString Seconds(std::uint32_t ms, const QLocale& locale) {
 // Rates are formatted as the status bar's average is, so the file's mean and the window's agree.
 QByteArray TRunHistory::ToCsv(const QLocale& locale) const {
   QString text;
-  text += QStringLiteral("Server;%1\n").arg(FRun.server);
-  text += QStringLiteral("Port;%1\n").arg(FRun.port);
-  text += QStringLiteral("Blockgröße (Bytes);%1\n").arg(FRun.blockSize);
-  text += QStringLiteral("Start;%1\n").arg(FRun.start.toString(Qt::ISODate));
+  text += QStringLiteral("Server;%1\n").arg(FRun.Server);
+  text += QStringLiteral("Port;%1\n").arg(FRun.Port);
+  text += QStringLiteral("Blockgröße (Bytes);%1\n").arg(FRun.BlockSize);
+  text += QStringLiteral("Start;%1\n").arg(FRun.Start.toString(Qt::ISODate));
   text += QStringLiteral("Dauer (s);%1\n").arg(Seconds(FElapsedMs.empty() ? 0 : FElapsedMs.back(), locale));
   text += QStringLiteral("Mittlere Rate (kiBytes/s);%1\n").arg(FormatFixed2(MeanRate(), locale));
   text += QStringLiteral("Sekunden;kiBytes/s\n");

@@ -11,10 +11,10 @@
 #include <vector>
 
 struct TRunDescription {
-  QString server;
-  int port = 0;
-  std::int32_t blockSize = 0;
-  QDateTime start;
+  QString Server;
+  int Port = 0;
+  std::int32_t BlockSize = 0;
+  QDateTime Start;
 };
 
 class TRunHistory {
@@ -23,7 +23,7 @@ class TRunHistory {
   void Begin(TRunDescription run);
   void Add(std::uint32_t elapsedMs, double rate);
 
-  bool HasRun() const { return FRun.start.isValid(); }
+  bool HasRun() const { return FRun.Start.isValid(); }
   const TRunDescription& Run() const { return FRun; }
   std::size_t Count() const { return FElapsedMs.size(); }
   // The memory the points hold, with what the lists keep in reserve.

@@ -32,10 +32,10 @@ TNotificationSink::~TNotificationSink() {
 
 std::uint32_t TNotificationSink::EpollMask(const TRegistration& registration) const {
   std::uint32_t events = EPOLLET;
-  if (registration.connectPending || registration.writeDue) events |= EPOLLOUT;
-  if (!registration.connectPending) {
-    if ((registration.mask & snRead) && !registration.readSignalled) events |= EPOLLIN;
-    if (registration.mask & snClose) events |= EPOLLRDHUP;
+  if (registration.ConnectPending || registration.WriteDue) events |= EPOLLOUT;
+  if (!registration.ConnectPending) {
+    if ((registration.Mask & snRead) && !registration.ReadSignalled) events |= EPOLLIN;
+    if (registration.Mask & snClose) events |= EPOLLRDHUP;
   }
   return events;
 }
@@ -44,9 +44,9 @@ void TNotificationSink::Register(int handle, TSocketNotifications mask) {
   std::lock_guard lock(FMutex);
   ForgetHandle(handle);
   TRegistration registration;
-  registration.handle = handle;
-  registration.mask = mask;
-  registration.connectPending = (mask & snConnect) != 0;
+  registration.Handle = handle;
+  registration.Mask = mask;
+  registration.ConnectPending = (mask & snConnect) != 0;
   const std::uint64_t token = FNextToken++;
   epoll_event event{};
   event.events = EpollMask(registration);
@@ -56,13 +56,13 @@ void TNotificationSink::Register(int handle, TSocketNotifications mask) {
 }
 
 void TNotificationSink::Forget(std::map<std::uint64_t, TRegistration>::iterator entry) {
-  ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, entry->second.handle, nullptr);
+  ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, entry->second.Handle, nullptr);
   FRegistrations.erase(entry);
 }
 
 void TNotificationSink::ForgetHandle(int handle) {
   for (auto entry = FRegistrations.begin(); entry != FRegistrations.end(); ++entry) {
-    if (entry->second.handle == handle) {
+    if (entry->second.Handle == handle) {
       Forget(entry);
       return;
     }
@@ -77,7 +77,7 @@ void TNotificationSink::Unregister(int handle) {
 bool TNotificationSink::IsRegistered(int handle) const {
   std::lock_guard lock(FMutex);
   for (const auto& [token, registration] : FRegistrations)
-    if (registration.handle == handle) return true;
+    if (registration.Handle == handle) return true;
   return false;
 }
 
@@ -89,35 +89,35 @@ bool TNotificationSink::Translate(std::uint64_t token, std::uint32_t events, TTr
   auto entry = FRegistrations.find(token);
   if (entry == FRegistrations.end()) return false;  // unregistered after the report was taken
   TRegistration& registration = entry->second;
-  const int handle = registration.handle;
+  const int handle = registration.Handle;
 
-  if (registration.connectPending) {
+  if (registration.ConnectPending) {
     const int error = platform::TakePendingError(handle);
     if (error == 0 && !platform::HasPeer(handle)) return false;  // not connected yet
     if (IsErrorOfEstablishedConnection(error)) {
       // Connected and broken before we looked: report the connect, then the close with its error.
-      registration.closeError = error;
+      registration.CloseError = error;
       triple = {handle, snConnect, 0};
     } else {
       triple = {handle, snConnect, error};
     }
-    if (triple.errorCode != 0) {
+    if (triple.ErrorCode != 0) {
       Forget(entry);  // a failed attempt raises nothing afterwards
       return true;
     }
-    registration.connectPending = false;
-    registration.writeDue = (registration.mask & snWrite) != 0;
-  } else if ((events & EPOLLIN) && (registration.mask & snRead) && !registration.readSignalled) {
-    registration.readSignalled = true;
+    registration.ConnectPending = false;
+    registration.WriteDue = (registration.Mask & snWrite) != 0;
+  } else if ((events & EPOLLIN) && (registration.Mask & snRead) && !registration.ReadSignalled) {
+    registration.ReadSignalled = true;
     triple = {handle, snRead, 0};
-  } else if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && (registration.mask & snClose)) {
+  } else if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && (registration.Mask & snClose)) {
     const int pending = platform::TakePendingError(handle);
-    const int error = registration.closeError != 0 ? registration.closeError : pending;
+    const int error = registration.CloseError != 0 ? registration.CloseError : pending;
     triple = {handle, snClose, platform::IsAfterOrderlyClose(error) ? 0 : error};
     Forget(entry);  // the close is reported once
     return true;
-  } else if ((events & EPOLLOUT) && registration.writeDue) {
-    registration.writeDue = false;
+  } else if ((events & EPOLLOUT) && registration.WriteDue) {
+    registration.WriteDue = false;
     triple = {handle, snWrite, 0};
   } else {
     return false;
@@ -137,6 +137,6 @@ void TNotificationSink::Drain() {
     if (count <= 0) return;
     TTriple triple{};
     if (!Translate(event.data.u64, event.events, triple)) continue;
-    RunGuarded([&] { FDispatch(triple.handle, triple.bit, triple.errorCode); });
+    RunGuarded([&] { FDispatch(triple.Handle, triple.Bit, triple.ErrorCode); });
   }
 }

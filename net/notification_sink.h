@@ -36,17 +36,17 @@ class TNotificationSink : public QObject {
 
  private:
   struct TRegistration {
-    int handle = INVALID_SOCKET;
-    TSocketNotifications mask = 0;
-    bool connectPending = false;
-    bool writeDue = false;
-    bool readSignalled = false;
-    int closeError = 0;  // a break seen while the connect was still being reported
+    int Handle = INVALID_SOCKET;
+    TSocketNotifications Mask = 0;
+    bool ConnectPending = false;
+    bool WriteDue = false;
+    bool ReadSignalled = false;
+    int CloseError = 0;  // a break seen while the connect was still being reported
   };
   struct TTriple {
-    int handle;
-    int bit;
-    int errorCode;
+    int Handle;
+    int Bit;
+    int ErrorCode;
   };
 
   void Drain();

@@ -18,12 +18,12 @@ QString TRegIniFile::SectionPath(const QString& section) const {
 
 std::optional<QString> TRegIniFile::ReadText(const QString& section, const QString& name) {
   const std::optional<TRegValue> value = FStore.Value(SectionPath(section), name);
-  if (!value || value->data.isEmpty()) return std::nullopt;
-  if (value->type != REG_SZ && value->type != REG_EXPAND_SZ) {
+  if (!value || value->Data.isEmpty()) return std::nullopt;
+  if (value->Type != REG_SZ && value->Type != REG_EXPAND_SZ) {
     throw ERegistryException("Invalid data type for '" + name.toStdString() + "'");
   }
-  const qsizetype end = value->data.indexOf('\0');
-  return QString::fromUtf8(end < 0 ? value->data : value->data.left(end));
+  const qsizetype end = value->Data.indexOf('\0');
+  return QString::fromUtf8(end < 0 ? value->Data : value->Data.left(end));
 }
 
 std::int32_t TRegIniFile::ReadInteger(const QString& section, const QString& name, std::int32_t defaultValue) {

@@ -10,7 +10,7 @@ namespace {
 const std::string RootKey = "HKEY_CURRENT_USER";
 
 TRegFileValue ToFileValue(const TRegValue& value) {
-  return TRegFileValue{value.name.toStdString(), value.type, std::string(value.data.constData(), value.data.size())};
+  return TRegFileValue{value.Name.toStdString(), value.Type, std::string(value.Data.constData(), value.Data.size())};
 }
 
 const TRegFileValue* Lookup(const TRegFileDocument& document, const std::string& keyPath, const QString& name) {
@@ -88,7 +88,7 @@ TRegistryStore::TWriteResult TRegistryStore::TrySetValue(const QString& keyPath,
   const auto full = FullRegKeyPath(keyPath);
   if (!full) return TWriteResult::KeyFailed;
   // A line break cannot be written inside a name; nothing else in a name needs care.
-  if (value.name.contains(QLatin1Char('\n'))) return TWriteResult::ValueFailed;
+  if (value.Name.contains(QLatin1Char('\n'))) return TWriteResult::ValueFailed;
   // When the file cannot be read, the key is judged by what it held when it last could be.
   bool keyExisted = *full == RootKey || (FLastRead && RegKeyExists(*FLastRead, *full));
   std::optional<TRegFileDocument> written;
@@ -110,6 +110,6 @@ void TRegistryStore::SetValue(const QString& keyPath, const TRegValue& value) {
     case TWriteResult::KeyFailed:
       throw ERegistryException("Failed to create key " + keyPath.toStdString());
     case TWriteResult::ValueFailed:
-      throw ERegistryException("Failed to set data for '" + value.name.toStdString() + "'");
+      throw ERegistryException("Failed to set data for '" + value.Name.toStdString() + "'");
   }
 }

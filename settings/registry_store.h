@@ -24,9 +24,9 @@ constexpr std::uint32_t REG_NONE = 0, REG_SZ = 1, REG_EXPAND_SZ = 2, REG_BINARY 
 QString RegistryFilePath();
 
 struct TRegValue {
-  QString name;
-  std::uint32_t type = REG_NONE;
-  QByteArray data;  // REG_SZ: the UTF-8 text and one terminating zero byte
+  QString Name;
+  std::uint32_t Type = REG_NONE;
+  QByteArray Data;  // REG_SZ: the UTF-8 text and one terminating zero byte
 };
 
 class TRegistryStore {

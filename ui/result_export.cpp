@@ -82,7 +82,7 @@ void TResultExport::SaveMeasurement() {
 }
 
 QString TResultExport::ProposedPath(const QString& prefix, const QString& suffix) const {
-  const QDateTime start = FHistory.HasRun() ? FHistory.Run().start : QDateTime::currentDateTime();
+  const QDateTime start = FHistory.HasRun() ? FHistory.Run().Start : QDateTime::currentDateTime();
   const QString folder = LastFolder().isEmpty() ? DefaultFolder() : LastFolder();
   return QDir(folder).filePath(prefix + start.toString(QStringLiteral(" yyyy-MM-dd HH-mm-ss")) + suffix);
 }

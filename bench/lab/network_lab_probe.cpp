@@ -305,8 +305,8 @@ int ConnectToSilentServer(TForm1& form, const QString& address) {
     std::puts("nach 60 s noch keine Meldung");
     return 1;
   }
-  std::printf("Meldung nach %.1f s: %s\n", seconds, qPrintable(messages.front().text.replace(QChar(13), ' ')));
-  return messages.front().text == texts::ConnectFailed(address).replace(QChar(13), ' ') ? 0 : 1;
+  std::printf("Meldung nach %.1f s: %s\n", seconds, qPrintable(messages.front().Text.replace(QChar(13), ' ')));
+  return messages.front().Text == texts::ConnectFailed(address).replace(QChar(13), ' ') ? 0 : 1;
 }
 }  // namespace
 

@@ -168,9 +168,9 @@ TEST_F(TRegIniFileTest, TheRawStoreReadsAndWritesAnyType) {
   EXPECT_TRUE(store.KeyExists(QStringLiteral("tools")));
   const auto value = TRegistryStore().Value(QStringLiteral("TOOLS\\probe"), QStringLiteral("raw"));
   ASSERT_TRUE(value);
-  EXPECT_EQ(value->name, QStringLiteral("Raw"));
-  EXPECT_EQ(value->type, 11u);
-  EXPECT_EQ(value->data, QByteArray("\x01\x00\xff", 3));
+  EXPECT_EQ(value->Name, QStringLiteral("Raw"));
+  EXPECT_EQ(value->Type, 11u);
+  EXPECT_EQ(value->Data, QByteArray("\x01\x00\xff", 3));
   EXPECT_NE(ReadFile().indexOf("\"Raw\"=hex(b):01,00,ff\n"), -1);
 }
 }  // namespace

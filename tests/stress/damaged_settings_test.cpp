@@ -101,7 +101,7 @@ class DamagedSettings : public ::testing::Test {
     }
     static const QRegularExpression settingsMessage(
         R"(^(Failed to (create key|set data for|get data for)|Invalid data type for) )");
-    for (const auto& message : messages) EXPECT_TRUE(settingsMessage.match(message.text).hasMatch()) << message.text;
+    for (const auto& message : messages) EXPECT_TRUE(settingsMessage.match(message.Text).hasMatch()) << message.Text;
     messages.clear();
   }
 

@@ -64,9 +64,9 @@ class HostileServers : public ::testing::Test {
   }
 
   void ExpectOnlyMessage(const QString& text) {
-    ASSERT_EQ(messages.size(), 1U) << (messages.empty() ? QString() : messages.back().text).toStdString();
-    EXPECT_EQ(messages[0].text, text);
-    EXPECT_EQ(messages[0].caption, "Fehler");
+    ASSERT_EQ(messages.size(), 1U) << (messages.empty() ? QString() : messages.back().Text).toStdString();
+    EXPECT_EQ(messages[0].Text, text);
+    EXPECT_EQ(messages[0].Caption, "Fehler");
     messages.clear();
   }
 
@@ -181,7 +181,7 @@ TEST_F(HostileServers, ServerClosingAtOnceEndsEachRunSilently) {
     Start(server);
     ASSERT_TRUE(program->WaitForIdle()) << "round " << round;
     QTest::qWait(20);
-    ASSERT_TRUE(messages.empty()) << "round " << round << ": " << messages[0].text.toStdString();
+    ASSERT_TRUE(messages.empty()) << "round " << round << ": " << messages[0].Text.toStdString();
   }
 }
 

@@ -84,7 +84,7 @@ TEST(RepeatedRuns, RefusedConnectsGiveEverythingBack) {
   auto attempt = [&] {
     program.Start("127.0.0.1", refused);
     const bool ended = QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs) && program.WaitForIdle();
-    const bool exact = messages.size() == 1 && messages[0].text == texts::ConnectFailed("127.0.0.1");
+    const bool exact = messages.size() == 1 && messages[0].Text == texts::ConnectFailed("127.0.0.1");
     messages.clear();
     return ended && exact;
   };

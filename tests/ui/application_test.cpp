@@ -38,8 +38,8 @@ TEST(DefaultErrorDisplay, ShowsAnEscapedExceptionAndTheProgramCarriesOn) {
   HandleApplicationException(std::runtime_error("Asynchronous socket error 111"));
 
   ASSERT_EQ(shown.size(), 2U);
-  EXPECT_EQ(shown[0].text, "Kaputt.");
-  EXPECT_EQ(shown[0].caption, "Omvra Ratavel");
-  EXPECT_EQ(shown[0].icon, QMessageBox::Critical);
-  EXPECT_EQ(shown[1].text, "Asynchronous socket error 111.");
+  EXPECT_EQ(shown[0].Text, "Kaputt.");
+  EXPECT_EQ(shown[0].Caption, "Omvra Ratavel");
+  EXPECT_EQ(shown[0].Icon, QMessageBox::Critical);
+  EXPECT_EQ(shown[1].Text, "Asynchronous socket error 111.");
 }

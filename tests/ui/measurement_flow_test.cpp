@@ -65,10 +65,10 @@ TEST_F(MeasurementFlow, RefusedConnectShowsOneConnectFailedMessageThenIdle) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
   QTest::qWait(100);
   ASSERT_EQ(messages.size(), 1U);
-  EXPECT_EQ(messages[0].text,
+  EXPECT_EQ(messages[0].Text,
             QString::fromUtf8("Konnte keine Verbindung zu 127.0.0.1 herstellen!\rLäuft dort der Server?"));
-  EXPECT_EQ(messages[0].caption, "Fehler");
-  EXPECT_EQ(messages[0].icon, QMessageBox::Warning);
+  EXPECT_EQ(messages[0].Caption, "Fehler");
+  EXPECT_EQ(messages[0].Icon, QMessageBox::Warning);
   EXPECT_TRUE(IsIdle());
 }
 
@@ -77,7 +77,7 @@ TEST_F(MeasurementFlow, UnresolvableNameShowsTheSameMessageEvenWithALocalServerO
   Start("name.invalid", server.port());
   ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
   ASSERT_EQ(messages.size(), 1U);
-  EXPECT_EQ(messages[0].text,
+  EXPECT_EQ(messages[0].Text,
             QString::fromUtf8("Konnte keine Verbindung zu name.invalid herstellen!\rLäuft dort der Server?"));
   EXPECT_TRUE(IsIdle());
   QTest::qWait(100);
@@ -125,8 +125,8 @@ TEST_F(MeasurementFlow, ResetEndsTheRunWithTheConnectionLostMessage) {
   server.resetAll();
   ASSERT_TRUE(WaitForIdle());
   ASSERT_EQ(messages.size(), 1U);
-  EXPECT_EQ(messages[0].text, "Die Verbindung wurde unterbrochen!");
-  EXPECT_EQ(messages[0].caption, "Fehler");
+  EXPECT_EQ(messages[0].Text, "Die Verbindung wurde unterbrochen!");
+  EXPECT_EQ(messages[0].Caption, "Fehler");
 }
 
 TEST_F(MeasurementFlow, TwoRunsInARowStartClean) {
@@ -196,8 +196,8 @@ TEST_F(MeasurementFlow, BlockSizeBelowOneIsRefusedBeforeConnecting) {
   form->Edit1->setText("127.0.0.1");
   form->Button1->click();
   ASSERT_EQ(messages.size(), 1U);
-  EXPECT_EQ(messages[0].text, texts::BlockSizeTooSmall(0));
-  EXPECT_EQ(messages[0].caption, "Fehler");
+  EXPECT_EQ(messages[0].Text, texts::BlockSizeTooSmall(0));
+  EXPECT_EQ(messages[0].Caption, "Fehler");
   EXPECT_TRUE(IsIdle());
   QTest::qWait(100);
   EXPECT_EQ(server.acceptedCount(), 0);

@@ -82,9 +82,9 @@ TEST_F(ProgramSettings, AccessCodeOfANumberTypeIsReportedAndLeavesTheModeOff) {
   Start({R"("proMODE"=dword:000015da)"});  // names match in any letter case
   EXPECT_FALSE(ExpertMode());
   ASSERT_EQ(messages.size(), 1U);
-  EXPECT_EQ(messages[0].text, "Invalid data type for 'ProMode'");  // no full stop after the quote
-  EXPECT_EQ(messages[0].caption, "Omvra Ratavel");
-  EXPECT_EQ(messages[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(messages[0].Text, "Invalid data type for 'ProMode'");  // no full stop after the quote
+  EXPECT_EQ(messages[0].Caption, "Omvra Ratavel");
+  EXPECT_EQ(messages[0].Icon, QMessageBox::Critical);
 }
 
 TEST_F(ProgramSettings, StoredValuesAreConvertedAndSavedBackAsPlainDecimal) {
@@ -126,7 +126,7 @@ TEST_F(ProgramSettings, WrongTypesStopTheStartUpStepWhereTheyAre) {
   EXPECT_EQ(Counters.BlockSize, 1024);
   EXPECT_EQ(form->ClientSocket1.Port(), 2857);
   ASSERT_EQ(messages.size(), 1U);
-  EXPECT_EQ(messages[0].text, "Invalid data type for 'BlockSize'");
+  EXPECT_EQ(messages[0].Text, "Invalid data type for 'BlockSize'");
   form.reset();
 
   Start({R"("ProMode"="5594")", R"("BlockSize"="4096")", R"("Port"=dword:00000b29)"});
@@ -147,8 +147,8 @@ TEST_F(ProgramSettings, APortOutOfRangeIsRefusedAndTheValidOneKept) {
   form->Edit1->setText("127.0.0.1");
   form->Button1->click();
   ASSERT_EQ(messages.size(), 1U);
-  EXPECT_EQ(messages[0].text, "Die Port-Nr. 70000 ist ungültig: Erlaubt sind 1 bis 65535.");
-  EXPECT_EQ(messages[0].caption, "Fehler");
+  EXPECT_EQ(messages[0].Text, "Die Port-Nr. 70000 ist ungültig: Erlaubt sind 1 bis 65535.");
+  EXPECT_EQ(messages[0].Caption, "Fehler");
   EXPECT_TRUE(form->Button1->isEnabled());
   EXPECT_EQ(form->ClientSocket1.Socket()->SocketHandle(), INVALID_SOCKET);  // no connect was begun
   for (const char* typed : {"-1", "0", "65536", "$FFFFFFFF"}) {

@@ -127,7 +127,7 @@ TEST_F(ResultExport, CtrlSSavesEveryPointOfTheRunSoFarAndAFailedSaveLeavesNothin
   answer = folder.filePath("missing/run.csv");
   QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
   ASSERT_EQ(messages.size(), 1U);
-  EXPECT_TRUE(messages[0].text.startsWith(QString::fromUtf8("Die Datei „"))) << messages[0].text.toStdString();
+  EXPECT_TRUE(messages[0].Text.startsWith(QString::fromUtf8("Die Datei „"))) << messages[0].Text.toStdString();
   EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.csv"});
   form.Button2->click();
 }

@@ -64,13 +64,13 @@ TEST_F(SilentNameServer, StopWhileTheNameIsLookedUpActsAtOnceAndTheLateAnswerSta
   EXPECT_TRUE(IsIdle());
   QTest::qWait(2500);  // the resolver has given up by now; its answer must start nothing
   EXPECT_TRUE(IsIdle());
-  EXPECT_TRUE(messages.empty()) << messages.front().text;
+  EXPECT_TRUE(messages.empty()) << messages.front().Text;
   EXPECT_EQ(form.ClientSocket1.Socket()->SocketHandle(), INVALID_SOCKET);
 }
 
 TEST_F(SilentNameServer, ANameServerThatNeverAnswersEndsInTheConnectFailedMessage) {
   form.Button1->click();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
-  EXPECT_EQ(messages.front().text, texts::ConnectFailed(Name));
+  EXPECT_EQ(messages.front().Text, texts::ConnectFailed(Name));
   EXPECT_TRUE(QTest::qWaitFor([&] { return IsIdle(); }, testsupport::PatienceMs));
 }

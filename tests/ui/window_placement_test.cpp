@@ -123,8 +123,8 @@ TEST_F(WindowPlacement, StoredStatesOpenTheWindowMinimisedOrNormally) {
 TEST_F(WindowPlacement, WrongTypeStopsTheLoadWhichDoesNotRunAgainAtTheNextShowing) {
   Show({R"("Left"=dword:00000004)", R"("Width"="700")", R"("State"="2")"});
   ASSERT_EQ(messages.size(), 1U);
-  EXPECT_EQ(messages[0].text, "Invalid data type for 'Left'");
-  EXPECT_EQ(messages[0].caption, "Omvra Ratavel");
+  EXPECT_EQ(messages[0].Text, "Invalid data type for 'Left'");
+  EXPECT_EQ(messages[0].Caption, "Omvra Ratavel");
   EXPECT_EQ(form->OuterSize(), QSize(640, 480));  // nothing after Left was read
   EXPECT_EQ(form->WindowState(), wsNormal);
 

@@ -15,9 +15,9 @@ void TMessageService::Show(const TShownMessage& message, QWidget* parent) {
     observer(message);
     return;
   }
-  QString shown = message.text;
+  QString shown = message.Text;
   shown.replace(QChar(13), QChar(10));
-  QMessageBox box(message.icon, message.caption, shown, QMessageBox::Ok, parent);
+  QMessageBox box(message.Icon, message.Caption, shown, QMessageBox::Ok, parent);
   box.setTextFormat(Qt::PlainText);
   SetDialogFrame(&box);
   box.exec();

@@ -7,9 +7,9 @@
 #include <functional>
 
 struct TShownMessage {
-  QString text;
-  QString caption;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QString Text;
+  QString Caption;
+  QMessageBox::Icon Icon = QMessageBox::NoIcon;
 };
 
 class TMessageService {
