@@ -1,8 +1,8 @@
 #include <QApplication>
 
+#include "app/termination_signals.h"
 #include "ui/components/application.h"
 #include "ui/main_window.h"
-#include "app/termination_signals.h"
 
 int main(int argc, char** argv) {
   TApplication application(argc, argv);

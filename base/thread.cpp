@@ -73,7 +73,8 @@ void TThread::Synchronize(std::function<void()> fn) {
   }
   Sync().changed.notify_all();
   if (QCoreApplication* application = QCoreApplication::instance()) {
-    QMetaObject::invokeMethod(application, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        application, [] { CheckSynchronize(); }, Qt::QueuedConnection);
   }
   std::unique_lock lock(Sync().mutex);
   Sync().changed.wait(lock, [&] { return call->done; });

@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "ui/components/application.h"
 #include "support/companion_process.h"
+#include "ui/components/application.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
   const double chartRate = chartSum / chartPoints;
   const double serverRate = serverBytes / serverSeconds / 1024.0;
   const double deviation = (chartRate - serverRate) / serverRate * 100.0;
-  std::printf("Lauf %d s: %zu Punkte (ein Punkt je Tick erwartet: %d), %d gehalten\n", seconds, shown.size(),
-              seconds, held);
+  std::printf("Lauf %d s: %zu Punkte (ein Punkt je Tick erwartet: %d), %d gehalten\n", seconds, shown.size(), seconds,
+              held);
   std::printf("Diagramm %.1f kiB/s, Server %.1f kiB/s, Abweichung %+.2f %% (Ziel: höchstens 2 %%) %s\n", chartRate,
               serverRate, deviation, std::abs(deviation) <= 2.0 ? "erreicht" : "VERFEHLT");
   std::printf("Verlauf des ganzen Laufs: %zu Punkte in %zu Bytes (12 je Punkt und Vorrat; ein Tag: %d Bytes)\n",

@@ -111,12 +111,14 @@ int SlowAndSilent(const QString& serverPath, int seconds) {
     for (std::size_t i = 100; i < clients.size(); ++i) {  // the first hundred stay silent
       if (send(clients[i], kilobyte.data(), kilobyte.size(), MSG_NOSIGNAL) > 0) sent[i] += kilobyte.size();
     }
-    said.WaitFor(server, [] { return false; }, 1000);
+    said.WaitFor(
+        server, [] { return false; }, 1000);
   }
   const double cpu = CpuSeconds(pid) - cpuBefore;
   const long memoryDuring = ResidentKiB(pid);
   for (int fd : clients) close(fd);
-  said.WaitFor(server, [&] { return said.summaryBytes.size() >= clients.size(); }, 10000);
+  said.WaitFor(
+      server, [&] { return said.summaryBytes.size() >= clients.size(); }, 10000);
 
   // On time: the n-th report of a connection comes n seconds after its accept.
   double latest = 0;
@@ -133,12 +135,13 @@ int SlowAndSilent(const QString& serverPath, int seconds) {
     const auto summary = said.summaryBytes.find(static_cast<int>(i + 1));
     wrongCounts += summary == said.summaryBytes.end() || summary->second != sent[i];
   }
-  std::printf("1000 Verbindungen, %d s: Prozessorzeit des Servers %.2f s (%.1f %% eines Kerns), Speicher %ld -> %ld KiB\n",
-              seconds, cpu, cpu / seconds * 100, memoryBefore, memoryDuring);
-  std::printf("  %d Berichte, %d mehr als 0,1 s zu spät (spätester %+.3f s) %s; %zu Zusammenfassungen, %d mit falscher "
-              "Byte-Zahl %s\n",
-              reports, late, latest, Verdict(late == 0), said.summaryBytes.size(), wrongCounts,
-              Verdict(wrongCounts == 0));
+  std::printf(
+      "1000 Verbindungen, %d s: Prozessorzeit des Servers %.2f s (%.1f %% eines Kerns), Speicher %ld -> %ld KiB\n",
+      seconds, cpu, cpu / seconds * 100, memoryBefore, memoryDuring);
+  std::printf(
+      "  %d Berichte, %d mehr als 0,1 s zu spät (spätester %+.3f s) %s; %zu Zusammenfassungen, %d mit falscher "
+      "Byte-Zahl %s\n",
+      reports, late, latest, Verdict(late == 0), said.summaryBytes.size(), wrongCounts, Verdict(wrongCounts == 0));
   server.terminate();
   server.waitForFinished(5000);
   return 0;
@@ -160,7 +163,8 @@ int Flood(const QString& serverPath) {
       for (int fd : batch) close(fd);
       said.Read(server);
     }
-    said.WaitFor(server, [&] { return static_cast<int>(said.summaryBytes.size()) >= count; }, 20000);
+    said.WaitFor(
+        server, [&] { return static_cast<int>(said.summaryBytes.size()) >= count; }, 20000);
   };
   burst(1000);  // warm-up: the server's buffers and maps at their working size
   const long memoryBefore = ResidentKiB(pid);
@@ -194,22 +198,27 @@ int FullDescriptorTable(const QString& serverPath) {
     if (fd >= 0) clients.push_back(fd);
     said.Read(server);
   }
-  said.WaitFor(server, [] { return false; }, 500);
+  said.WaitFor(
+      server, [] { return false; }, 500);
   const double cpuBefore = CpuSeconds(pid);
-  said.WaitFor(server, [] { return false; }, 3000);
+  said.WaitFor(
+      server, [] { return false; }, 3000);
   const double cpu = CpuSeconds(pid) - cpuBefore;
   for (int fd : clients) close(fd);
-  said.WaitFor(server, [&] { return said.summaryBytes.size() >= clients.size(); }, 10000);
+  said.WaitFor(
+      server, [&] { return said.summaryBytes.size() >= clients.size(); }, 10000);
   const int late = Connect(*port);
   const std::vector<char> data(5000, 'k');
   send(late, data.data(), data.size(), MSG_NOSIGNAL);
   close(late);
   const int lateNumber = static_cast<int>(clients.size()) + 1;
-  said.WaitFor(server, [&] { return said.summaryBytes.count(lateNumber) > 0; }, 5000);
-  std::printf("Volle Deskriptortabelle (64): %zu von 100 angenommen, %d Meldungen, Prozessorzeit in 3 s %.3f s %s; "
-              "danach bedient %s\n",
-              said.summaryBytes.size() - said.summaryBytes.count(lateNumber), said.acceptFailures, cpu,
-              Verdict(cpu < 0.3), Verdict(said.summaryBytes.count(lateNumber) && said.summaryBytes[lateNumber] == 5000));
+  said.WaitFor(
+      server, [&] { return said.summaryBytes.count(lateNumber) > 0; }, 5000);
+  std::printf(
+      "Volle Deskriptortabelle (64): %zu von 100 angenommen, %d Meldungen, Prozessorzeit in 3 s %.3f s %s; "
+      "danach bedient %s\n",
+      said.summaryBytes.size() - said.summaryBytes.count(lateNumber), said.acceptFailures, cpu, Verdict(cpu < 0.3),
+      Verdict(said.summaryBytes.count(lateNumber) && said.summaryBytes[lateNumber] == 5000));
   server.terminate();
   server.waitForFinished(5000);
   return 0;

@@ -19,13 +19,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <vector>
 #include <optional>
+#include <vector>
 
-#include "net/client_socket.h"
-#include "support/companion_process.h"
 #include "measure/korvaden_thread.h"
 #include "measure/measurement_counters.h"
+#include "net/client_socket.h"
+#include "support/companion_process.h"
 
 namespace {
 constexpr double MiB = 1024.0 * 1024.0;
@@ -103,8 +103,8 @@ std::optional<double> MeasureIperf(int blockSize, int seconds) {
   if (!server.waitForStarted(5000)) return std::nullopt;
   QTest::qWait(300);
   QProcess client;
-  client.start(iperf, {"-c", "127.0.0.1", "-p", port, "-l", QString::number(blockSize), "-t", QString::number(seconds),
-                       "-J"});
+  client.start(iperf,
+               {"-c", "127.0.0.1", "-p", port, "-l", QString::number(blockSize), "-t", QString::number(seconds), "-J"});
   client.waitForFinished((seconds + 20) * 1000);
   server.waitForFinished(5000);
   const auto result = QJsonDocument::fromJson(client.readAllStandardOutput()).object();
@@ -142,9 +142,10 @@ int main(int argc, char** argv) {
     const auto theirs = Median(theirRates);
     const auto receiving = Median(receivingRates);
     if (receiving && theirs) {
-      std::printf("Blockgröße %6d: korvaden-server empfängt %9.1f MiB/s, iperf3 %9.1f MiB/s, Verhältnis %.3f "
-                  "(Ziel >= 1,00) %s\n",
-                  blockSize, *receiving, *theirs, *receiving / *theirs, *receiving >= *theirs ? "erreicht" : "VERFEHLT");
+      std::printf(
+          "Blockgröße %6d: korvaden-server empfängt %9.1f MiB/s, iperf3 %9.1f MiB/s, Verhältnis %.3f "
+          "(Ziel >= 1,00) %s\n",
+          blockSize, *receiving, *theirs, *receiving / *theirs, *receiving >= *theirs ? "erreicht" : "VERFEHLT");
     }
     if (!ours) {
       std::printf("Blockgröße %6d: Messung mit korvaden-server fehlgeschlagen\n", blockSize);
@@ -156,9 +157,10 @@ int main(int argc, char** argv) {
       continue;
     }
     const double ratio = *ours / *theirs;
-    std::printf("Blockgröße %6d: korvaden %9.1f MiB/s, iperf3 %9.1f MiB/s (Median aus %d Runden), "
-                "Verhältnis %.3f (Ziel >= %.2f) %s\n",
-                blockSize, *ours, *theirs, rounds, ratio, target, ratio >= target ? "erreicht" : "VERFEHLT");
+    std::printf(
+        "Blockgröße %6d: korvaden %9.1f MiB/s, iperf3 %9.1f MiB/s (Median aus %d Runden), "
+        "Verhältnis %.3f (Ziel >= %.2f) %s\n",
+        blockSize, *ours, *theirs, rounds, ratio, target, ratio >= target ? "erreicht" : "VERFEHLT");
   }
   return failures == 0 ? 0 : 1;
 }

@@ -7,9 +7,9 @@
 #include <limits>
 #include <thread>
 
-#include "net/client_socket.h"
-#include "measure/measurement_counters.h"
 #include "base/tick_clock.h"
+#include "measure/measurement_counters.h"
+#include "net/client_socket.h"
 
 namespace {
 constexpr char Marker[] = "KORVADENdata";

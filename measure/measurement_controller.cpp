@@ -23,8 +23,9 @@ QString texts::PortOutOfRange(std::int32_t port) {
 }
 
 QString texts::BlockBufferUnavailable(std::int32_t blockSize) {
-  return QStringLiteral("Für einen Block von %1 Bytes ist nicht genug Arbeitsspeicher frei. "
-                        "Bitte wählen Sie eine kleinere Blockgröße.")
+  return QStringLiteral(
+             "Für einen Block von %1 Bytes ist nicht genug Arbeitsspeicher frei. "
+             "Bitte wählen Sie eine kleinere Blockgröße.")
       .arg(blockSize);
 }
 

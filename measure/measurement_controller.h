@@ -7,10 +7,10 @@
 #include <QString>
 #include <QTimer>
 
-#include "net/client_socket.h"
 #include "base/tcp_port.h"
 #include "measure/measurement_run.h"
 #include "measure/measurement_view.h"
+#include "net/client_socket.h"
 
 class TKorvadenThread;
 
@@ -25,8 +25,6 @@ QString BlockSizeTooSmall(std::int32_t blockSize);
 QString BlockBufferUnavailable(std::int32_t blockSize);
 QString PortOutOfRange(std::int32_t port);
 }  // namespace texts
-
-
 
 class TMeasurementController : public QObject {
   Q_OBJECT

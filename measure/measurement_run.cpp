@@ -1,7 +1,8 @@
 #include "measure/measurement_run.h"
 
 TMeasurementRun::TMeasurementRun(QObject* parent)
-    : QObject(parent), Sampler(Series1, BottomAxis, LeftAxis, [this](const QString& text) { emit AverageChanged(text); }) {
+    : QObject(parent),
+      Sampler(Series1, BottomAxis, LeftAxis, [this](const QString& text) { emit AverageChanged(text); }) {
   Series1.OnRepaintRequest = [this] { emit SeriesChanged(); };
   Sampler.OnPointAdded = [this](std::uint32_t elapsedMs, double rate) { History.Add(elapsedMs, rate); };
 }

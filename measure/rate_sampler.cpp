@@ -10,8 +10,7 @@ constexpr double VisibleSeconds = 60.0;
 constexpr double HeadroomFactor = 1.1;
 }  // namespace
 
-TRateSampler::TRateSampler(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& leftAxis,
-                           TStatusText averageText)
+TRateSampler::TRateSampler(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& leftAxis, TStatusText averageText)
     : FSeries(series), FBottomAxis(bottomAxis), FLeftAxis(leftAxis), FAverageText(std::move(averageText)) {
   FSeries.OnAfterAdd = [this](TRateSeries* Sender, int ValueIndex) { Series1AfterAdd(Sender, ValueIndex); };
 }

@@ -2,7 +2,6 @@
 // The rate chart's points, sorted by x (seconds since the run's start), with y in kiB/s. The chart
 // view only draws what this model holds.
 
-
 #include <functional>
 
 #include "measure/chart_value_list.h"

@@ -27,7 +27,9 @@ class TRunHistory {
   const TRunDescription& Run() const { return FRun; }
   std::size_t Count() const { return FElapsedMs.size(); }
   // The memory the points hold, with what the lists keep in reserve.
-  std::size_t Bytes() const { return FElapsedMs.capacity() * sizeof(std::uint32_t) + FRates.capacity() * sizeof(double); }
+  std::size_t Bytes() const {
+    return FElapsedMs.capacity() * sizeof(std::uint32_t) + FRates.capacity() * sizeof(double);
+  }
   double MeanRate() const { return FElapsedMs.empty() ? 0.0 : FRateSum / static_cast<double>(FElapsedMs.size()); }
 
   // The run as text a spreadsheet opens directly: labelled rows, then "Sekunden;kiBytes/s" and one

@@ -78,7 +78,8 @@ void TCustomSocket::HandleSocketError(TCustomWinSocket* Socket, TErrorEvent Erro
   if (OnError) OnError(this, Socket, ErrorEvent, ErrorCode);
 }
 
-TClientSocket::TClientSocket(QObject* owner) : TCustomSocket(owner), FClientSocket(std::make_unique<TClientWinSocket>()) {
+TClientSocket::TClientSocket(QObject* owner)
+    : TCustomSocket(owner), FClientSocket(std::make_unique<TClientWinSocket>()) {
   FClientSocket->SetEventHook(
       [this](TCustomWinSocket* Socket, TSocketEventKind Kind) { HandleSocketEvent(Socket, Kind); });
   FClientSocket->SetErrorHook([this](TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode) {

@@ -48,7 +48,8 @@ void TNameLookup::Start(const std::string& name, TAnswer answer) {
     // Posted under the lock: once abandoned, the receiver may be gone.
     std::lock_guard lock(lookup->lock);
     if (lookup->abandoned) return;
-    QMetaObject::invokeMethod(receiver, [this, lookup, address] { Answer(lookup, address); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        receiver, [this, lookup, address] { Answer(lookup, address); }, Qt::QueuedConnection);
   }).detach();
 }
 

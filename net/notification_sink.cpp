@@ -3,8 +3,8 @@
 #include <QSocketNotifier>
 
 #include <sys/epoll.h>
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 
 #include <stdexcept>
 

@@ -203,9 +203,8 @@ void TClientWinSocket::OpenConnection(const std::string& host, const std::string
       if (FNotifications & snConnect) {
         // A name server may take seconds or never answer: the window must not wait for it. The
         // attempt goes on when the answer comes, unless it was abandoned meanwhile.
-        FNameLookup.Start(host, [this, handle, hostPort](std::uint32_t answer) {
-          ConnectToAnswer(handle, answer, hostPort);
-        });
+        FNameLookup.Start(
+            host, [this, handle, hostPort](std::uint32_t answer) { ConnectToAnswer(handle, answer, hostPort); });
         return;
       }
       destination = platform::ResolveHostName(host);

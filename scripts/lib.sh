@@ -4,11 +4,12 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build, the program and the tests need. Qt Charts' CMake package needs the
 # OpenGL development files, which qt6-charts-dev only recommends; the windows are laid out for the
-# fonts of fonts-liberation; Qt's own dialogs speak German with qt6-translations-l10n; the network
+# fonts of fonts-liberation; Qt's own dialogs speak German with qt6-translations-l10n; the test
+# command checks the layout with clang-format; the network
 # lab needs iproute2; one test runs the window on a virtual X screen (xvfb) under a real window
 # manager (openbox).
 BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-qpa-plugins libqt6charts6
-  googletest fonts-dejavu-core fonts-liberation qt6-translations-l10n clang libclang-rt-14-dev iproute2 xvfb
+  googletest fonts-dejavu-core fonts-liberation qt6-translations-l10n clang clang-format libclang-rt-14-dev iproute2 xvfb
   openbox libxcb1-dev)
 
 install_missing() {

@@ -18,6 +18,12 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="suppressions=$ROOT/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1:die_after_fork=0"
 
 failed=()
+# The layout of every source file, as .clang-format has it.
+echo "=== Format (clang-format)"
+(cd "$ROOT" && find app base bench measure net server settings support tests tools ui -name '*.cpp' -o -name '*.h' \
+  | xargs clang-format --dry-run -Werror) \
+  || failed+=("Format")
+
 run_suite() {
   local name="$1" sanitize="$2"
   local dir="$ROOT/build/test-$name"

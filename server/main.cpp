@@ -86,8 +86,7 @@ int main(int argc, char* argv[]) {
     return 0;
   }
   if (parsed.outcome == korvaden::ParseOutcome::Invalid) {
-    std::fprintf(stderr, "korvaden-server: %s\n\n%s", parsed.error.c_str(),
-                 korvaden::UsageText().c_str());
+    std::fprintf(stderr, "korvaden-server: %s\n\n%s", parsed.error.c_str(), korvaden::UsageText().c_str());
     return 2;
   }
 

@@ -31,9 +31,7 @@ constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 // After the orderly end of a connection at its maximum duration, how long the client has to close.
 constexpr auto kCloseGrace = std::chrono::seconds(10);
 
-double Seconds(std::chrono::steady_clock::duration d) {
-  return std::chrono::duration<double>(d).count();
-}
+double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // "192.0.2.1" or "2001:db8::1"; an IPv4 client of a dual-stack socket shows as plain IPv4.
 std::string AddressText(const sockaddr_storage& address, std::uint16_t& port) {
@@ -82,17 +80,14 @@ bool ToSocketAddress(const std::string& text, std::uint16_t port, sockaddr_stora
   return false;
 }
 
-std::string ErrorText(const std::string& what, int code) {
-  return what + ": " + std::generic_category().message(code);
-}
+std::string ErrorText(const std::string& what, int code) { return what + ": " + std::generic_category().message(code); }
 
 }  // namespace
 
 MeasurementServer::MeasurementServer(LineSink sink)
     : MeasurementServer(ReportSink([sink = std::move(sink)](const Report& report) { sink(PlainLine(report)); })) {}
 
-MeasurementServer::MeasurementServer(ReportSink sink)
-    : sink_(std::move(sink)), buffer_(kReadBufferSize) {
+MeasurementServer::MeasurementServer(ReportSink sink) : sink_(std::move(sink)), buffer_(kReadBufferSize) {
   int fds[2];
   if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
     throw std::system_error(errno, std::generic_category(), "pipe2");
@@ -108,8 +103,7 @@ MeasurementServer::~MeasurementServer() {
   close(wakeWrite_);
 }
 
-bool MeasurementServer::Listen(const std::string& bindAddress, std::uint16_t port,
-                               std::string& error) {
+bool MeasurementServer::Listen(const std::string& bindAddress, std::uint16_t port, std::string& error) {
   sockaddr_storage address{};
   socklen_t length = 0;
   if (!ToSocketAddress(bindAddress, port, address, length)) {

@@ -60,8 +60,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
     unsigned* seconds = name == "--idle-timeout"   ? &options.limits.idleTimeoutSeconds
                         : name == "--max-duration" ? &options.limits.maxDurationSeconds
                                                    : nullptr;
-    const bool known = seconds || name == "--max-connections" || name == "-p" || name == "--port" ||
-                       name == "-b" || name == "--bind";
+    const bool known =
+        seconds || name == "--max-connections" || name == "-p" || name == "--port" || name == "-b" || name == "--bind";
     if (!known) return Invalid("Unbekannte Option: " + Printable(args[i]));
     if (!hasValue) {
       if (i + 1 >= args.size()) return Invalid("Option " + Printable(name) + " erwartet einen Wert");

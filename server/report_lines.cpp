@@ -53,21 +53,20 @@ std::string ListeningLine(std::string_view address, std::uint16_t port) {
   return "korvaden-server lauscht auf " + std::string(address) + ":" + std::to_string(port);
 }
 
-std::string IntervalLine(unsigned number, std::string_view peer, double elapsedSeconds,
-                         std::uint64_t bytes, double intervalSeconds) {
+std::string IntervalLine(unsigned number, std::string_view peer, double elapsedSeconds, std::uint64_t bytes,
+                         double intervalSeconds) {
   const std::string from = Printable(peer);
   char text[160];
-  std::snprintf(text, sizeof text, "[Verbindung %u von %.*s] %.2f s: %" PRIu64 " Bytes, %.2f MiB/s",
-                number, static_cast<int>(from.size()), from.data(), elapsedSeconds, bytes,
+  std::snprintf(text, sizeof text, "[Verbindung %u von %.*s] %.2f s: %" PRIu64 " Bytes, %.2f MiB/s", number,
+                static_cast<int>(from.size()), from.data(), elapsedSeconds, bytes,
                 MebibytesPerSecond(bytes, intervalSeconds));
   return text;
 }
 
-std::string SummaryLine(unsigned number, std::uint64_t bytes, double seconds, EndReason reason,
-                        int errorCode) {
+std::string SummaryLine(unsigned number, std::uint64_t bytes, double seconds, EndReason reason, int errorCode) {
   char text[120];
-  std::snprintf(text, sizeof text, "[Verbindung %u] beendet: %" PRIu64 " Bytes in %.2f s, %.2f MiB/s",
-                number, bytes, seconds, MebibytesPerSecond(bytes, seconds));
+  std::snprintf(text, sizeof text, "[Verbindung %u] beendet: %" PRIu64 " Bytes in %.2f s, %.2f MiB/s", number, bytes,
+                seconds, MebibytesPerSecond(bytes, seconds));
   return std::string(text) + " (" + ReasonText(reason, errorCode) + ")";
 }
 
@@ -111,7 +110,8 @@ std::string Fixed2(double value) {
 
 std::string JsonLine(const Report& r, std::string_view time) {
   static constexpr const char* kEvents[] = {"listening", "interval", "end", "refused", "error"};
-  std::string json = "{\"event\":\"" + std::string(kEvents[static_cast<int>(r.kind)]) + "\",\"time\":" + JsonString(time);
+  std::string json =
+      "{\"event\":\"" + std::string(kEvents[static_cast<int>(r.kind)]) + "\",\"time\":" + JsonString(time);
   switch (r.kind) {
     case Report::Kind::Listening:
       return json + ",\"address\":" + JsonString(r.peer) + ",\"port\":" + std::to_string(r.port) + "}";

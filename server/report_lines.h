@@ -29,8 +29,8 @@ struct Report {
   std::uint64_t bytes = 0;
   double intervalSeconds = 0;  // the real length of the interval, which the rate is taken over
   EndReason reason = EndReason::Closed;
-  int errorCode = 0;   // EndReason::Error
-  unsigned limit = 0;  // Refused: the connection limit
+  int errorCode = 0;    // EndReason::Error
+  unsigned limit = 0;   // Refused: the connection limit
   std::string message;  // Problem
 };
 
@@ -45,12 +45,11 @@ std::string ListeningLine(std::string_view address, std::uint16_t port);
 
 // elapsedSeconds: time since the connection was accepted, at the end of the interval.
 // The rate is taken over intervalSeconds, the real length of the interval.
-std::string IntervalLine(unsigned number, std::string_view peer, double elapsedSeconds,
-                         std::uint64_t bytes, double intervalSeconds);
+std::string IntervalLine(unsigned number, std::string_view peer, double elapsedSeconds, std::uint64_t bytes,
+                         double intervalSeconds);
 
 // errorCode only matters for EndReason::Error.
-std::string SummaryLine(unsigned number, std::uint64_t bytes, double seconds, EndReason reason,
-                        int errorCode = 0);
+std::string SummaryLine(unsigned number, std::uint64_t bytes, double seconds, EndReason reason, int errorCode = 0);
 
 // The plain line of a report, without date and time.
 std::string PlainLine(const Report& report);

@@ -43,8 +43,7 @@ void TRegIniFile::WriteString(const QString& section, const QString& name, const
   QByteArray data = value.toUtf8();
   data.append('\0');
   switch (FStore.TrySetValue(SectionPath(section), TRegValue{name, REG_SZ, data})) {
-    case TRegistryStore::TWriteResult::Ok:
-      return;
+    case TRegistryStore::TWriteResult::Ok: return;
     case TRegistryStore::TWriteResult::KeyFailed:
       throw ERegistryException("Failed to create key " + section.toStdString());
     case TRegistryStore::TWriteResult::ValueFailed:

@@ -44,8 +44,8 @@ struct TRegFileDocument {
   // Everything before the first key: the header with any comments and blank lines around it. Empty
   // for a new file, which is written with the header of Version.
   std::string Prologue;
-  int Version = 4;                 // 5 for "Windows Registry Editor Version 5.00"
-  std::string LineBreak = "\n";    // for lines the program writes: "\r\n" where the file uses it
+  int Version = 4;               // 5 for "Windows Registry Editor Version 5.00"
+  std::string LineBreak = "\n";  // for lines the program writes: "\r\n" where the file uses it
   bool operator==(const TRegFileDocument& other) const { return Version == other.Version && Keys == other.Keys; }
 };
 

@@ -105,10 +105,8 @@ TRegistryStore::TWriteResult TRegistryStore::TrySetValue(const QString& keyPath,
 
 void TRegistryStore::SetValue(const QString& keyPath, const TRegValue& value) {
   switch (TrySetValue(keyPath, value)) {
-    case TWriteResult::Ok:
-      return;
-    case TWriteResult::KeyFailed:
-      throw ERegistryException("Failed to create key " + keyPath.toStdString());
+    case TWriteResult::Ok: return;
+    case TWriteResult::KeyFailed: throw ERegistryException("Failed to create key " + keyPath.toStdString());
     case TWriteResult::ValueFailed:
       throw ERegistryException("Failed to set data for '" + value.Name.toStdString() + "'");
   }

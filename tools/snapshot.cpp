@@ -18,12 +18,12 @@
 
 #include <cstdio>
 
+#include "settings/program_settings.h"
+#include "support/companion_process.h"
 #include "ui/about_box.h"
 #include "ui/components/application.h"
-#include "support/companion_process.h"
 #include "ui/components/help_viewer.h"
 #include "ui/main_window.h"
-#include "settings/program_settings.h"
 #include "ui/result_export.h"
 
 namespace {
@@ -101,7 +101,8 @@ int main(int argc, char** argv) {
   form.show();
   if (!QTest::qWaitForWindowExposed(&form)) return 1;
   QTest::qWait(500);  // the window manager has framed it
-  const bool saved = about ? AboutWithHelp(form, positional[0]) : DuringAMeasurement(form, positional[0], seconds, saveDialog);
+  const bool saved =
+      about ? AboutWithHelp(form, positional[0]) : DuringAMeasurement(form, positional[0], seconds, saveDialog);
   form.FormDestroy();
   return saved ? 0 : 1;
 }

@@ -9,8 +9,8 @@
 #include <QScreen>
 #include <QUrl>
 
-#include "ui/components/app_icon.h"
 #include "base/application_exception.h"
+#include "ui/components/app_icon.h"
 #include "ui/components/control_layout.h"
 #include "ui/components/help_viewer.h"
 #include "ui/main_window.h"

@@ -12,15 +12,15 @@
 #include <QScreen>
 #include <QStatusBar>
 
-#include "ui/about_box.h"
-#include "measure/average_text.h"
-#include "ui/components/app_icon.h"
 #include "base/application_exception.h"
-#include "ui/components/control_layout.h"
-#include "ui/components/glyphs.h"
 #include "base/int_conversion.h"
+#include "measure/average_text.h"
 #include "measure/measurement_counters.h"
 #include "settings/program_settings.h"
+#include "ui/about_box.h"
+#include "ui/components/app_icon.h"
+#include "ui/components/control_layout.h"
+#include "ui/components/glyphs.h"
 #include "ui/components/message_service.h"
 #include "ui/rate_chart.h"
 #include "ui/result_export.h"
@@ -203,7 +203,8 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::resizeEvent(QResizeEvent* event) {
   FitStatusPanels();
   TForm::resizeEvent(event);
-  QMetaObject::invokeMethod(this, [this] { SetAverageText(FAverageText); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { SetAverageText(FAverageText); }, Qt::QueuedConnection);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -2,16 +2,15 @@
 // The main window: server field, Start, Stop, Info / Hilfe, the live rate chart, the status bar and
 // the hidden expert panel. The measurement itself is run by the controller behind the buttons.
 
-
 #include "measure/chart_axis.h"
-#include "ui/components/form.h"
-#include "ui/components/wnd_prop.h"
-#include "net/client_socket.h"
 #include "measure/measurement_controller.h"
 #include "measure/measurement_view.h"
 #include "measure/rate_sampler.h"
 #include "measure/rate_series.h"
 #include "measure/run_history.h"
+#include "net/client_socket.h"
+#include "ui/components/form.h"
+#include "ui/components/wnd_prop.h"
 
 class QGroupBox;
 class QLabel;

@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QMouseEvent>
 #include <QGraphicsLayout>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>

@@ -16,9 +16,9 @@
 #include <cstring>
 
 #include "measure/measurement_controller.h"
+#include "measure/run_history.h"
 #include "ui/components/message_service.h"
 #include "ui/rate_chart.h"
-#include "measure/run_history.h"
 #include "ui/save_dialog.h"
 
 namespace {
@@ -77,8 +77,7 @@ void TResultExport::SaveMeasurement() {
   if (!FHistory.HasRun()) return;
   // Taken when asked: a run that goes on while the dialog is open keeps adding to the history.
   SaveAs(QStringLiteral("Messwerte speichern"), ProposedPath(QStringLiteral("Messung"), QStringLiteral(".csv")),
-         QStringLiteral("Messwerte (*.csv)"),
-         [&](QIODevice& file) { return file.write(FHistory.ToCsv()) >= 0; });
+         QStringLiteral("Messwerte (*.csv)"), [&](QIODevice& file) { return file.write(FHistory.ToCsv()) >= 0; });
 }
 
 QString TResultExport::ProposedPath(const QString& prefix, const QString& suffix) const {

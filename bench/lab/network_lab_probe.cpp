@@ -32,20 +32,20 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <mutex>
-#include <thread>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
-#include "ui/components/application.h"
-#include "support/companion_process.h"
-#include "ui/main_window.h"
 #include "measure/measurement_controller.h"
 #include "measure/measurement_counters.h"
+#include "support/companion_process.h"
+#include "ui/components/application.h"
 #include "ui/components/message_service.h"
+#include "ui/main_window.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -68,7 +68,8 @@ template <class Counters>
 double RunStartMs(const Counters& counters, double connectedMs) {
   if constexpr (requires { counters.RunStartTick.load(); }) {
     const double now = std::floor(NowMs());
-    const std::uint32_t since = static_cast<std::uint32_t>(static_cast<std::uint64_t>(now)) - counters.RunStartTick.load();
+    const std::uint32_t since =
+        static_cast<std::uint32_t>(static_cast<std::uint64_t>(now)) - counters.RunStartTick.load();
     return now - since;
   } else {
     return connectedMs;
@@ -185,10 +186,11 @@ QString Judge(std::vector<double> errors) {
     return std::count_if(sizes.begin(), sizes.end(), [&](double size) { return size <= bound; });
   };
   const double worst = sizes.size() > 1 ? *std::max_element(sizes.begin() + 1, sizes.end()) : 0;
-  return QString::asprintf("%2zu Punkte, innerhalb 3 %%: %2ld, 5 %%: %2ld, 10 %%: %2ld, Median %5.1f %%, "
-                           "schlimmster danach %5.1f %%, erster Punkt %+6.1f %%",
-                           sizes.size(), static_cast<long>(within(3)), static_cast<long>(within(5)),
-                           static_cast<long>(within(10)), Median(sizes), worst, first);
+  return QString::asprintf(
+      "%2zu Punkte, innerhalb 3 %%: %2ld, 5 %%: %2ld, 10 %%: %2ld, Median %5.1f %%, "
+      "schlimmster danach %5.1f %%, erster Punkt %+6.1f %%",
+      sizes.size(), static_cast<long>(within(3)), static_cast<long>(within(5)), static_cast<long>(within(10)),
+      Median(sizes), worst, first);
 }
 
 struct TLinkTruth {
@@ -330,9 +332,10 @@ int main(int argc, char** argv) {
   }
   const bool link = arguments.size() == 5 && arguments[1] == "link";
   if (!link && !(arguments.size() == 3 && arguments[1] == "silent")) {
-    std::fputs("Aufruf: korvaden-lab-probe link SEKUNDEN NAMENSRAUM ADRESSE [--truth DATEI --delay MS | --device NAME]"
-               " | silent ADRESSE\n",
-               stderr);
+    std::fputs(
+        "Aufruf: korvaden-lab-probe link SEKUNDEN NAMENSRAUM ADRESSE [--truth DATEI --delay MS | --device NAME]"
+        " | silent ADRESSE\n",
+        stderr);
     return 2;
   }
   TForm1 form;

@@ -15,12 +15,12 @@
 #include <limits>
 #include <thread>
 
-#include "net/client_socket.h"
+#include "base/tick_clock.h"
 #include "measure/korvaden_thread.h"
+#include "measure/measurement_counters.h"
+#include "net/client_socket.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/loopback_socket.h"
-#include "measure/measurement_counters.h"
-#include "base/tick_clock.h"
 #include "tests/support/patience.h"
 
 using testsupport::LoopbackServer;
@@ -57,8 +57,7 @@ class SenderWorker : public ::testing::Test {
     socket.SetActive(true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return socket.Active(); }, testsupport::PatienceMs));
   }
-  TObservedThread* StartWorker(std::int32_t blockSize,
-                               const std::function<void(TObservedThread*)>& prepare = nullptr) {
+  TObservedThread* StartWorker(std::int32_t blockSize, const std::function<void(TObservedThread*)>& prepare = nullptr) {
     Counters.BlockSize = blockSize;
     auto* worker = new TObservedThread(socket, record);
     if (prepare) prepare(worker);
@@ -266,7 +265,8 @@ TEST_F(SenderWorker, AWindowCountsWhatReachedThePeerNotWhatFilledTheSendBuffer) 
   socket.SetActive(true);
   ASSERT_TRUE(QTest::qWaitFor([&] { return socket.Active(); }, testsupport::PatienceMs));
   int peer = -1;
-  ASSERT_TRUE(QTest::qWaitFor([&] { return (peer = ::accept(listener, nullptr, nullptr)) >= 0; }, testsupport::PatienceMs));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return (peer = ::accept(listener, nullptr, nullptr)) >= 0; }, testsupport::PatienceMs));
   TObservedThread* worker = StartWorker(1024);
   // Wait until the connection is stuck: the peer's queue no longer grows.
   int queued = -1, before = -2;

@@ -13,9 +13,9 @@
 #include <thread>
 
 #include "base/application_exception.h"
-#include "tests/support/loopback_server.h"
 #include "net/platform_socket.h"
 #include "tests/net/socket_probe.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/patience.h"
 
 using testsupport::LoopbackServer;
@@ -130,7 +130,7 @@ TEST(ClientSocket, PropertyWritesAreGuardedOnlyWhileActive) {
   LoopbackServer server(ServerMode::Record);
   TSocketProbe probe;
   probe.Open("LocalHost", server.port() + 65536);  // only the low 16 bits count
-  probe.socket.SetPort(server.port());              // accepted while the connect is pending
+  probe.socket.SetPort(server.port());             // accepted while the connect is pending
   ASSERT_TRUE(probe.WaitFor([&] { return probe.socket.Active(); }));
 
   probe.socket.SetHost("LOCALHOST");  // same name in other letter case: nothing happens

@@ -24,8 +24,8 @@ TEST(OptionsTest, AcceptsShortLongAndEqualsForms) {
   EXPECT_EQ(result.options.port, 65535);
   EXPECT_EQ(result.options.bindAddress, "10.1.2.3");
 
-  result = ParseArguments({"-b", "2001:db8::1", "--idle-timeout", "60", "--max-duration=30", "--max-connections",
-                           "100", "--json", "--once"});
+  result = ParseArguments({"-b", "2001:db8::1", "--idle-timeout", "60", "--max-duration=30", "--max-connections", "100",
+                           "--json", "--once"});
   ASSERT_EQ(result.outcome, ParseOutcome::Run) << result.error;
   EXPECT_EQ(result.options.bindAddress, "2001:db8::1");
   EXPECT_EQ(result.options.limits.idleTimeoutSeconds, 60u);
@@ -41,11 +41,20 @@ TEST(OptionsTest, HelpWins) {
 }
 
 TEST(OptionsTest, RejectsNonsense) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--port", "65536"}, {"-p", "-1"}, {"-p", "12x"}, {"-p", ""}, {"-p"},
-           {"--bind", "256.0.0.1"}, {"--bind", "localhost"}, {"--verbose"}, {"5000"},
-           {"--help=yes"}, {"--idle-timeout", "0"}, {"--max-duration", "86401"}, {"--max-connections", "-1"},
-           {"--json=1"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--port", "65536"},
+                                                                {"-p", "-1"},
+                                                                {"-p", "12x"},
+                                                                {"-p", ""},
+                                                                {"-p"},
+                                                                {"--bind", "256.0.0.1"},
+                                                                {"--bind", "localhost"},
+                                                                {"--verbose"},
+                                                                {"5000"},
+                                                                {"--help=yes"},
+                                                                {"--idle-timeout", "0"},
+                                                                {"--max-duration", "86401"},
+                                                                {"--max-connections", "-1"},
+                                                                {"--json=1"}}) {
     const ParseResult result = ParseArguments(args);
     EXPECT_EQ(result.outcome, ParseOutcome::Invalid) << args[0];
     EXPECT_FALSE(result.error.empty());

@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/server_process.h"
 #include "tests/server/tcp_client.h"
 #include "tests/support/patience.h"
+#include "tests/support/server_process.h"
 
 namespace servertest {
 namespace {
@@ -22,9 +22,7 @@ using namespace std::chrono_literals;
 
 constexpr std::size_t kMiB = 1024 * 1024;
 
-std::string escaped(const std::string& text) {
-  return std::regex_replace(text, std::regex(R"([.\[\]()])"), R"(\$&)");
-}
+std::string escaped(const std::string& text) { return std::regex_replace(text, std::regex(R"([.\[\]()])"), R"(\$&)"); }
 
 // Every plain line starts with the local date and time.
 const std::string kTime = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )";
@@ -46,13 +44,12 @@ std::regex summaryPattern(unsigned number) {
 class ServerProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_ = std::make_unique<ServerProcess>(
-        std::vector<std::string>{"--bind", "127.0.0.1", "--port", "0"});
+    server_ = std::make_unique<ServerProcess>(std::vector<std::string>{"--bind", "127.0.0.1", "--port", "0"});
     const auto first = server_->nextLine(10s);
     ASSERT_TRUE(first) << "korvaden-server printed nothing";
     std::smatch match;
-    ASSERT_TRUE(std::regex_match(*first, match,
-                                 std::regex(kTime + R"(korvaden-server lauscht auf 127\.0\.0\.1:(\d+))")))
+    ASSERT_TRUE(
+        std::regex_match(*first, match, std::regex(kTime + R"(korvaden-server lauscht auf 127\.0\.0\.1:(\d+))")))
         << *first;
     port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
     ASSERT_NE(port_, 0);
@@ -172,7 +169,8 @@ TEST(ServerLimitsTest, RefuseIdleCloseOrderlyEndOnceAndBothAddressFamilies) {
   ASSERT_TRUE(server.waitForLine(intervalPattern(1, first.localEndpoint()), testsupport::Patience));
   TcpClient second(static_cast<std::uint16_t>(*port));  // and on IPv4
   EXPECT_EQ(second.waitForEnd(testsupport::PatienceMs), ECONNRESET);
-  EXPECT_TRUE(server.waitForLine(std::regex(kTime + R"(\[Verbindung 2 von 127\.0\.0\.1:\d+\] abgewiesen: .*)"), testsupport::Patience));
+  EXPECT_TRUE(server.waitForLine(std::regex(kTime + R"(\[Verbindung 2 von 127\.0\.0\.1:\d+\] abgewiesen: .*)"),
+                                 testsupport::Patience));
   EXPECT_EQ(first.waitForEnd(testsupport::PatienceMs), 0);  // our FIN after two seconds; we close in turn
   first.close();
   const auto summary = server.waitForLine(summaryPattern(1), testsupport::Patience);
@@ -181,7 +179,8 @@ TEST(ServerLimitsTest, RefuseIdleCloseOrderlyEndOnceAndBothAddressFamilies) {
   EXPECT_EQ(server.waitForExit(testsupport::Patience), 0);  // --once
 
   ServerProcess idle({"--bind", "127.0.0.1", "--port", "0", "--idle-timeout", "1", "--json"});
-  const auto listening = idle.waitForLine(std::regex(R"(\{"event":"listening",.*"port":(\d+)\})"), testsupport::Patience);
+  const auto listening =
+      idle.waitForLine(std::regex(R"(\{"event":"listening",.*"port":(\d+)\})"), testsupport::Patience);
   ASSERT_TRUE(listening) << idle.transcript();
   TcpClient silent(static_cast<std::uint16_t>(std::stoi((*listening)[1])));
   EXPECT_EQ(silent.waitForEnd(testsupport::PatienceMs), 0);
@@ -190,8 +189,8 @@ TEST(ServerLimitsTest, RefuseIdleCloseOrderlyEndOnceAndBothAddressFamilies) {
 }
 
 TEST(ServerCommandLineTest, RejectsBadOptionsWithUsageAndExitCode2) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--frobnicate"}, {"--port", "70000"}, {"--port"}, {"-b", "localhost"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--frobnicate"}, {"--port", "70000"}, {"--port"}, {"-b", "localhost"}}) {
     ServerProcess server(args, true);
     EXPECT_EQ(server.waitForExit(testsupport::Patience), 2) << args[0];
     EXPECT_NE(server.stderrText().find("Aufruf: korvaden-server"), std::string::npos) << args[0];

@@ -4,9 +4,9 @@
 
 #include <QRegularExpression>
 
-#include "tests/support/file_access.h"
 #include "settings/registry_file.h"
 #include "tests/settings/settings_fixture.h"
+#include "tests/support/file_access.h"
 
 namespace {
 const QString Key = QStringLiteral("Software\\Omvra-Soft\\KORVADEN");

@@ -11,8 +11,8 @@
 #include <functional>
 #include <string>
 
-#include "tests/support/qstring_printer.h"
 #include "settings/reg_ini_file.h"
+#include "tests/support/qstring_printer.h"
 
 class TSettingsTest : public ::testing::Test {
  protected:

@@ -15,13 +15,13 @@
 #include <fstream>
 #include <random>
 
+#include "settings/reg_ini_file.h"
+#include "tests/stress/program_driver.h"
+#include "tests/stress/settings_check.h"
 #include "tests/support/file_access.h"
 #include "tests/support/loopback_server.h"
-#include "tests/ui/observed_messages.h"
-#include "tests/stress/program_driver.h"
 #include "tests/support/qstring_printer.h"
-#include "settings/reg_ini_file.h"
-#include "tests/stress/settings_check.h"
+#include "tests/ui/observed_messages.h"
 #include "tests/ui/settings_file.h"
 
 using namespace std::chrono_literals;
@@ -77,9 +77,7 @@ std::vector<fs::path> Companions() {
 
 class DamagedSettings : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fs::remove_all(SettingsFolder());
-  }
+  void SetUp() override { fs::remove_all(SettingsFolder()); }
   void TearDown() override {
     std::error_code error;
     fs::permissions(SettingsFolder(), fs::perms::owner_all, error);
@@ -215,12 +213,23 @@ TEST_F(DamagedSettings, AFolderThatCannotBeWrittenIsStillRead) {
 
 TEST_F(DamagedSettings, EveryTypeInEveryPlaceTheProgramReads) {
   const std::pair<const char*, const char*> places[] = {
-      {"", "ProMode"}, {"", "BlockSize"}, {"", "Port"},  {"\\MainForm", "State"},
-      {"\\MainForm", "Left"}, {"\\MainForm", "Top"}, {"\\MainForm", "Width"}, {"\\MainForm", "Height"}};
-  const std::string types[] = {
-      R"("Text")", R"("4096")", R"("")", R"("-1")", R"("99999999999999999999")", "\"" + std::string(10000, '7') + "\"",
-      "dword:00001000", "dword:ffffffff", "hex:01,02,03", "hex(2):34,00,00,00", "hex(7):61,00,00,00,00,00",
-      "hex(0):", "hex(4):00,10,00,00", "hex(b):00,10,00,00,00,00,00,00"};
+      {"", "ProMode"},         {"", "BlockSize"},       {"", "Port"},
+      {"\\MainForm", "State"}, {"\\MainForm", "Left"},  {"\\MainForm", "Top"},
+      {"\\MainForm", "Width"}, {"\\MainForm", "Height"}};
+  const std::string types[] = {R"("Text")",
+                               R"("4096")",
+                               R"("")",
+                               R"("-1")",
+                               R"("99999999999999999999")",
+                               "\"" + std::string(10000, '7') + "\"",
+                               "dword:00001000",
+                               "dword:ffffffff",
+                               "hex:01,02,03",
+                               "hex(2):34,00,00,00",
+                               "hex(7):61,00,00,00,00,00",
+                               "hex(0):",
+                               "hex(4):00,10,00,00",
+                               "hex(b):00,10,00,00,00,00,00,00"};
   const int typeCount = static_cast<int>(std::size(types));
   // The sanitizer builds take two types per place, a different pair for each place.
   const int perPlace = stress::Rounds(typeCount, typeCount, 2);
@@ -244,8 +253,8 @@ TEST_F(DamagedSettings, EveryTypeInEveryPlaceTheProgramReads) {
 
 TEST_F(DamagedSettings, NamesInOtherLetterCaseAreReadAndWrittenInPlace) {
   std::string file = UsersFile;
-  for (const char* from : {"Omvra-Soft\\KORVADEN]", "\"ProMode\"", "\"BlockSize\"", "\"Port\"", "\"Width\"",
-                           "MainForm]"}) {
+  for (const char* from :
+       {"Omvra-Soft\\KORVADEN]", "\"ProMode\"", "\"BlockSize\"", "\"Port\"", "\"Width\"", "MainForm]"}) {
     std::string lower = from;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (std::size_t at = file.find(from); at != std::string::npos; at = file.find(from, at + 1))

@@ -14,13 +14,13 @@
 #include <memory>
 #include <random>
 
-#include "tests/support/loopback_server.h"
-#include "tests/ui/observed_messages.h"
 #include "tests/stress/process_figures.h"
 #include "tests/stress/program_driver.h"
-#include "tests/support/qstring_printer.h"
 #include "tests/stress/ui_watch.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/patience.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/ui/observed_messages.h"
 
 using namespace std::chrono_literals;
 using stress::TProgramDriver;
@@ -59,8 +59,8 @@ class HostileServers : public ::testing::Test {
               << LongestBlockOfAllCases.count() << " ms), " << after.Describe() << '\n';
     // Generous: the synchronous start and the chart's painting are inside; a freeze is seconds.
     if (!stress::Sanitized) {
-    EXPECT_LT(block, 1000ms);
-  }
+      EXPECT_LT(block, 1000ms);
+    }
   }
 
   void ExpectOnlyMessage(const QString& text) {
@@ -127,8 +127,8 @@ TEST_F(HostileServers, ServerThatNeverReadsKeepsTheWindowResponsiveAndStopEndsAt
   ASSERT_TRUE(program->WaitForMeasuring());
   QTest::qWait(1500);  // the send buffer is full long before
   EXPECT_GE(ticks, 1) << "the window is frozen";
-  std::cout << "[Belastung] Server liest nie: " << ticks << " Ticks, " << program->Form().Series1.Count()
-            << " Punkte, " << program->Form().Sampler.SkippedTicks() << " übersprungen\n";
+  std::cout << "[Belastung] Server liest nie: " << ticks << " Ticks, " << program->Form().Series1.Count() << " Punkte, "
+            << program->Form().Sampler.SkippedTicks() << " übersprungen\n";
   QElapsedTimer stopping;
   stopping.start();
   program->Stop();
@@ -153,8 +153,8 @@ TEST_F(HostileServers, ServerFloodingDataBackNeitherSpinsTheWindowNorGrowsMemory
   const auto busy = UiThreadBusy() - busyBefore;
   const auto after = stress::Measure();
   std::cout << "[Belastung] Flut vom Server: " << watch.SocketActivations() << " Socket-Meldungen in 3 s, "
-            << server.bytesSent() / 1024 << " KiB zurückgeschickt, Oberfläche " << busy.count() << " ms beschäftigt, Speicher " << before.ResidentKiB << " -> "
-            << after.ResidentKiB << " KiB\n";
+            << server.bytesSent() / 1024 << " KiB zurückgeschickt, Oberfläche " << busy.count()
+            << " ms beschäftigt, Speicher " << before.ResidentKiB << " -> " << after.ResidentKiB << " KiB\n";
   EXPECT_LT(watch.SocketActivations(), 30) << "the window reacts to every byte that arrives";
   EXPECT_LT(busy, 1500ms) << "the user-interface thread spins";
   if (!stress::Sanitized) {

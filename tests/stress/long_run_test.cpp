@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "tests/ui/observed_messages.h"
 #include "tests/stress/process_figures.h"
 #include "tests/stress/program_driver.h"
-#include "tests/support/server_process.h"
 #include "tests/support/patience.h"
+#include "tests/support/server_process.h"
+#include "tests/ui/observed_messages.h"
 
 using namespace std::chrono_literals;
 
@@ -47,7 +47,8 @@ TEST(LongRun, EveryTickAddsItsPointTheSeriesHoldsItsMinuteAndMemoryStaysFlat) {
     mostPoints = std::max(mostPoints, form.Series1.Count());
     if (ticks - lastSkip > 63 && form.Series1.Count() == 63) ++fullMinutes;
     if (ticks == 60) afterOneMinute = stress::Measure();
-    if (ticks % 60 == 0) std::cout << "[Belastung] nach " << ticks << " Ticks: " << stress::Measure().Describe() << '\n';
+    if (ticks % 60 == 0)
+      std::cout << "[Belastung] nach " << ticks << " Ticks: " << stress::Measure().Describe() << '\n';
     server.discardOutput();  // a line per second
   });
 

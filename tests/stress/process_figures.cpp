@@ -41,8 +41,8 @@ long ResidentKiB() {
 
 std::string TProcessFigures::Describe() const {
   std::ostringstream text;
-  text << Descriptors << " Deskriptoren, " << Threads << " Threads, " << ResidentKiB << " KiB resident, "
-       << HeapBytes << " Bytes Heap";
+  text << Descriptors << " Deskriptoren, " << Threads << " Threads, " << ResidentKiB << " KiB resident, " << HeapBytes
+       << " Bytes Heap";
   return text.str();
 }
 

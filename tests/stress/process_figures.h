@@ -11,7 +11,7 @@ namespace stress {
 struct TProcessFigures {
   int Descriptors = 0;
   int Threads = 0;
-  long ResidentKiB = 0;        // after free heap pages were handed back to the system
+  long ResidentKiB = 0;       // after free heap pages were handed back to the system
   std::size_t HeapBytes = 0;  // malloc's bytes in use; not meaningful under the sanitizers
 
   std::string Describe() const;

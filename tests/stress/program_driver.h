@@ -10,9 +10,9 @@
 
 #include <memory>
 
-#include "ui/main_window.h"
-#include "tests/support/patience.h"
 #include "tests/stress/stress_scale.h"
+#include "tests/support/patience.h"
+#include "ui/main_window.h"
 
 namespace stress {
 
@@ -43,7 +43,9 @@ class TProgramDriver {
   bool WaitForMeasuring() {
     return QTest::qWaitFor([&] { return Status() == texts::MeasuringStatus; }, testsupport::PatienceMs);
   }
-  bool WaitForIdle() { return QTest::qWaitFor([&] { return IsIdle(); }, testsupport::PatienceMs); }
+  bool WaitForIdle() {
+    return QTest::qWaitFor([&] { return IsIdle(); }, testsupport::PatienceMs);
+  }
 
   // Closes the window as the user would; the settings are written. Runs once.
   void End() {

@@ -6,13 +6,13 @@
 
 #include <iostream>
 
-#include "tests/support/loopback_server.h"
-#include "tests/ui/observed_messages.h"
 #include "tests/stress/process_figures.h"
 #include "tests/stress/program_driver.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/patience.h"
 #include "tests/support/qstring_printer.h"
 #include "tests/support/server_process.h"
-#include "tests/support/patience.h"
+#include "tests/ui/observed_messages.h"
 
 using namespace std::chrono_literals;
 using stress::TProcessFigures;
@@ -83,7 +83,8 @@ TEST(RepeatedRuns, RefusedConnectsGiveEverythingBack) {
   const int refused = testsupport::unusedPort();
   auto attempt = [&] {
     program.Start("127.0.0.1", refused);
-    const bool ended = QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs) && program.WaitForIdle();
+    const bool ended =
+        QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs) && program.WaitForIdle();
     const bool exact = messages.size() == 1 && messages[0].Text == texts::ConnectFailed("127.0.0.1");
     messages.clear();
     return ended && exact;

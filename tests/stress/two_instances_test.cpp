@@ -16,8 +16,8 @@
 #include <fstream>
 #include <thread>
 
-#include "tests/stress/program_driver.h"
 #include "settings/reg_ini_file.h"
+#include "tests/stress/program_driver.h"
 #include "tests/stress/settings_check.h"
 #include "tests/stress/stress_scale.h"
 

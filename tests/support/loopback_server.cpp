@@ -159,14 +159,11 @@ void LoopbackServer::acceptPending() {
 short LoopbackServer::eventsFor(const Connection& c) const {
   if (c.finished) return 0;
   switch (mode_) {
-    case ServerMode::Record:
-      return POLLIN;
-    case ServerMode::NeverRead:
-      return POLLRDHUP;
+    case ServerMode::Record: return POLLIN;
+    case ServerMode::NeverRead: return POLLRDHUP;
     case ServerMode::SendBack:
       return static_cast<short>((c.writeShut ? 0 : POLLOUT) | (c.sawPeerClose ? 0 : POLLRDHUP));
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
@@ -226,8 +223,7 @@ void LoopbackServer::count(std::size_t n) {
 
 void LoopbackServer::writeAvailable(Connection& c) {
   for (int i = 0; i < kSyscallsPerTurn; ++i) {
-    const ssize_t n =
-        send(c.fd, sendPattern_.data(), sendPattern_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t n = send(c.fd, sendPattern_.data(), sendPattern_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && wouldBlock(errno)) return;  // POLLOUT brings us back
     if (n < 0) {

@@ -29,8 +29,8 @@ class LoopbackServer {
 
   std::uint16_t port() const { return port_; }
   int acceptedCount() const;
-  std::uint64_t bytesReceived() const;  // all connections together
-  std::uint64_t bytesSent() const;      // SendBack only
+  std::uint64_t bytesReceived() const;         // all connections together
+  std::uint64_t bytesSent() const;             // SendBack only
   std::vector<std::uint8_t> recorded() const;  // in arrival order, all connections together
 
   bool waitForAccepted(int count, std::chrono::milliseconds timeout) const;
@@ -52,7 +52,7 @@ class LoopbackServer {
     int fd = -1;
     bool sawPeerClose = false;  // FIN seen; SendBack keeps writing after it
     bool writeShut = false;
-    bool finished = false;      // nothing more to wait for; fd stays open until told
+    bool finished = false;  // nothing more to wait for; fd stays open until told
   };
 
   void serve();

@@ -13,9 +13,7 @@
 namespace testsupport {
 namespace detail {
 
-void throwErrno(const char* what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
+void throwErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
 int openLoopbackListener(int backlog, std::uint16_t& port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -24,8 +22,7 @@ int openLoopbackListener(int backlog, std::uint16_t& port) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(fd, backlog) != 0 ||
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, backlog) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     const int saved = errno;
     close(fd);

@@ -91,8 +91,8 @@ std::optional<std::string> ServerProcess::nextLine(std::chrono::milliseconds tim
   }
 }
 
-std::optional<std::vector<std::string>> ServerProcess::waitForLine(
-    const std::regex& pattern, std::chrono::milliseconds timeout) {
+std::optional<std::vector<std::string>> ServerProcess::waitForLine(const std::regex& pattern,
+                                                                   std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   while (auto line = nextLine(std::chrono::milliseconds(remainingMs(deadline)))) {
     std::smatch match;

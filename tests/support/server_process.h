@@ -24,8 +24,7 @@ class ServerProcess {
   std::optional<std::string> nextLine(std::chrono::milliseconds timeout);
 
   // Skips lines until one matches; returns its sub-matches (0 is the whole line).
-  std::optional<std::vector<std::string>> waitForLine(const std::regex& pattern,
-                                                      std::chrono::milliseconds timeout);
+  std::optional<std::vector<std::string>> waitForLine(const std::regex& pattern, std::chrono::milliseconds timeout);
 
   void sendSignal(int signal);
 

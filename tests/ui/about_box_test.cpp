@@ -15,14 +15,14 @@
 
 #include <memory>
 
+#include "tests/support/loopback_server.h"
+#include "tests/support/patience.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/ui/observed_messages.h"
+#include "tests/ui/settings_file.h"
 #include "ui/about_box.h"
 #include "ui/components/help_viewer.h"
-#include "tests/support/loopback_server.h"
 #include "ui/main_window.h"
-#include "tests/ui/observed_messages.h"
-#include "tests/support/qstring_printer.h"
-#include "tests/ui/settings_file.h"
-#include "tests/support/patience.h"
 
 namespace {
 // Receives what the About box asks the desktop to open.
@@ -36,9 +36,7 @@ class TUrlRecorder : public QObject {
 
 class AboutBox : public ::testing::Test {
  protected:
-  void SetUp() override {
-    settingsfile::Remove();
-  }
+  void SetUp() override { settingsfile::Remove(); }
   void TearDown() override {
     form.reset();
     for (const QString& path : shownHelp)
@@ -128,8 +126,8 @@ TEST_F(AboutBox, IsAFixedDialogModalForTheMainWindowOnlyWithTheHelpUsableBesideI
   bool modalForTheWindow = false;
   THelpViewer* viewer = nullptr;
   QTimer::singleShot(0, form.get(), [&] {
-    modalForTheWindow = form->AboutBox->windowModality() == Qt::WindowModal &&
-                        QApplication::activeModalWidget() == form->AboutBox;
+    modalForTheWindow =
+        form->AboutBox->windowModality() == Qt::WindowModal && QApplication::activeModalWidget() == form->AboutBox;
     form->AboutBox->move(0, 0);  // room on its right
     form->AboutBox->Button1->click();
     viewer = THelpViewer::Find(form->HelpFile);

@@ -7,10 +7,10 @@
 
 #include <stdexcept>
 
-#include "ui/components/application.h"
 #include "base/application_exception.h"
-#include "ui/components/message_service.h"
 #include "tests/ui/observed_messages.h"
+#include "ui/components/application.h"
+#include "ui/components/message_service.h"
 
 namespace {
 class TThrowingObject : public QObject {

@@ -11,23 +11,23 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
-#include <QTimer>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "ui/about_box.h"
 #include "measure/average_text.h"
+#include "tests/support/patience.h"
+#include "tests/support/qstring_printer.h"
+#include "ui/about_box.h"
 #include "ui/components/control_layout.h"
 #include "ui/main_window.h"
-#include "tests/support/qstring_printer.h"
 #include "ui/rate_chart.h"
-#include "tests/support/patience.h"
 
 namespace {
 class MainWindow : public ::testing::Test {
@@ -114,7 +114,7 @@ TEST_F(MainWindow, CaptionsAreReadableAndControlsDoNotOverlap) {
   }
   EXPECT_GE(form->ProPanel->width(), form->ProPanel->fontMetrics().horizontalAdvance(form->ProPanel->title()));
 
-  const std::vector<QWidget*> top{form->Label2, form->Edit1, form->Button1, form->Button2,
+  const std::vector<QWidget*> top{form->Label2,  form->Edit1,    form->Button1, form->Button2,
                                   form->BitBtn1, form->ProPanel, form->Chart1};
   for (std::size_t i = 0; i < top.size(); ++i)
     for (std::size_t j = i + 1; j < top.size(); ++j)
@@ -124,12 +124,14 @@ TEST_F(MainWindow, CaptionsAreReadableAndControlsDoNotOverlap) {
   // is shown whole beside the widest status text.
   form->SetOuterSize({640, 480});  // an earlier test may have left another size remembered
   const QWidget* client = form->centralWidget();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusPanel1->geometry().right() > client->width() - 30; }, testsupport::PatienceMs));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusPanel1->geometry().right() > client->width() - 30; },
+                              testsupport::PatienceMs));
   EXPECT_LE(form->ProPanel->geometry().right(), client->width() - 16) << form->ProPanel->geometry().right();
   form->SetAverageText(QStringLiteral("Durchschnittliche Übertragungsrate: 1171875,19 kiBytes/s"));
   form->StatusPanel0->setText(texts::IdleStatus);
   EXPECT_EQ(form->StatusPanel1->text(), QStringLiteral("Durchschnittliche Übertragungsrate: 1171875,19 kiBytes/s"));
-  EXPECT_GE(form->StatusPanel0->contentsRect().width(), form->StatusPanel0->fontMetrics().horizontalAdvance(texts::IdleStatus));
+  EXPECT_GE(form->StatusPanel0->contentsRect().width(),
+            form->StatusPanel0->fontMetrics().horizontalAdvance(texts::IdleStatus));
   const std::vector<QWidget*> inPanel{form->Label1, form->Edit2, form->Label3, form->Edit3};
   for (std::size_t i = 0; i < inPanel.size(); ++i) {
     EXPECT_TRUE(form->ProPanel->rect().contains(inPanel[i]->geometry()));
@@ -146,13 +148,15 @@ TEST_F(MainWindow, ResizingMovesOnlyTheChartEdgesAndTheStatusBar) {
     const QWidget* client = form->centralWidget();
     const auto chart = [&] { return InClient(form->Chart1); };
     // Settles once the layout has handed the new size down.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return client->height() - chart().bottom() - 1 == 9; }, testsupport::PatienceMs)) << outer.height();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return client->height() - chart().bottom() - 1 == 9; }, testsupport::PatienceMs))
+        << outer.height();
     EXPECT_EQ(chart().left(), 16);
     EXPECT_EQ(client->width() - chart().right() - 1, 15) << outer.width();
     EXPECT_EQ(form->Button1->geometry(), button1);
     EXPECT_EQ(form->Edit1->geometry(), edit1);
     EXPECT_EQ(form->StatusBar1->geometry().bottom(), form->height() - 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->width() == form->width(); }, testsupport::PatienceMs)) << outer.width();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->width() == form->width(); }, testsupport::PatienceMs))
+        << outer.width();
   }
   EXPECT_GE(form->StatusPanel0->width(), 350);
 }
@@ -254,7 +258,8 @@ TEST_F(MainWindow, AxisLabelsArePlainNumbersInTheUsersLocaleAtEveryRate) {
       auto* text = dynamic_cast<QGraphicsTextItem*>(item);
       if (!text || !text->isVisible()) continue;
       const QString label = text->toPlainText();
-      if (label != "Sekunden" && label != "kiBytes/s" && label != QString::fromUtf8("Übertragungsrate")) labels << label;
+      if (label != "Sekunden" && label != "kiBytes/s" && label != QString::fromUtf8("Übertragungsrate"))
+        labels << label;
     }
     return labels;
   };
@@ -289,8 +294,8 @@ TEST_F(MainWindow, ScreenReadersHearWhatEachControlIsTheChartsLatestPointAndEver
 
 TEST_F(MainWindow, DrawingUpdatesTheFirstVisiblePointAndAZeroRangeDrawsFine) {
   for (int x = 1; x <= 70; ++x) form->Series1.AddXY(x, 0);
-  EXPECT_EQ(form->LeftAxis.Maximum(), 0);  // all rates zero: 0 to 0
-  form->Chart1->grab();                    // draws without failing
+  EXPECT_EQ(form->LeftAxis.Maximum(), 0);           // all rates zero: 0 to 0
+  form->Chart1->grab();                             // draws without failing
   EXPECT_EQ(form->Series1.FirstVisibleIndex(), 9);  // x = 10 is the first at or right of 10
 }
 
@@ -298,8 +303,9 @@ TEST_F(MainWindow, RightDragPansBothAxes) {
   const QRectF plot = form->Chart1->chart()->plotArea();
   const QPoint from = plot.center().toPoint();
   QTest::mousePress(form->Chart1->viewport(), Qt::RightButton, {}, from);
-  QMouseEvent move(QEvent::MouseMove, QPointF(from + QPoint(50, -40)), form->Chart1->viewport()->mapToGlobal(QPointF(from + QPoint(50, -40))),
-                   Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+  QMouseEvent move(QEvent::MouseMove, QPointF(from + QPoint(50, -40)),
+                   form->Chart1->viewport()->mapToGlobal(QPointF(from + QPoint(50, -40))), Qt::NoButton,
+                   Qt::RightButton, Qt::NoModifier);
   QApplication::sendEvent(form->Chart1->viewport(), &move);
   QTest::mouseRelease(form->Chart1->viewport(), Qt::RightButton, {}, from + QPoint(50, -40));
   EXPECT_NEAR(form->BottomAxis.Minimum(), -50 * 60 / plot.width(), 1e-6);

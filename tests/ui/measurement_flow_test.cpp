@@ -13,12 +13,12 @@
 
 #include <memory>
 
-#include "tests/support/loopback_server.h"
-#include "ui/main_window.h"
-#include "tests/support/qstring_printer.h"
 #include "measure/measurement_counters.h"
-#include "tests/ui/observed_messages.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/patience.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/ui/observed_messages.h"
+#include "ui/main_window.h"
 
 using testsupport::LoopbackServer;
 using testsupport::ServerMode;

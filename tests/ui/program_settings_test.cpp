@@ -9,11 +9,11 @@
 
 #include <memory>
 
-#include "ui/main_window.h"
 #include "measure/measurement_counters.h"
-#include "tests/ui/observed_messages.h"
 #include "tests/support/qstring_printer.h"
+#include "tests/ui/observed_messages.h"
 #include "tests/ui/settings_file.h"
+#include "ui/main_window.h"
 
 using settingsfile::ProgramKey;
 

@@ -16,12 +16,12 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/loopback_server.h"
-#include "ui/main_window.h"
-#include "tests/ui/observed_messages.h"
+#include "tests/support/patience.h"
 #include "tests/support/qstring_printer.h"
+#include "tests/ui/observed_messages.h"
+#include "ui/main_window.h"
 #include "ui/rate_chart.h"
 #include "ui/save_dialog.h"
-#include "tests/support/patience.h"
 
 namespace {
 class ResultExport : public ::testing::Test {
@@ -110,14 +110,18 @@ TEST_F(ResultExport, CtrlSSavesEveryPointOfTheRunSoFarAndAFailedSaveLeavesNothin
   EXPECT_EQ(lines[2], QString::fromUtf8("Blockgröße (Bytes);1024"));
   EXPECT_TRUE(QDateTime::fromString(lines[3].section(';', 1), Qt::ISODate).isValid()) << lines[3].toStdString();
   EXPECT_EQ(lines[6], "Sekunden;kiBytes/s");
-  for (const QString& row : lines.mid(7)) EXPECT_TRUE(QRegularExpression("^\\d+,\\d{3};\\d+,\\d\\d$").match(row).hasMatch()) << row.toStdString();
+  for (const QString& row : lines.mid(7))
+    EXPECT_TRUE(QRegularExpression("^\\d+,\\d{3};\\d+,\\d\\d$").match(row).hasMatch()) << row.toStdString();
   // The proposal: the run's start in the name, in the documents or home folder.
-  EXPECT_TRUE(QRegularExpression("/Messung \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d\\.csv$").match(proposals.last()).hasMatch())
+  EXPECT_TRUE(QRegularExpression("/Messung \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d\\.csv$")
+                  .match(proposals.last())
+                  .hasMatch())
       << proposals.last().toStdString();
 
   // The run goes on: a later save holds the points since, and proposes the folder used last.
   const int saved = static_cast<int>(lines.size());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return static_cast<int>(form.History.Count()) + 7 > saved; }, testsupport::PatienceMs));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return static_cast<int>(form.History.Count()) + 7 > saved; }, testsupport::PatienceMs));
   EXPECT_TRUE(form.Button2->isEnabled());
   QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
   EXPECT_GT(SavedLines(answer).size(), lines.size());

@@ -46,8 +46,6 @@ inline QStringList ValueLines(const QString& key) {
   return lines;
 }
 
-inline bool HasKey(const QString& key) {
-  return Text().split('\n').contains("[" + key + "]", Qt::CaseInsensitive);
-}
+inline bool HasKey(const QString& key) { return Text().split('\n').contains("[" + key + "]", Qt::CaseInsensitive); }
 
 }  // namespace settingsfile

@@ -14,10 +14,10 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/main_window.h"
-#include "tests/ui/observed_messages.h"
 #include "tests/support/patience.h"
 #include "tests/support/qstring_printer.h"
+#include "tests/ui/observed_messages.h"
+#include "ui/main_window.h"
 
 namespace {
 const QString Name = QStringLiteral("langsam.example");

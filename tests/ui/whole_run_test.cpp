@@ -1,17 +1,17 @@
 // A whole measurement through the window against the real korvaden-server.
 
 #include <QLineEdit>
-#include <csignal>
 #include <QPushButton>
 #include <QtTest/QTest>
+#include <csignal>
 
 #include <gtest/gtest.h>
 
-#include "tests/support/server_process.h"
-#include "ui/main_window.h"
-#include "tests/support/qstring_printer.h"
-#include "tests/ui/observed_messages.h"
 #include "tests/support/patience.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/support/server_process.h"
+#include "tests/ui/observed_messages.h"
+#include "ui/main_window.h"
 
 TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
   // Spawned, not forked: ThreadSanitizer cannot follow a fork of this multi-threaded process.
@@ -29,7 +29,8 @@ TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
     int ticks = 0;
     QObject::connect(&form.Controller.Timer1, &QTimer::timeout, [&] { ++ticks; });
     // Generous: under ThreadSanitizer every pixel Qt copies is checked, and painting is slow.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Series1.Count() >= 3; }, testsupport::PatienceMs)) << ticks << " ticks, " << form.Series1.Count() << " points";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Series1.Count() >= 3; }, testsupport::PatienceMs))
+        << ticks << " ticks, " << form.Series1.Count() << " points";
 
     EXPECT_EQ(form.BottomAxis.Minimum(), 0);
     EXPECT_EQ(form.BottomAxis.Maximum(), 60);
@@ -40,7 +41,8 @@ TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
     for (int i = 1; i < form.Series1.Count(); ++i) EXPECT_GT(form.Series1.XValues[i], form.Series1.XValues[i - 1]);
 
     form.Button2->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Button1->isEnabled() && !form.Controller.HasWorker(); }, testsupport::PatienceMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Button1->isEnabled() && !form.Controller.HasWorker(); },
+                                testsupport::PatienceMs));
     const int points = form.Series1.Count();
     QTest::qWait(1200);
     EXPECT_EQ(form.Series1.Count(), points);  // the finished run stays on screen, no more ticks

@@ -15,11 +15,11 @@
 #include <cstdlib>
 #include <memory>
 
-#include "ui/components/application.h"
-#include "ui/main_window.h"
+#include "tests/support/patience.h"
 #include "tests/support/qstring_printer.h"
 #include "tests/ui/settings_file.h"
-#include "tests/support/patience.h"
+#include "ui/components/application.h"
+#include "ui/main_window.h"
 
 using settingsfile::PlacementKey;
 
@@ -62,7 +62,8 @@ QRect OpenAndClose(const QRect& wanted) {
 TEST(UnderAWindowManager, TheRememberedSizeComesBackUnchangedAndCentred) {
   settingsfile::Write(PlacementKey, {R"("State"="0")", R"("Width"="700")", R"("Height"="500")"});
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-  const QRect wanted(screen.topLeft() + QPoint((screen.width() - 700) / 2, (screen.height() - 500) / 2), QSize(700, 500));
+  const QRect wanted(screen.topLeft() + QPoint((screen.width() - 700) / 2, (screen.height() - 500) / 2),
+                     QSize(700, 500));
   for (int run = 1; run <= 2; ++run) {
     const QRect outer = OpenAndClose(wanted);
     EXPECT_EQ(outer.size(), wanted.size()) << run;

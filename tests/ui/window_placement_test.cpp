@@ -9,24 +9,20 @@
 
 #include <memory>
 
-#include "ui/components/component_kinds.h"
-#include "ui/main_window.h"
-#include "tests/ui/observed_messages.h"
 #include "tests/support/qstring_printer.h"
+#include "tests/ui/observed_messages.h"
 #include "tests/ui/settings_file.h"
+#include "ui/components/component_kinds.h"
 #include "ui/components/wnd_prop.h"
+#include "ui/main_window.h"
 
 using settingsfile::PlacementKey;
 
 namespace {
 class WindowPlacement : public ::testing::Test {
  protected:
-  void SetUp() override {
-    settingsfile::Remove();
-  }
-  void TearDown() override {
-    form.reset();
-  }
+  void SetUp() override { settingsfile::Remove(); }
+  void TearDown() override { form.reset(); }
   void Show(const QStringList& placement = {}) {
     if (!placement.isEmpty()) settingsfile::Write(PlacementKey, placement);
     form = std::make_unique<TForm1>();
@@ -40,7 +36,8 @@ class WindowPlacement : public ::testing::Test {
   }
   QPoint CentredTopLeft(QSize outer) const {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    return {screen.left() + (screen.width() - outer.width()) / 2, screen.top() + (screen.height() - outer.height()) / 2};
+    return {screen.left() + (screen.width() - outer.width()) / 2,
+            screen.top() + (screen.height() - outer.height()) / 2};
   }
 
   TObservedMessages messages;  // declared first: it outlives the window
@@ -190,10 +187,10 @@ TEST_F(WindowPlacement, OtherOptionsKeepControlSizesFontsColoursBandsAndColumns)
   const QString formKey = "HKEY_CURRENT_USER\\Software\\Omvra-Soft\\Test\\TestForm";
   EXPECT_EQ(settingsfile::ValueLines(formKey + "\\Panel1"), QStringList{R"("Height"="55")"});
   EXPECT_FALSE(settingsfile::HasKey(formKey + "\\Splitter1"));
-  EXPECT_EQ(settingsfile::ValueLines(formKey + "\\Label1"),
-            (QStringList{R"("FontName"="DejaVu Serif")", R"("FontCharSet"="1")",
-                         QString(R"("FontColor"="%1")").arg(0x302010), R"("FontSize"="13")", R"("FontStyle"="1")",
-                         QString(R"("Color"="%1")").arg(0xCCBBAA)}));
+  EXPECT_EQ(
+      settingsfile::ValueLines(formKey + "\\Label1"),
+      (QStringList{R"("FontName"="DejaVu Serif")", R"("FontCharSet"="1")", QString(R"("FontColor"="%1")").arg(0x302010),
+                   R"("FontSize"="13")", R"("FontStyle"="1")", QString(R"("Color"="%1")").arg(0xCCBBAA)}));
   EXPECT_EQ(settingsfile::ValueLines("HKEY_CURRENT_USER\\Software\\Omvra-Soft\\Test\\Placement\\CoolBar1"),
             (QStringList{R"("Band0"="120")", R"("Band0Break"="0")", R"("Band1"="95")", R"("Band1Break"="0")"}));
   EXPECT_EQ(settingsfile::ValueLines(formKey + "\\DBGrid1"), QStringList{R"("Name"="222")"});

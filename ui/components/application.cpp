@@ -8,8 +8,8 @@
 #include <QTranslator>
 #include <QWidget>
 
-#include "ui/components/app_icon.h"
 #include "base/application_exception.h"
+#include "ui/components/app_icon.h"
 #include "ui/components/message_service.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {

@@ -5,12 +5,12 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QStyle>
 #include <QPoint>
+#include <QPushButton>
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStyle>
 #include <QWidget>
 
 #include <algorithm>

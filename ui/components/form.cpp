@@ -44,7 +44,8 @@ void TForm::changeEvent(QEvent* event) {
 void TForm::FrameMayBeKnown() {
   if (!FOuterAsked && !FMinimumOuterAsked && !FPositionAsked) return;
   // Queued: Qt takes the new frame up only after the event that brought it.
-  QMetaObject::invokeMethod(this, [this] { ApplyRealFrame(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { ApplyRealFrame(); }, Qt::QueuedConnection);
 }
 
 bool TForm::eventFilter(QObject* watched, QEvent* event) {

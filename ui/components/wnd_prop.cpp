@@ -2,8 +2,8 @@
 
 #include <QVariant>
 
-#include "ui/components/component_kinds.h"
 #include "settings/reg_ini_file.h"
+#include "ui/components/component_kinds.h"
 
 namespace {
 const QString DefaultFontName = QStringLiteral("MS Sans Serif");
