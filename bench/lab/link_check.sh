@@ -14,6 +14,7 @@
 # inside its own namespaces are used, from 198.18.0.0/15. Every run is bounded in time, and the
 # processes and namespaces are removed on every way out. Exits 1 when a check fails.
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/tun_link.sh"
 bin="${1:?Ordner mit korvaden-lab-link fehlt}"
 if [ ! -x "$bin/korvaden-lab-link" ]; then
   echo "korvaden-lab-link fehlt in $bin" >&2
@@ -73,23 +74,8 @@ start_link() {
   client="$prefix-$name-c" server="$prefix-$name-s" truth="$work/$name.truth" link_log="$work/$name.err"
   local client_dev="kc$$$name" server_dev="ks$$$name"
   ip netns add "$client" && namespaces+=("$client") && ip netns add "$server" && namespaces+=("$server") || return 1
-  timeout --kill-after=5 $((seconds + 30)) "$bin/korvaden-lab-link" --client-dev "$client_dev" \
-    --server-dev "$server_dev" --truth "$truth" --duration "$seconds" "$@" >"$work/$name.out" 2>"$link_log" &
-  link_pid=$!
-  for _ in $(seq 50); do
-    grep -qx bereit "$work/$name.out" && break
-    kill -0 "$link_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if ! grep -qx bereit "$work/$name.out"; then
-    echo "Verbindung startet nicht: $(cat "$link_log")"
-    return 1
-  fi
-  ip link set "$client_dev" netns "$client" && ip link set "$server_dev" netns "$server" || return 1
-  ip -n "$client" addr add 198.18.0.1 peer 198.18.0.2 dev "$client_dev" || return 1
-  ip -n "$server" addr add 198.18.0.2 peer 198.18.0.1 dev "$server_dev" || return 1
-  ip -n "$client" link set "$client_dev" mtu 1500 up && ip -n "$server" link set "$server_dev" mtu 1500 up || return 1
-  for ns in "$client" "$server"; do ip -n "$ns" link set lo up; done
+  start_tun_link "$bin" "$client" "$server" "$client_dev" "$server_dev" "$work/$name.out" "$link_log" $((seconds + 30)) \
+    --truth "$truth" --duration "$seconds" "$@" || return 1
   # The first echo that comes back shows that the link forwards.
   for _ in $(seq 10); do
     timeout 5 ip netns exec "$client" ping -c 1 -W 1 198.18.0.2 >/dev/null 2>&1 && return 0

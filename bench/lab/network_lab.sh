@@ -19,6 +19,7 @@
 # w and 1000 for a few seconds, as the test command does; a list of names measures only those. Only addresses inside its own namespaces are used, from 198.18.0.0/15. Every
 # run is bounded in time, and the namespaces and the link are removed on every way out.
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/tun_link.sh"
 bin="${1:?Ordner mit korvaden-lab-probe fehlt}"
 seconds="${2:-30}"
 short="${3:-}"  # --short, a list of links, or all
@@ -106,21 +107,9 @@ lossy() {
     return 0
   fi
   ip netns add "$client" && namespaces+=("$client") && ip netns add "$server" && namespaces+=("$server") || return 1
-  timeout --kill-after=5 $((seconds + 120)) "$bin/korvaden-lab-link" --client-dev "$client_dev" \
-    --server-dev "$server_dev" --rate-mbit "$mbit" --delay-ms "$delay" --queue-ms "$queue" --loss "$loss" --seed 1 \
-    --truth "$work/$name.truth" --duration $((seconds + 90)) >"$work/$name.link" 2>"$work/$name.err" &
-  link_pid=$!
-  for _ in $(seq 100); do
-    grep -qx bereit "$work/$name.link" && break
-    kill -0 "$link_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  grep -qx bereit "$work/$name.link" || { cat "$work/$name.err"; return 1; }
-  ip link set "$client_dev" netns "$client" && ip link set "$server_dev" netns "$server" || return 1
-  ip -n "$client" addr add 198.18.0.1 peer 198.18.0.2 dev "$client_dev" || return 1
-  ip -n "$server" addr add 198.18.0.2 peer 198.18.0.1 dev "$server_dev" || return 1
-  ip -n "$client" link set "$client_dev" mtu 1500 up && ip -n "$server" link set "$server_dev" mtu 1500 up || return 1
-  ip -n "$client" link set lo up && ip -n "$server" link set lo up || return 1
+  start_tun_link "$bin" "$client" "$server" "$client_dev" "$server_dev" "$work/$name.link" "$work/$name.err" \
+    $((seconds + 120)) --rate-mbit "$mbit" --delay-ms "$delay" --queue-ms "$queue" --loss "$loss" --seed 1 \
+    --truth "$work/$name.truth" --duration $((seconds + 90)) || return 1
   local percent
   percent=$(awk -v p="$loss" 'BEGIN { printf "%g", p * 100 }')
   measure "$name" "$mbit Mbit/s, $delay ms, ${percent} % Verlust, Warteschlange $queue ms" --truth "$work/$name.truth" --delay "$delay"
