@@ -236,8 +236,8 @@ TEST_F(MainWindow, ChartIsPresentedWithTitlesFixedRangesAndARedLine) {
 TEST_F(MainWindow, NarrowWindowSpreadsTheSecondLabelsInsteadOfCrowdingThem) {
   form->Series1.AddXY(100000, 1);  // wide labels: 99940 ... 100000
   form->SetOuterSize(QSize(360, 224));
-  QTest::qWait(50);
-  EXPECT_GT(form->Chart1->BottomAxisView()->tickInterval(), 10);
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return form->Chart1->BottomAxisView()->tickInterval() > 10; }, testsupport::PatienceMs));
   form->SetOuterSize(QSize(1000, 600));
   QTest::qWait(50);
   EXPECT_EQ(form->Chart1->BottomAxisView()->tickInterval(), 10);
