@@ -63,9 +63,9 @@ void TKorvadenThread::SendLoop() {
   Counters.RunStartTick = runStart;
   Counters.EndUpdate();
   std::uint32_t windowStart = runStart;
-  std::uint32_t windowSum = 0;
   std::uint32_t totalRead = runStart;
   std::uint64_t accepted = 0;
+  std::uint64_t acceptedAtWindowStart = 0;
   std::uint64_t total = 0;
   std::uint64_t totalAtWindowStart = 0;
   TAcknowledgedTotal acknowledged(*FSocket.Socket());
@@ -83,10 +83,7 @@ void TKorvadenThread::SendLoop() {
       Counters.ConnectionLost = true;
       break;
     }
-    if (sent > 0) {
-      windowSum += static_cast<std::uint32_t>(sent);
-      accepted += static_cast<std::uint64_t>(sent);
-    }
+    if (sent > 0) accepted += static_cast<std::uint64_t>(sent);
     // A full send buffer: sleep until it takes more rather than spin, which would also keep the
     // connection lock from the window's notifications.
     if (sent < 0) FSocket.Socket()->WaitUntilWritable(FullBufferWaitMs);
@@ -95,7 +92,7 @@ void TKorvadenThread::SendLoop() {
     // microseconds, the clock counts milliseconds) updates nothing: the update is a few stores about
     // a thousand times a second, and a tick almost never meets one.
     const std::uint32_t now = GetTickCount();
-    const bool windowClosed = now - windowStart > WindowLengthMs || windowSum > fullWindow;
+    const bool windowClosed = now - windowStart > WindowLengthMs || accepted - acceptedAtWindowStart > fullWindow;
     const bool totalDue = now - totalRead >= TotalIntervalMs;
     if (now - runStart == publishedElapsed && !windowClosed && !totalDue) continue;
     if (windowClosed || totalDue) {
@@ -114,7 +111,7 @@ void TKorvadenThread::SendLoop() {
           std::min<std::uint64_t>(total - totalAtWindowStart, std::numeric_limits<std::uint32_t>::max()));
       Counters.WindowMs = GetTickCount() - windowStart;
       windowStart = GetTickCount();
-      windowSum = 0;
+      acceptedAtWindowStart = accepted;
       totalAtWindowStart = total;
     }
     Counters.EndUpdate();

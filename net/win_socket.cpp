@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
 #include "base/application_exception.h"
 #include "net/platform_socket.h"
@@ -220,11 +221,21 @@ void TClientWinSocket::OpenConnection(const std::string& host, const std::string
   }
 }
 
-void TClientWinSocket::StartConnect(int handle, std::uint32_t destination, std::uint16_t hostPort) {
+std::optional<int> TClientWinSocket::BeginConnect(int handle, std::uint32_t destination, std::uint16_t hostPort) {
   ApplyNotificationSet();
   SignalEvent(this, sekConnecting);
+  // A handler that ended the attempt closed the handle; its number may belong to something else now.
+  if (handle != FSocket) return std::nullopt;
   platform::LimitConnectTime(handle);
-  CheckApiResult(platform::Connect(handle, destination, htons(hostPort)), "connect");
+  if (platform::Connect(handle, destination, htons(hostPort)) == 0) return 0;
+  const int code = platform::LastError();
+  return platform::IsWouldBlock(code) ? 0 : code;
+}
+
+void TClientWinSocket::StartConnect(int handle, std::uint32_t destination, std::uint16_t hostPort) {
+  const std::optional<int> code = BeginConnect(handle, destination, hostPort);
+  if (!code) return;
+  if (*code != 0) throw ESocketError(SocketErrorMessage(*code, "connect"));
   if (!(FNotifications & snConnect)) {
     platform::ClearConnectTimeLimit(handle);
     FConnected = FSocket != INVALID_SOCKET;
@@ -236,16 +247,10 @@ void TClientWinSocket::ConnectToAnswer(int handle, std::uint32_t destination, st
   // Everything that escapes goes to the default display, as from the notifications it stands for.
   RunGuarded([&] {
     if (handle != FSocket || FConnected) return;  // Stop closed the attempt, or a new one replaced it
-    ApplyNotificationSet();
-    SignalEvent(this, sekConnecting);
-    if (handle != FSocket) return;  // the handler ended the attempt
-    platform::LimitConnectTime(handle);
-    if (platform::Connect(handle, destination, htons(hostPort)) == 0) return;  // the notification follows
-    const int code = platform::LastError();
-    if (platform::IsWouldBlock(code)) return;
-    // No writer of Active waits any more: the refusal (a name without an address ends as a connect
+    // No writer of Active waits any more: a refusal (a name without an address ends as a connect
     // to 0.0.0.0) arrives like a failed connect's notification.
-    HandleSocketNotification(handle, snConnect, code);
+    if (const std::optional<int> code = BeginConnect(handle, destination, hostPort); code && *code != 0)
+      HandleSocketNotification(handle, snConnect, *code);
   });
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,7 +83,11 @@ class TClientWinSocket : public TCustomWinSocket {
 
  private:
   void ReleaseSettledAttempts();
-  // The rest of an attempt once its destination is known: the connect itself.
+  // The connect of an attempt whose destination is known: the notification set, OnConnecting and the
+  // connect itself. 0 when the connect is done or under way, else the platform's code; none when
+  // the OnConnecting handler ended the attempt.
+  std::optional<int> BeginConnect(int handle, std::uint32_t destination, std::uint16_t hostPort);
+  // The same for the writer of Active: a failure raises.
   void StartConnect(int handle, std::uint32_t destination, std::uint16_t hostPort);
   // The same when the name's answer comes later; a failure is the attempt's outcome then.
   void ConnectToAnswer(int handle, std::uint32_t destination, std::uint16_t hostPort);
