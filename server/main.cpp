@@ -94,6 +94,7 @@ int main(int argc, char* argv[]) {
   RaiseDescriptorLimit();
   korvaden::MeasurementServer server{korvaden::MeasurementServer::ReportSink(PrintReport)};
   server.SetLimits(parsed.options.limits);
+  server.SetReceiveBuffer(parsed.options.receiveBufferBytes);
   std::string error;
   if (!server.Listen(parsed.options.bindAddress, parsed.options.port, error)) {
     std::fprintf(stderr, "korvaden-server: %s\n", error.c_str());

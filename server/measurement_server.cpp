@@ -129,7 +129,12 @@ bool MeasurementServer::Listen(const std::string& bindAddress, std::uint16_t por
   }
 
   const std::string shown = address.ss_family == AF_INET6 ? "[" + bindAddress + "]" : bindAddress;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+  const int receiveBuffer = static_cast<int>(receiveBufferBytes_);
+  // On the listening socket, not after accept(): by then the handshake has offered its window and
+  // chosen its window scale from the buffer there was.
+  if (receiveBuffer != 0 && setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer) != 0) {
+    error = ErrorText("Empfangspuffer konnte nicht gesetzt werden", errno);
+  } else if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     error = ErrorText("Bind an " + shown + ":" + std::to_string(port) + " fehlgeschlagen", errno);
   } else if (listen(fd, SOMAXCONN) != 0) {
     error = ErrorText("Listen fehlgeschlagen", errno);

@@ -32,6 +32,9 @@ class MeasurementServer {
   // Binds and listens on an IPv4 or IPv6 address; "::" is every IPv6 and IPv4 address (IPv4 alone
   // where the system has no IPv6). On failure returns false with a German message in error.
   bool Listen(const std::string& bindAddress, std::uint16_t port, std::string& error);
+  // Before Listen(): SO_RCVBUF of the listening socket, which every accepted connection inherits;
+  // 0 leaves the system's default and its automatic tuning.
+  void SetReceiveBuffer(unsigned bytes) { receiveBufferBytes_ = bytes; }
   // Before Run().
   void SetLimits(const ServerLimits& limits) { limits_ = limits; }
 
@@ -74,6 +77,7 @@ class MeasurementServer {
 
   ReportSink sink_;
   ServerLimits limits_;
+  unsigned receiveBufferBytes_ = 0;
   bool firstEnded_ = false;
   int listenFd_ = -1;
   int wakeRead_ = -1;

@@ -60,8 +60,10 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
     unsigned* seconds = name == "--idle-timeout"   ? &options.limits.idleTimeoutSeconds
                         : name == "--max-duration" ? &options.limits.maxDurationSeconds
                                                    : nullptr;
-    const bool known =
-        seconds || name == "--max-connections" || name == "-p" || name == "--port" || name == "-b" || name == "--bind";
+    unsigned* count = name == "--max-connections"  ? &options.limits.maxConnections
+                      : name == "--receive-buffer" ? &options.receiveBufferBytes
+                                                   : nullptr;
+    const bool known = seconds || count || name == "-p" || name == "--port" || name == "-b" || name == "--bind";
     if (!known) return Invalid("Unbekannte Option: " + Printable(args[i]));
     if (!hasValue) {
       if (i + 1 >= args.size()) return Invalid("Option " + Printable(name) + " erwartet einen Wert");
@@ -78,13 +80,16 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
       if (!IsAddress(value)) return Invalid("Ungültige IPv4- oder IPv6-Adresse: \"" + Printable(value) + "\"");
       options.bindAddress = value;
     } else {
-      // A day at most for the times; the poll loop counts in milliseconds.
-      const unsigned maximum = seconds ? 86400 : std::numeric_limits<int>::max();
+      // A day at most for the times, as the poll loop counts in milliseconds; a GiB for the receive
+      // buffer, far above the cap the kernel puts on it anyway (net.core.rmem_max).
+      const unsigned maximum = seconds                                ? 86400
+                               : count == &options.receiveBufferBytes ? 1u << 30
+                                                                      : std::numeric_limits<int>::max();
       if (!ParseNumber(value, maximum, number) || number == 0) {
         return Invalid("Ungültiger Wert für " + name + ": \"" + Printable(value) + "\" (erlaubt sind 1 bis " +
                        std::to_string(maximum) + ")");
       }
-      (seconds ? *seconds : options.limits.maxConnections) = number;
+      *(seconds ? seconds : count) = number;
     }
   }
   return result;
@@ -106,6 +111,9 @@ std::string UsageText() {
          "                             (der Client beendet seine Messung ohne Meldung)\n"
          "      --max-connections N    höchstens N Verbindungen zugleich; weitere werden\n"
          "                             sofort zurückgesetzt und gemeldet\n"
+         "      --receive-buffer BYTE  Empfangspuffer jeder Verbindung (SO_RCVBUF), etwa\n"
+         "                             um einen langsamen Empfänger nachzubilden; der\n"
+         "                             Kernel verdoppelt den Wert für seine Verwaltung\n"
          "      --json                 je Ereignis ein JSON-Objekt je Zeile statt Text\n"
          "      --once                 nach dem Ende der ersten Verbindung beenden\n"
          "  -h, --help                 diese Hilfe anzeigen\n";

@@ -22,6 +22,8 @@ struct ServerOptions {
   std::string bindAddress = "::";
   std::uint16_t port = kDefaultPort;  // 0 lets the system pick a free port
   ServerLimits limits;
+  // SO_RCVBUF of the listening socket, which every accepted connection inherits; 0 leaves the system's.
+  unsigned receiveBufferBytes = 0;
   bool json = false;
 };
 

@@ -7,7 +7,7 @@
 //
 //   korvaden-lab-link --client-dev NAME --server-dev NAME --rate-mbit MBIT --duration SECONDS
 //                     [--delay-ms MS (0)] [--queue-ms MS (200)] [--loss P (0)] [--seed N (1)]
-//                     [--truth FILE]
+//                     [--truth FILE] [--queue-log FILE]
 //
 // The devices: it creates both (IFF_TUN | IFF_NO_PI, not persistent) in the namespace it runs in,
 // prints the line "bereit" and leaves the rest to its caller: move each device into its namespace
@@ -40,6 +40,15 @@
 //                     0 when there were none.
 // PACKETS             uplink packets read from the client's device since the previous line;
 // DROPPED_QUEUE       of these the ones dropped at the full FIFO, DROPPED_LOSS the ones lost at random.
+//
+// The queue log gets a line for every uplink packet that left the FIFO or was dropped. The lines
+// are gathered in memory and written with one write() whenever a truth line is due, with or without
+// --truth, and at the end, so a packet costs no system call:
+//   MONOTONIC_NS WAIT_US   it began its serialisation at MONOTONIC_NS after waiting WAIT_US in the
+//                          FIFO (µs, rounded down, as in QUEUE_DELAY_*_US);
+//   MONOTONIC_NS D         it was dropped, at the full FIFO or at random; MONOTONIC_NS is when it was read.
+// The clock is the truth file's. Lines come in the order the link handled the packets, so a drop
+// can come before a start with a slightly earlier time.
 //
 // It ends after --duration, or on SIGTERM or SIGINT, writing its last truth line and on stderr a
 // line with its packet counts and CPU time. On errors it says why on stderr and exits with 1.
@@ -99,6 +108,7 @@ struct Options {
   std::string clientDev;
   std::string serverDev;
   std::string truthPath;
+  std::string queueLogPath;
   double rateMbit = 0;
   double delayMs = 0;
   double queueMs = 200;
@@ -124,8 +134,10 @@ Options ParseOptions(int argc, char** argv) {
     double min;
     double max;
   };
-  const std::map<std::string, std::string*> texts{
-      {"--client-dev", &options.clientDev}, {"--server-dev", &options.serverDev}, {"--truth", &options.truthPath}};
+  const std::map<std::string, std::string*> texts{{"--client-dev", &options.clientDev},
+                                                  {"--server-dev", &options.serverDev},
+                                                  {"--truth", &options.truthPath},
+                                                  {"--queue-log", &options.queueLogPath}};
   const std::map<std::string, Number> numbers{{"--rate-mbit", {&options.rateMbit, 0.001, 100'000}},
                                               {"--delay-ms", {&options.delayMs, 0, 60'000}},
                                               {"--queue-ms", {&options.queueMs, 0, 60'000}},
@@ -295,10 +307,11 @@ struct Counts {
 
 class Link {
  public:
-  Link(const Options& options, int clientFd, int serverFd, int truthFd)
+  Link(const Options& options, int clientFd, int serverFd, int truthFd, int queueLogFd)
       : clientFd_(clientFd),
         serverFd_(serverFd),
         truthFd_(truthFd),
+        queueLogFd_(queueLogFd),
         nsPerByte_(8'000.0 / options.rateMbit),
         delayNs_(static_cast<std::int64_t>(options.delayMs * 1e6)),
         queueNs_(static_cast<std::int64_t>(options.queueMs * 1e6)),
@@ -355,10 +368,12 @@ class Link {
     std::size_t size = 0;
     for (int i = 0; i < kReadsPerWakeup && ReadPacket(clientFd_, size); ++i) {
       ++up_.packets;
+      const std::int64_t now = NowNs();
       if (loss_ > 0 && lossDraw_(random_) < loss_) {
         ++up_.droppedLoss;
+        LogDrop(now);
       } else {
-        Enqueue(size, NowNs());
+        Enqueue(size, now);
       }
     }
   }
@@ -369,6 +384,7 @@ class Link {
     const std::int64_t start = std::max(now, linkFree_);
     if (start - now > queueNs_) {
       ++up_.droppedQueue;
+      LogDrop(now);
       return;
     }
     Packet packet;
@@ -398,6 +414,7 @@ class Link {
       Packet packet = std::move(fifo_.front());
       fifo_.pop_front();
       slotWaitsNs_.push_back(packet.waitedNs);
+      LogStart(packet.due, packet.waitedNs);
       packet.due += packet.serialisationNs + delayNs_;
       uplink_.push_back(std::move(packet));
     }
@@ -424,7 +441,31 @@ class Link {
     return next;
   }
 
+  // The queue log's lines, for a packet that began its serialisation and for one dropped.
+  void LogStart(std::int64_t ns, std::int64_t waitedNs) {
+    if (queueLogFd_ < 0) return;
+    char line[48];
+    const int length = std::snprintf(line, sizeof line, "%" PRId64 " %" PRId64 "\n", ns, waitedNs / 1000);
+    queueLog_.append(line, static_cast<std::size_t>(length));
+  }
+
+  void LogDrop(std::int64_t ns) {
+    if (queueLogFd_ < 0) return;
+    char line[32];
+    const int length = std::snprintf(line, sizeof line, "%" PRId64 " D\n", ns);
+    queueLog_.append(line, static_cast<std::size_t>(length));
+  }
+
+  void WriteQueueLog() {
+    if (queueLog_.empty()) return;
+    if (write(queueLogFd_, queueLog_.data(), queueLog_.size()) != static_cast<ssize_t>(queueLog_.size())) {
+      Fail(WithErrno("Warteschlangenprotokoll lässt sich nicht schreiben"));
+    }
+    queueLog_.clear();
+  }
+
   void WriteTruth(std::int64_t now) {
+    WriteQueueLog();
     std::int64_t p95 = 0;
     std::int64_t max = 0;
     auto& waits = slotWaitsNs_;
@@ -451,6 +492,7 @@ class Link {
   int clientFd_;
   int serverFd_;
   int truthFd_;
+  int queueLogFd_;
   double nsPerByte_;
   std::int64_t delayNs_;
   std::int64_t queueNs_;
@@ -464,6 +506,7 @@ class Link {
   std::int64_t linkFree_ = 0;
   std::int64_t nextTruth_ = 0;
   std::vector<std::int64_t> slotWaitsNs_;  // of the packets that left the FIFO since the last line
+  std::string queueLog_;                   // its lines since then, for --queue-log
   Counts up_;
   Counts upAtLastLine_;
   std::uint64_t downPackets_ = 0;
@@ -514,11 +557,18 @@ int main(int argc, char** argv) {
     truthFd = open(options.truthPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (truthFd < 0) Fail(WithErrno("Wahrheitsdatei " + options.truthPath + " lässt sich nicht anlegen"));
   }
+  int queueLogFd = -1;
+  if (!options.queueLogPath.empty()) {
+    queueLogFd = open(options.queueLogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (queueLogFd < 0) {
+      Fail(WithErrno("Warteschlangenprotokoll " + options.queueLogPath + " lässt sich nicht anlegen"));
+    }
+  }
   std::printf("bereit\n");
   std::fflush(stdout);
 
   const std::int64_t start = NowNs();
-  Link link(options, clientFd, serverFd, truthFd);
+  Link link(options, clientFd, serverFd, truthFd, queueLogFd);
   link.Run(start + static_cast<std::int64_t>(options.durationSeconds * 1e9), waitMask);
 
   const double elapsed = static_cast<double>(NowNs() - start) / 1e9;
@@ -528,5 +578,6 @@ int main(int argc, char** argv) {
   close(clientFd);
   close(serverFd);
   if (truthFd >= 0) close(truthFd);
+  if (queueLogFd >= 0) close(queueLogFd);
   return 0;
 }

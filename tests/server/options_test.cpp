@@ -25,12 +25,13 @@ TEST(OptionsTest, AcceptsShortLongAndEqualsForms) {
   EXPECT_EQ(result.options.bindAddress, "10.1.2.3");
 
   result = ParseArguments({"-b", "2001:db8::1", "--idle-timeout", "60", "--max-duration=30", "--max-connections", "100",
-                           "--json", "--once"});
+                           "--receive-buffer=1073741824", "--json", "--once"});
   ASSERT_EQ(result.outcome, ParseOutcome::Run) << result.error;
   EXPECT_EQ(result.options.bindAddress, "2001:db8::1");
   EXPECT_EQ(result.options.limits.idleTimeoutSeconds, 60u);
   EXPECT_EQ(result.options.limits.maxDurationSeconds, 30u);
   EXPECT_EQ(result.options.limits.maxConnections, 100u);
+  EXPECT_EQ(result.options.receiveBufferBytes, 1073741824u);
   EXPECT_TRUE(result.options.json);
   EXPECT_TRUE(result.options.limits.once);
 }
@@ -54,6 +55,8 @@ TEST(OptionsTest, RejectsNonsense) {
                                                                 {"--idle-timeout", "0"},
                                                                 {"--max-duration", "86401"},
                                                                 {"--max-connections", "-1"},
+                                                                {"--receive-buffer", "0"},
+                                                                {"--receive-buffer", "1073741825"},
                                                                 {"--json=1"}}) {
     const ParseResult result = ParseArguments(args);
     EXPECT_EQ(result.outcome, ParseOutcome::Invalid) << args[0];
