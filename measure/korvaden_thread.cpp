@@ -9,6 +9,7 @@
 
 #include "base/tick_clock.h"
 #include "measure/measurement_counters.h"
+#include "measure/state_samples.h"
 #include "net/client_socket.h"
 
 namespace {
@@ -35,13 +36,21 @@ TBlockBuffer AllocateBlockBuffer(std::int32_t blockSize) {
 }
 
 TAcknowledgedTotal::TAcknowledgedTotal(TCustomWinSocket& socket) : FSocket(socket) {
-  FKnown = FSocket.AcknowledgedBytes(FAtStart);
+  TConnectionState state;
+  if (FSocket.ReadConnectionState(state) && state.BytesAcked) {
+    FKnown = true;
+    FAtStart = *state.BytesAcked;
+    StateSamples.Add({0, state});
+  }
 }
 
-std::uint64_t TAcknowledgedTotal::Read(std::uint64_t acceptedTotal) {
+std::uint64_t TAcknowledgedTotal::Read(std::uint64_t acceptedTotal, std::uint32_t elapsedMs) {
   if (!FKnown) return FLast = acceptedTotal;
   // After the connection closed the kernel has nothing more to tell: the last count stands.
-  if (std::uint64_t now = 0; FSocket.AcknowledgedBytes(now)) FLast = std::max(FLast, now - FAtStart);
+  if (TConnectionState state; FSocket.ReadConnectionState(state) && state.BytesAcked) {
+    FLast = std::max(FLast, *state.BytesAcked - FAtStart);
+    StateSamples.Add({elapsedMs, state});
+  }
   return FLast;
 }
 
@@ -96,7 +105,7 @@ void TKorvadenThread::SendLoop() {
     const bool totalDue = now - totalRead >= TotalIntervalMs;
     if (now - runStart == publishedElapsed && !windowClosed && !totalDue) continue;
     if (windowClosed || totalDue) {
-      total = acknowledged.Read(accepted);
+      total = acknowledged.Read(accepted, now - runStart);
       totalRead = now;
     }
     Counters.BeginUpdate();

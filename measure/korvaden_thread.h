@@ -1,7 +1,7 @@
 #pragma once
 // The sender worker: pushes marker-headed blocks into the connected socket as fast as it takes
 // them and publishes, about twice a second, the bytes and milliseconds of the last window, and
-// ten times a second the bytes acknowledged since the run's start.
+// ten times a second the bytes acknowledged since the run's start with the connection's state.
 
 #include <atomic>
 #include <cstddef>
@@ -29,13 +29,13 @@ TBlockBuffer AllocateBlockBuffer(std::int32_t blockSize);
 // The bytes the run's points are made of: what the peer acknowledged since the run's start. What
 // the socket accepted only tells what went into the kernel's send buffer, which first fills (the
 // first points would count megabytes that never left) and then takes data in chunks of about
-// 64 KiB. The accepted bytes stand in where the kernel gives no such counter. The kernel's counter
-// is read a few times a second, never per send.
+// 64 KiB. The accepted bytes stand in where the kernel gives no such counter. The connection's
+// state is read a few times a second, never per send; each reading also goes to the run's details.
 class TAcknowledgedTotal {
  public:
   explicit TAcknowledgedTotal(TCustomWinSocket& socket);
-  // acceptedTotal: the bytes the socket accepted since the run's start.
-  std::uint64_t Read(std::uint64_t acceptedTotal);
+  // acceptedTotal: the bytes the socket accepted since the run's start; elapsedMs: the run's time.
+  std::uint64_t Read(std::uint64_t acceptedTotal, std::uint32_t elapsedMs);
 
  private:
   TCustomWinSocket& FSocket;

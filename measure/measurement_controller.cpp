@@ -7,6 +7,7 @@
 #include "base/int_conversion.h"
 #include "measure/korvaden_thread.h"
 #include "measure/measurement_counters.h"
+#include "measure/state_samples.h"
 
 QString texts::ConnectingStatus(const QString& server) { return "Verbinde mit " + server + " ..."; }
 
@@ -87,6 +88,7 @@ void TMeasurementController::ClientSocket1Connect(QObject*, TCustomWinSocket*) {
   Counters.TotalBytes = 0;
   Counters.TotalMs = 0;
   Counters.EndUpdate();
+  StateSamples.Clear();
   auto* worker = new TKorvadenThread(FSocket);
   worker->OnTerminate = [this, worker] { WorkerEnded(worker); };
   worker->FreeOnTerminate = true;

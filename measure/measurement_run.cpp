@@ -4,11 +4,19 @@ TMeasurementRun::TMeasurementRun(QObject* parent)
     : QObject(parent),
       Sampler(Series1, BottomAxis, LeftAxis, [this](const QString& text) { emit AverageChanged(text); }) {
   Series1.OnRepaintRequest = [this] { emit SeriesChanged(); };
-  Sampler.OnPointAdded = [this](std::uint32_t elapsedMs, double rate) { History.Add(elapsedMs, rate); };
+  Sampler.OnPointAdded = [this](std::uint32_t elapsedMs, double rate) {
+    // Taken after the sampler read the totals: the worker adds each sample before it publishes the
+    // total read with it, so the samples of the point's whole interval are here.
+    Details.Add(StateSamples.Take());
+    const TPointInterval& interval = Sampler.LastInterval();
+    History.Add(elapsedMs, rate, Details.Point(interval.FromMs, interval.ToMs));
+    emit PointAdded();
+  };
 }
 
 void TMeasurementRun::Begin(TRunDescription description) {
   Series1.Clear();
   Sampler.BeginRun();
   History.Begin(std::move(description));
+  Details.Begin();
 }

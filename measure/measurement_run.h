@@ -1,6 +1,6 @@
 #pragma once
 // One measurement's data, owned by the controller: the points with their axes, the sampler that
-// adds one each tick, and the history of the whole run. It tells the window what changed; the
+// adds one each tick, the history of the whole run and the connection's details. It tells the window what changed; the
 // window only draws it.
 
 #include <QObject>
@@ -9,6 +9,7 @@
 #include "measure/chart_axis.h"
 #include "measure/rate_sampler.h"
 #include "measure/rate_series.h"
+#include "measure/run_details.h"
 #include "measure/run_history.h"
 
 class TMeasurementRun : public QObject {
@@ -27,10 +28,14 @@ class TMeasurementRun : public QObject {
   TChartAxis LeftAxis{0, 1000};
   TRateSampler Sampler;
   TRunHistory History;
+  // What the connection's state tells beyond the rate, for the run and for each point.
+  TRunDetails Details;
 
  signals:
   // Points were added, deleted or cleared: the chart draws again.
   void SeriesChanged();
   // The average of the points held, as status panel 1 shows it.
   void AverageChanged(const QString& text);
+  // A point and its details are in the history: once a second while a run goes on.
+  void PointAdded();
 };

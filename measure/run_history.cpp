@@ -1,18 +1,29 @@
 #include "measure/run_history.h"
 
+#include <algorithm>
+
 #include "measure/average_text.h"
+#include "measure/details_text.h"
 
 void TRunHistory::Begin(TRunDescription run) {
   FRun = std::move(run);
   FElapsedMs.clear();
   FRates.clear();
+  FDetails.clear();
   FRateSum = 0;
 }
 
-void TRunHistory::Add(std::uint32_t elapsedMs, double rate) {
+void TRunHistory::Add(std::uint32_t elapsedMs, double rate, TPointDetails details) {
   FElapsedMs.push_back(elapsedMs);
   FRates.push_back(rate);
+  FDetails.push_back(details);
   FRateSum += rate;
+}
+
+const TPointDetails* TRunHistory::DetailsAt(std::uint32_t elapsedMs) const {
+  const auto at = std::lower_bound(FElapsedMs.begin(), FElapsedMs.end(), elapsedMs);
+  if (at == FElapsedMs.end() || *at != elapsedMs) return nullptr;
+  return &FDetails[static_cast<std::size_t>(at - FElapsedMs.begin())];
 }
 
 namespace {
@@ -23,7 +34,7 @@ QString Seconds(std::uint32_t ms, const QLocale& locale) {
 }  // namespace
 
 // Rates are formatted as the status bar's average is, so the file's mean and the window's agree.
-QByteArray TRunHistory::ToCsv(const QLocale& locale) const {
+QByteArray TRunHistory::ToCsv(const QLocale& locale, const TRunSummary& summary) const {
   QString text;
   text += QStringLiteral("Server;%1\n").arg(FRun.Server);
   text += QStringLiteral("Port;%1\n").arg(FRun.Port);
@@ -31,9 +42,31 @@ QByteArray TRunHistory::ToCsv(const QLocale& locale) const {
   text += QStringLiteral("Start;%1\n").arg(FRun.Start.toString(Qt::ISODate));
   text += QStringLiteral("Dauer (s);%1\n").arg(Seconds(FElapsedMs.empty() ? 0 : FElapsedMs.back(), locale));
   text += QStringLiteral("Mittlere Rate (kiBytes/s);%1\n").arg(FormatFixed2(MeanRate(), locale));
-  text += QStringLiteral("Sekunden;kiBytes/s\n");
+  const auto row = [&](const char* label, const QString& value) {
+    text += QString::fromUtf8(label) + u';' + value + u'\n';
+  };
+  const std::optional<TLimitShares>& limits = summary.Limits;
+  const auto share = [&](double TLimitShares::*cause) {
+    return FormatPercent(limits ? std::optional<double>((*limits).*cause) : std::nullopt, locale);
+  };
+  row("Minimale Umlaufzeit (ms)", FormatFixed1(summary.MinRttMs, locale));
+  row("Umlaufzeit unter Last, Median (ms)", FormatFixed1(summary.RttMedianMs, locale));
+  row("Umlaufzeit unter Last, 95. Perzentil (ms)", FormatFixed1(summary.RttP95Ms, locale));
+  row("Zusätzliche Verzögerung unter Last (ms)", FormatFixed1(summary.AddedLatencyMs, locale));
+  row("Erneut gesendet (% der gesendeten Bytes)", FormatFixed1(summary.RetransPercent, locale));
+  row("Begrenzt durch das Netz (% der Zeit)", share(&TLimitShares::Network));
+  row("Begrenzt durch das Empfangsfenster des Servers (% der Zeit)", share(&TLimitShares::ReceiveWindow));
+  row("Begrenzt durch den Sendepuffer (% der Zeit)", share(&TLimitShares::SendBuffer));
+  row("Begrenzt durch das Programm (% der Zeit)", share(&TLimitShares::Program));
+  row("Hauptursache", limits ? LimitName(limits->Main()) : QString());
+  row("Zustellrate laut Kernel (kiBytes/s)",
+      summary.DeliveryRateKiBs ? FormatFixed2(*summary.DeliveryRateKiBs, locale) : QString());
+  text += QStringLiteral("Sekunden;kiBytes/s;Umlaufzeit (ms);Erneut gesendet (%);Begrenzt durch\n");
   for (std::size_t i = 0; i < FElapsedMs.size(); ++i) {
-    text += Seconds(FElapsedMs[i], locale) + u';' + FormatFixed2(FRates[i], locale) + u'\n';
+    const TPointDetails& details = FDetails[i];
+    text += Seconds(FElapsedMs[i], locale) + u';' + FormatFixed2(FRates[i], locale) + u';' +
+            FormatFixed1(details.RttMs, locale) + u';' + FormatFixed1(details.RetransPercent, locale) + u';' +
+            LimitName(details.Limit) + u'\n';
   }
   return text.toUtf8();
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/connection_state.h"
+
 namespace platform {
 
 // A new IPv4 stream socket, or -1. Close-on-exec, so started programs do not inherit it.
@@ -44,9 +46,9 @@ void LimitConnectTime(int handle);
 // Back to the system's patience once connected: a run is never ended for slow acknowledgements.
 void ClearConnectTimeLimit(int handle);
 
-// The bytes the peer has acknowledged on this connection so far (TCP_INFO, Linux 4.1 and later);
-// false where the kernel does not tell.
-bool AcknowledgedBytes(int handle, std::uint64_t& bytes);
+// The connection's state as the kernel keeps it (TCP_INFO); fields an older kernel lacks stay
+// empty. False when the kernel tells nothing.
+bool ReadConnectionState(int handle, TConnectionState& state);
 
 // Waits up to timeoutMs until the socket can take more data (or is closed or failed).
 void WaitWritable(int handle, int timeoutMs);

@@ -125,9 +125,9 @@ void TCustomWinSocket::WaitUntilWritable(int timeoutMs) {
   if (FConnected && handle != INVALID_SOCKET) platform::WaitWritable(handle, timeoutMs);
 }
 
-bool TCustomWinSocket::AcknowledgedBytes(std::uint64_t& bytes) {
+bool TCustomWinSocket::ReadConnectionState(TConnectionState& state) {
   std::lock_guard lock(FConnectionLock);
-  return FConnected && platform::AcknowledgedBytes(FSocket, bytes);
+  return FConnected && platform::ReadConnectionState(FSocket, state);
 }
 
 void TCustomWinSocket::HandleSocketNotification(int handle, int bit, int errorCode) {

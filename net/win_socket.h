@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "net/connection_state.h"
 #include "net/critical_section.h"
 #include "net/name_lookup.h"
 #include "net/notification_sink.h"
@@ -35,9 +36,9 @@ class TCustomWinSocket {
 
   // Thread-safe; one platform send per call. See the class comment in the .cpp for the results.
   int SendBytes(const void* buffer, int count);
-  // Thread-safe: the bytes the peer has acknowledged on the current connection; false when not
-  // connected or where the platform does not tell.
-  bool AcknowledgedBytes(std::uint64_t& bytes);
+  // Thread-safe: the current connection's state as the kernel keeps it; false when not connected or
+  // where the platform does not tell.
+  bool ReadConnectionState(TConnectionState& state);
   // Thread-safe: waits up to timeoutMs until the connection can take more data. Without the
   // connection lock, so the window's notifications go on meanwhile; should the connection be
   // closed in between, the wait ends at once or at the timeout.

@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QAccessible>
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QGroupBox>
@@ -8,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -15,6 +17,7 @@
 #include "base/application_exception.h"
 #include "base/int_conversion.h"
 #include "measure/average_text.h"
+#include "measure/details_text.h"
 #include "measure/measurement_counters.h"
 #include "settings/program_settings.h"
 #include "ui/about_box.h"
@@ -22,6 +25,7 @@
 #include "ui/components/control_layout.h"
 #include "ui/components/glyphs.h"
 #include "ui/components/message_service.h"
+#include "ui/measurement_details.h"
 #include "ui/rate_chart.h"
 #include "ui/result_export.h"
 
@@ -56,8 +60,10 @@ TForm1::TForm1(QWidget* parent)
   ApplyDesignSize();
   connect(&Controller.Run, &TMeasurementRun::SeriesChanged, this, [this] { Chart1->SyncFromModel(); });
   connect(&Controller.Run, &TMeasurementRun::AverageChanged, this, &TForm1::SetAverageText);
-  Export = new TResultExport(*Chart1, History, this);
+  connect(&Controller.Run, &TMeasurementRun::PointAdded, this, &TForm1::DescribeChart);
+  Export = new TResultExport(*Chart1, History, Controller.Run.Details, this);
   connect(Chart1, &TRateChart::ContextMenuRequested, this, [this](const QPoint& at) { Export->ShowMenu(at); });
+  CreateDetails();
 
   OnDestroy = [this](QObject*) { FormDestroy(); };
   WndProp1.setObjectName(QStringLiteral("WndProp1"));
@@ -283,19 +289,25 @@ void TForm1::AnnounceChange(QLabel* panel) {
   QAccessible::updateAccessibility(&changed);
 }
 
+// For screen readers: the latest point, the average and the latest round trip.
+void TForm1::DescribeChart() {
+  if (Series1.Count() == 0) return;
+  const int last = Series1.Count() - 1;
+  QString description = QStringLiteral("Letzter Wert %1 kiBytes/s nach %2 s, Durchschnitt %3 kiBytes/s")
+                            .arg(FormatFixed2(Series1.YValues[last], QLocale()))
+                            .arg(std::lround(Series1.XValues[last]))
+                            .arg(FormatFixed2(Series1.Mean(), QLocale()));
+  if (const QString rtt = FormatFixed1(Controller.Run.Details.Summary().LatestRttMs); !rtt.isEmpty())
+    description += QStringLiteral(", Umlaufzeit %1 ms").arg(rtt);
+  Chart1->setAccessibleDescription(description);
+}
+
 void TForm1::SetAverageText(const QString& text) {
   // Panel 1 ends at the window's edge: in a narrow window the text is shortened visibly, never cut,
   // and the whole text stays at hand as the tooltip.
   FAverageText = text;
   StatusPanel1->setToolTip(text);
   StatusPanel1->setAccessibleName(text);  // whole, however short the panel shows it
-  if (Series1.Count() > 0) {
-    const int last = Series1.Count() - 1;
-    Chart1->setAccessibleDescription(QStringLiteral("Letzter Wert %1 kiBytes/s nach %2 s, Durchschnitt %3 kiBytes/s")
-                                         .arg(FormatFixed2(Series1.YValues[last], QLocale()))
-                                         .arg(std::lround(Series1.XValues[last]))
-                                         .arg(FormatFixed2(Series1.Mean(), QLocale())));
-  }
   const int room = std::max(0, StatusPanel1->contentsRect().width() - 4);
   const QFontMetrics metrics = StatusPanel1->fontMetrics();
   if (metrics.horizontalAdvance(text) <= room) {
@@ -313,4 +325,19 @@ void TForm1::SetAverageText(const QString& text) {
 }
 void TForm1::ShowErrorMessage(const QString& text) {
   TMessageService::Show({text, texts::ErrorCaption, QMessageBox::Warning}, this);
+}
+
+// The chart's menu opens the run's details; a point's tooltip gives its own.
+void TForm1::CreateDetails() {
+  Details = new TMeasurementDetails(Controller.Run, this);
+  DetailsAction = new QAction(QStringLiteral("Mess&details …"), this);
+  connect(DetailsAction, &QAction::triggered, Details, &TMeasurementDetails::Open);
+  Export->Menu()->addSeparator();
+  Export->Menu()->addAction(DetailsAction);
+  connect(Export->Menu(), &QMenu::aboutToShow, this, [this] { DetailsAction->setEnabled(History.Count() > 0); });
+  Chart1->PointToolTip = [this](int index) {
+    const double seconds = Series1.XValues[index];
+    const auto elapsedMs = static_cast<std::uint32_t>(std::llround(seconds * 1000));
+    return ::PointToolTip(seconds, Series1.YValues[index], History.DetailsAt(elapsedMs));
+  };
 }

@@ -20,6 +20,8 @@ class QStatusBar;
 class TRateChart;
 class TAboutBox;
 class TResultExport;
+class TMeasurementDetails;
+class QAction;
 
 class TForm1 : public TForm, public TMeasurementView {
   Q_OBJECT
@@ -79,6 +81,9 @@ class TForm1 : public TForm, public TMeasurementView {
   TAboutBox* AboutBox = nullptr;
   // The chart's context menu and Ctrl+S.
   TResultExport* Export = nullptr;
+  // The run's details, opened from the chart's menu; not modal.
+  TMeasurementDetails* Details = nullptr;
+  QAction* DetailsAction = nullptr;
 
   void BitBtn1Click();
 
@@ -92,6 +97,8 @@ class TForm1 : public TForm, public TMeasurementView {
  private:
   void CreateControls();
   void CreateStatusBar();
+  void CreateDetails();
+  void DescribeChart();
   void LayoutControls();
   void LayoutChart();
   void FitStatusPanels();

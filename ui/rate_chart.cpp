@@ -5,10 +5,12 @@
 #include <QGraphicsLayout>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QToolTip>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -185,4 +187,29 @@ void TRateChart::mouseReleaseEvent(QMouseEvent* event) {
 void TRateChart::contextMenuEvent(QContextMenuEvent* event) {
   if (event->reason() != QContextMenuEvent::Mouse) emit ContextMenuRequested(event->globalPos());
   event->accept();
+}
+
+int TRateChart::PointNear(const QPoint& position) const {
+  constexpr double ReachPixels = 8;
+  const QPointF inChart = chart()->mapFromScene(mapToScene(position));
+  if (FSeries.Count() == 0 || !chart()->plotArea().contains(inChart)) return -1;
+  const double x = chart()->mapToValue(inChart, FLine).x();
+  const auto& xs = FSeries.XValues;
+  int index = 0;
+  while (index + 1 < FSeries.Count() && xs[index + 1] <= x) ++index;  // the held points are a minute
+  if (index + 1 < FSeries.Count() && xs[index + 1] - x < x - xs[index]) ++index;
+  const QPointF drawn = chart()->mapToPosition(QPointF(xs[index], FSeries.YValues[index]), FLine);
+  return std::abs(drawn.x() - inChart.x()) <= ReachPixels ? index : -1;
+}
+
+bool TRateChart::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QChartView::viewportEvent(event);
+  const auto* help = static_cast<QHelpEvent*>(event);
+  const int index = PointToolTip ? PointNear(help->pos()) : -1;
+  if (index < 0) {
+    QToolTip::hideText();
+  } else {
+    QToolTip::showText(help->globalPos(), PointToolTip(index), viewport());
+  }
+  return true;
 }

@@ -5,6 +5,8 @@
 
 #include <QtCharts/QChartView>
 
+#include <functional>
+
 #include "measure/chart_axis.h"
 #include "measure/rate_series.h"
 
@@ -25,6 +27,11 @@ class TRateChart : public QChartView {
   QValueAxis* LeftAxisView() const { return FLeft; }
   // The horizontal label step; 10 seconds unless the labels would crowd.
   void SetBottomLabelStep(double seconds);
+  // The tooltip of the point at an index of the series; the pointer resting near a point asks.
+  std::function<QString(int index)> PointToolTip;
+  // The point whose x is drawn nearest to a position in the view, when it is close enough to
+  // point at; -1 otherwise.
+  int PointNear(const QPoint& position) const;
 
  signals:
   void ContextMenuRequested(const QPoint& globalPosition);
@@ -36,6 +43,7 @@ class TRateChart : public QChartView {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
   void UpdateTickSpacing();

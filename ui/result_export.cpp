@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "measure/measurement_controller.h"
+#include "measure/run_details.h"
 #include "measure/run_history.h"
 #include "ui/components/message_service.h"
 #include "ui/rate_chart.h"
@@ -34,8 +35,8 @@ QString DefaultFolder() {
 }
 }  // namespace
 
-TResultExport::TResultExport(TRateChart& chart, const TRunHistory& history, QWidget* window)
-    : QObject(window), FChart(chart), FHistory(history), FWindow(window), FMenu(new QMenu(window)) {
+TResultExport::TResultExport(TRateChart& chart, const TRunHistory& history, const TRunDetails& details, QWidget* window)
+    : QObject(window), FChart(chart), FHistory(history), FDetails(details), FWindow(window), FMenu(new QMenu(window)) {
   FMenu->setObjectName(QStringLiteral("ChartMenu"));
   FMenu->addAction(QStringLiteral("Diagramm &kopieren"), this, &TResultExport::CopyChart);
   FMenu->addAction(QStringLiteral("Diagramm &speichern …"), this, &TResultExport::SaveChart);
@@ -77,7 +78,8 @@ void TResultExport::SaveMeasurement() {
   if (!FHistory.HasRun()) return;
   // Taken when asked: a run that goes on while the dialog is open keeps adding to the history.
   SaveAs(QStringLiteral("Messwerte speichern"), ProposedPath(QStringLiteral("Messung"), QStringLiteral(".csv")),
-         QStringLiteral("Messwerte (*.csv)"), [&](QIODevice& file) { return file.write(FHistory.ToCsv()) >= 0; });
+         QStringLiteral("Messwerte (*.csv)"),
+         [&](QIODevice& file) { return file.write(FHistory.ToCsv(QLocale(), FDetails.Summary())) >= 0; });
 }
 
 QString TResultExport::ProposedPath(const QString& prefix, const QString& suffix) const {

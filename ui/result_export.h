@@ -14,13 +14,14 @@ class QMenu;
 class QPoint;
 class QWidget;
 class TRateChart;
+class TRunDetails;
 class TRunHistory;
 
 class TResultExport : public QObject {
   Q_OBJECT
 
  public:
-  TResultExport(TRateChart& chart, const TRunHistory& history, QWidget* window);
+  TResultExport(TRateChart& chart, const TRunHistory& history, const TRunDetails& details, QWidget* window);
 
   QMenu* Menu() const { return FMenu; }
   // Opens the menu at a global position without waiting for it.
@@ -40,6 +41,7 @@ class TResultExport : public QObject {
 
   TRateChart& FChart;
   const TRunHistory& FHistory;
+  const TRunDetails& FDetails;
   QWidget* FWindow;
   QMenu* FMenu;
   QAction* FSaveMeasurement;

@@ -10,7 +10,9 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
@@ -20,6 +22,7 @@
 #include "tests/support/qstring_printer.h"
 #include "tests/ui/observed_messages.h"
 #include "ui/main_window.h"
+#include "ui/measurement_details.h"
 #include "ui/rate_chart.h"
 #include "ui/save_dialog.h"
 
@@ -66,6 +69,7 @@ TEST_F(ResultExport, TheChartMenuCopiesAndSavesTheChartAndTheRunNeedsARun) {
   ASSERT_NE(menu, nullptr);
   ASSERT_NE(Entry(menu, "&Messwerte speichern …"), nullptr);
   EXPECT_FALSE(Entry(menu, "&Messwerte speichern …")->isEnabled());  // no run yet
+  EXPECT_FALSE(Entry(menu, "Mess&details …")->isEnabled());
 
   Entry(menu, "Diagramm &kopieren")->trigger();
   const QImage copied = QApplication::clipboard()->image();
@@ -109,9 +113,13 @@ TEST_F(ResultExport, CtrlSSavesEveryPointOfTheRunSoFarAndAFailedSaveLeavesNothin
   EXPECT_EQ(lines[1], QStringLiteral("Port;%1").arg(server.port()));
   EXPECT_EQ(lines[2], QString::fromUtf8("Blockgröße (Bytes);1024"));
   EXPECT_TRUE(QDateTime::fromString(lines[3].section(';', 1), Qt::ISODate).isValid()) << lines[3].toStdString();
-  EXPECT_EQ(lines[6], "Sekunden;kiBytes/s");
-  for (const QString& row : lines.mid(7))
-    EXPECT_TRUE(QRegularExpression("^\\d+,\\d{3};\\d+,\\d\\d$").match(row).hasMatch()) << row.toStdString();
+  // The connection's details follow the run's rows, and their columns follow the rate's.
+  EXPECT_TRUE(QRegularExpression("^Minimale Umlaufzeit \\(ms\\);\\d+,\\d$").match(lines[6]).hasMatch())
+      << lines[6].toStdString();
+  EXPECT_EQ(lines[17], "Sekunden;kiBytes/s;Umlaufzeit (ms);Erneut gesendet (%);Begrenzt durch");
+  for (const QString& row : lines.mid(18))
+    EXPECT_TRUE(QRegularExpression("^\\d+,\\d{3};\\d+,\\d\\d;\\d+,\\d;\\d+,\\d;\\w+").match(row).hasMatch())
+        << row.toStdString();
   // The proposal: the run's start in the name, in the documents or home folder.
   EXPECT_TRUE(QRegularExpression("/Messung \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d\\.csv$")
                   .match(proposals.last())
@@ -121,7 +129,7 @@ TEST_F(ResultExport, CtrlSSavesEveryPointOfTheRunSoFarAndAFailedSaveLeavesNothin
   // The run goes on: a later save holds the points since, and proposes the folder used last.
   const int saved = static_cast<int>(lines.size());
   ASSERT_TRUE(
-      QTest::qWaitFor([&] { return static_cast<int>(form.History.Count()) + 7 > saved; }, testsupport::PatienceMs));
+      QTest::qWaitFor([&] { return static_cast<int>(form.History.Count()) + 18 > saved; }, testsupport::PatienceMs));
   EXPECT_TRUE(form.Button2->isEnabled());
   QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
   EXPECT_GT(SavedLines(answer).size(), lines.size());
@@ -133,5 +141,40 @@ TEST_F(ResultExport, CtrlSSavesEveryPointOfTheRunSoFarAndAFailedSaveLeavesNothin
   ASSERT_EQ(messages.size(), 1U);
   EXPECT_TRUE(messages[0].Text.startsWith(QString::fromUtf8("Die Datei „"))) << messages[0].Text.toStdString();
   EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.csv"});
+  form.Button2->click();
+}
+
+TEST_F(ResultExport, TheDetailsWindowAndAPointsTooltipTellTheRoundTripOfTheRun) {
+  testsupport::LoopbackServer server(testsupport::ServerMode::Record);
+  form.ClientSocket1.SetPort(server.port());
+  form.Edit1->setText("127.0.0.1");
+  form.Button1->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form.History.Count() >= 3; }, testsupport::PatienceMs));
+
+  Entry(RightClick(), "Mess&details …")->trigger();
+  ASSERT_TRUE(form.Details->isVisible());
+  EXPECT_FALSE(form.Details->isModal());
+  EXPECT_EQ(form.Details->windowTitle(), "Messdetails");
+  EXPECT_TRUE(QRegularExpression("ohne Last \\(kleinste der Verbindung\\): \\d+[.,]\\d ms")
+                  .match(form.Details->Text())
+                  .hasMatch())
+      << form.Details->Text().toStdString();
+  form.Details->CopyText();
+  EXPECT_EQ(QApplication::clipboard()->text(), form.Details->Text());
+  const QString before = form.Details->Text();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form.Details->Text() != before; }, testsupport::PatienceMs));  // it follows
+
+  const int last = form.Series1.Count() - 1;
+  form.Chart1->SyncFromModel();
+  const QPointF drawn = form.Chart1->chart()->mapToPosition(
+      QPointF(form.Series1.XValues[last], form.Series1.YValues[last]), form.Chart1->LineSeries());
+  const QPoint at = form.Chart1->mapFromScene(form.Chart1->chart()->mapToScene(drawn)) + QPoint(-2, 0);
+  QHelpEvent hover(QEvent::ToolTip, at, form.Chart1->viewport()->mapToGlobal(at));
+  QApplication::sendEvent(form.Chart1->viewport(), &hover);
+  EXPECT_TRUE(QRegularExpression("^Sekunde \\d+: .* kiBytes/s\nUmlaufzeit .* ms\nerneut gesendet .* %$")
+                  .match(QToolTip::text())
+                  .hasMatch())
+      << QToolTip::text().toStdString();
+  EXPECT_TRUE(form.Chart1->accessibleDescription().contains("Umlaufzeit"));
   form.Button2->click();
 }

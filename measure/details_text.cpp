@@ -1,0 +1,32 @@
+#include "measure/details_text.h"
+
+#include <cmath>
+
+QString LimitName(TRateLimit limit) {
+  switch (limit) {
+    case TRateLimit::Network: return QStringLiteral("Netz");
+    case TRateLimit::ReceiveWindow: return QStringLiteral("Empfangsfenster des Servers");
+    case TRateLimit::SendBuffer: return QStringLiteral("Sendepuffer");
+    case TRateLimit::Program: return QStringLiteral("Programm");
+    case TRateLimit::Unknown: break;
+  }
+  return {};
+}
+
+QString FormatFixed1(std::optional<double> value, const QLocale& locale) {
+  if (!value || !std::isfinite(*value)) return {};
+  QLocale numbers = locale;
+  numbers.setNumberOptions(numbers.numberOptions() | QLocale::OmitGroupSeparator);
+  return numbers.toString(*value, 'f', 1);
+}
+
+QString FormatFixed1(float value, const QLocale& locale) {
+  return std::isnan(value) ? QString() : FormatFixed1(std::optional<double>(value), locale);
+}
+
+QString FormatPercent(std::optional<double> share, const QLocale& locale) {
+  if (!share) return {};
+  QLocale numbers = locale;
+  numbers.setNumberOptions(numbers.numberOptions() | QLocale::OmitGroupSeparator);
+  return numbers.toString(std::lround(*share * 100));
+}

@@ -1,0 +1,168 @@
+#include "ui/measurement_details.h"
+
+#include <QClipboard>
+#include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+#include "measure/average_text.h"
+#include "measure/details_text.h"
+#include "measure/measurement_run.h"
+
+namespace {
+const QString Unknown = QStringLiteral("nicht bekannt");
+
+QString OrUnknown(const QString& value, const QString& unit) { return value.isEmpty() ? Unknown : value + unit; }
+
+QString Milliseconds(std::optional<double> ms, const QLocale& locale) {
+  return OrUnknown(FormatFixed1(ms, locale), QStringLiteral(" ms"));
+}
+
+// What the added latency means for the rest of the line.
+QString QueueSentence(std::optional<double> addedMs, const QLocale& locale) {
+  if (!addedMs) return {};
+  if (*addedMs < 5) return QStringLiteral("Die Last dieser Messung hat die Umlaufzeit kaum verlängert.\n");
+  return QStringLiteral(
+             "Diese Verbindung hat vor dem Engpass der Leitung eine Warteschlange aufgebaut, in der ihre Daten "
+             "bis zu etwa %1 ms warten. Gemessen ist nur die Warteschlange dieser einen Verbindung; ein Router "
+             "ohne faire Warteschlangen (Flow Queueing) lässt aber alle anderen Verbindungen der Leitung, etwa "
+             "Videotelefonate, in derselben Schlange warten.\n")
+      .arg(locale.toString(std::lround(*addedMs)));
+}
+
+QString MainCauseSentence(TRateLimit cause) {
+  switch (cause) {
+    case TRateLimit::Network:
+      return QStringLiteral(
+          "Hauptursache: das Netz. Die Verbindung hat so schnell gesendet, wie die Leitung und ihre "
+          "Warteschlange es zuließen.");
+    case TRateLimit::ReceiveWindow:
+      return QStringLiteral(
+          "Hauptursache: das Empfangsfenster des Servers. Der Server nimmt die Daten langsamer an, als die "
+          "Leitung sie tragen könnte.");
+    case TRateLimit::SendBuffer:
+      return QStringLiteral("Hauptursache: der Sendepuffer dieses Rechners. Er ist für diese Leitung zu klein.");
+    case TRateLimit::Program:
+      return QStringLiteral(
+          "Hauptursache: das Programm selbst. Es hatte oft keine Daten bereit, etwa weil der Rechner ausgelastet "
+          "ist.");
+    case TRateLimit::Unknown: break;
+  }
+  return QStringLiteral("Keine Ursache hat die Rate mehr als die Hälfte der Zeit begrenzt.");
+}
+}  // namespace
+
+QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
+  const TRunHistory& history = run.History;
+  const TRunSummary summary = run.Details.Summary();
+  QString text = QStringLiteral("Messdetails\n\n");
+  if (history.HasRun()) {
+    const TRunDescription& description = history.Run();
+    text += QStringLiteral("Server: %1, Port %2, Blockgröße %3 Bytes\n")
+                .arg(description.Server)
+                .arg(description.Port)
+                .arg(description.BlockSize);
+    text += QStringLiteral("Start: %1, Punkte: %2\n\n")
+                .arg(locale.toString(description.Start, QLocale::ShortFormat))
+                .arg(history.Count());
+  }
+  text += QStringLiteral("Übertragungsrate\n");
+  text += QStringLiteral("  Durchschnitt im Diagramm: %1 kiBytes/s\n").arg(FormatFixed2(run.Series1.Mean(), locale));
+  text += QStringLiteral("  Zustellrate laut Kernel (Mittel der letzten Minute): %1\n\n")
+              .arg(summary.DeliveryRateKiBs ? FormatFixed2(*summary.DeliveryRateKiBs, locale) + " kiBytes/s" : Unknown);
+
+  text += QStringLiteral("Umlaufzeit (Round Trip Time)\n");
+  text += QStringLiteral("  ohne Last (kleinste der Verbindung): %1\n").arg(Milliseconds(summary.MinRttMs, locale));
+  text += QStringLiteral("  unter Last, Median: %1\n").arg(Milliseconds(summary.RttMedianMs, locale));
+  text += QStringLiteral("  unter Last, 95. Perzentil: %1\n").arg(Milliseconds(summary.RttP95Ms, locale));
+  text +=
+      QStringLiteral("  zusätzliche Verzögerung unter Last: %1\n").arg(Milliseconds(summary.AddedLatencyMs, locale));
+  text += QueueSentence(summary.AddedLatencyMs, locale) + u'\n';
+
+  text += QStringLiteral("Erneut gesendet: %1\n\n")
+              .arg(OrUnknown(FormatFixed1(summary.RetransPercent, locale), QStringLiteral(" % der gesendeten Bytes")));
+
+  text += QStringLiteral("Was die Rate begrenzt hat (Anteil der Messzeit)\n");
+  if (const auto& limits = summary.Limits) {
+    const QString percent = QStringLiteral(" %");
+    text += QStringLiteral("  Netz (Überlastfenster: die Leitung oder ihre Warteschlange): %1\n")
+                .arg(FormatPercent(limits->Network, locale) + percent);
+    text += QStringLiteral("  Empfangsfenster des Servers: %1\n")
+                .arg(FormatPercent(limits->ReceiveWindow, locale) + percent);
+    text +=
+        QStringLiteral("  Sendepuffer dieses Rechners: %1\n").arg(FormatPercent(limits->SendBuffer, locale) + percent);
+    text += QStringLiteral("  Programm selbst (keine Daten bereit): %1\n")
+                .arg(FormatPercent(limits->Program, locale) + percent);
+    text += MainCauseSentence(limits->Main()) + u'\n';
+  } else {
+    text += QStringLiteral("  %1\n").arg(Unknown);
+  }
+  return text;
+}
+
+QString PointToolTip(double seconds, double rate, const TPointDetails* details, const QLocale& locale) {
+  QString text =
+      QStringLiteral("Sekunde %1: %2 kiBytes/s").arg(locale.toString(std::lround(seconds)), FormatFixed2(rate, locale));
+  if (!details) return text;
+  if (const QString rtt = FormatFixed1(details->RttMs, locale); !rtt.isEmpty())
+    text += QStringLiteral("\nUmlaufzeit %1 ms").arg(rtt);
+  if (const QString again = FormatFixed1(details->RetransPercent, locale); !again.isEmpty())
+    text += QStringLiteral("\nerneut gesendet %1 %").arg(again);
+  return text;
+}
+
+TMeasurementDetails::TMeasurementDetails(const TMeasurementRun& run, QWidget* parent)
+    : QDialog(parent), FRun(run), FText(new QPlainTextEdit(this)) {
+  setObjectName(QStringLiteral("MeasurementDetails"));
+  setWindowTitle(QStringLiteral("Messdetails"));
+  setModal(false);
+  FText->setReadOnly(true);
+  FText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  FText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  auto* buttons = new QDialogButtonBox(this);
+  QPushButton* copy = buttons->addButton(QStringLiteral("&Kopieren"), QDialogButtonBox::ActionRole);
+  QPushButton* close = buttons->addButton(QStringLiteral("Schl&ießen"), QDialogButtonBox::RejectRole);
+  copy->setAutoDefault(false);
+  close->setAutoDefault(false);
+  connect(copy, &QPushButton::clicked, this, &TMeasurementDetails::CopyText);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(FText);
+  layout->addWidget(buttons);
+  resize(520, 560);
+  connect(&run, &TMeasurementRun::PointAdded, this, [this] {
+    if (isVisible()) Refresh();
+  });
+}
+
+void TMeasurementDetails::Open() {
+  Refresh();
+  show();
+  raise();
+  activateWindow();
+}
+
+QString TMeasurementDetails::Text() const { return FText->toPlainText(); }
+
+void TMeasurementDetails::CopyText() const { QGuiApplication::clipboard()->setText(Text()); }
+
+void TMeasurementDetails::Refresh() {
+  const QString text = DetailsText(FRun);
+  if (text == FText->toPlainText()) return;
+  // A selection being made for copying stays where it was, as does the scrolled position.
+  QTextCursor cursor = FText->textCursor();
+  const int anchor = cursor.anchor(), position = cursor.position();
+  const int scrolled = FText->verticalScrollBar()->value();
+  FText->setPlainText(text);
+  const int end = static_cast<int>(text.size());
+  cursor = FText->textCursor();
+  cursor.setPosition(std::min(anchor, end));
+  cursor.setPosition(std::min(position, end), QTextCursor::KeepAnchor);
+  FText->setTextCursor(cursor);
+  FText->verticalScrollBar()->setValue(scrolled);
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The window "Messdetails": what the connection's own state tells about the current or the last
+// run, in plain German, for the user and as one block to copy into a ticket to the provider. It is
+// not modal and, while a run goes on, follows it once a second.
+
+#include <QDialog>
+#include <QLocale>
+#include <QString>
+
+class QPlainTextEdit;
+class TMeasurementRun;
+struct TPointDetails;
+
+class TMeasurementDetails : public QDialog {
+  Q_OBJECT
+
+ public:
+  TMeasurementDetails(const TMeasurementRun& run, QWidget* parent);
+
+  // Shows the window, or brings it to the front, with the figures of now.
+  void Open();
+  QString Text() const;
+  void CopyText() const;
+
+ private:
+  void Refresh();
+
+  const TMeasurementRun& FRun;
+  QPlainTextEdit* FText;
+};
+
+// The whole text of the window.
+QString DetailsText(const TMeasurementRun& run, const QLocale& locale = QLocale());
+
+// A chart point's tooltip: its second and rate, its round trip and its share sent again.
+QString PointToolTip(double seconds, double rate, const TPointDetails* details, const QLocale& locale = QLocale());
