@@ -9,12 +9,14 @@
 
 #include <optional>
 
-// launcher, when given, is the command that runs the server (the network lab's "ip netns exec NS").
+// launcher, when given, is the command that runs the server (the network lab's "ip netns exec NS");
+// options go to the server after its address and port.
 inline std::optional<int> StartCompanionServer(QProcess& server, const QString& serverPath,
                                                const QString& address = QStringLiteral("127.0.0.1"),
-                                               QStringList launcher = {}) {
+                                               QStringList launcher = {}, const QStringList& options = {}) {
   server.setProcessChannelMode(QProcess::SeparateChannels);
-  launcher << serverPath << QStringLiteral("--bind") << address << QStringLiteral("--port") << QStringLiteral("0");
+  launcher << serverPath << QStringLiteral("--bind") << address << QStringLiteral("--port") << QStringLiteral("0")
+           << options;
   server.start(launcher.takeFirst(), launcher);
   if (!server.waitForStarted(5000) || !server.waitForReadyRead(5000)) return std::nullopt;
   const auto match =

@@ -289,7 +289,8 @@ void TForm1::AnnounceChange(QLabel* panel) {
   QAccessible::updateAccessibility(&changed);
 }
 
-// For screen readers: the latest point, the average and the latest round trip.
+// For screen readers: the latest point, the average and the latest round trip (once the point's
+// details are in).
 void TForm1::DescribeChart() {
   if (Series1.Count() == 0) return;
   const int last = Series1.Count() - 1;
@@ -308,6 +309,7 @@ void TForm1::SetAverageText(const QString& text) {
   FAverageText = text;
   StatusPanel1->setToolTip(text);
   StatusPanel1->setAccessibleName(text);  // whole, however short the panel shows it
+  DescribeChart();
   const int room = std::max(0, StatusPanel1->contentsRect().width() - 4);
   const QFontMetrics metrics = StatusPanel1->fontMetrics();
   if (metrics.horizontalAdvance(text) <= room) {

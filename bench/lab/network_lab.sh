@@ -8,14 +8,16 @@
 #   - fast lines: a veth pair of MTU 1500 whose client side has the shape of the uplink, the
 #     token-bucket shaper tbf with a deep queue as in a home router (a user-space link would be
 #     the bottleneck there). The acknowledgements come back unshaped, as on a real downlink.
-# Every chart point is printed beside the truth over the same interval, each link ends with a
-# result line, and a table of them closes the run. Then a silent server: a route from the client
+# Every chart point is printed beside the truth over the same interval, then the run's details
+# (round trip, added latency, bytes sent again, what limited the rate) beside the link's queue and
+# drops; each link ends with result lines, and a table of them closes the run. Then a silent server: a route from the client
 # into a namespace that owns no such address and forwards nothing.
 #
 #   bash bench/lab/network_lab.sh BIN_DIR [SECONDS per link, default 30] [--short | "LINK ..."]
 #
-# The links: 2 (2 Mbit/s, 15 ms, 1 s queue), 10 (10 Mbit/s, 20 ms), w (20 Mbit/s, 100 ms, 0.5 %
-# loss), m (8 Mbit/s, 300 ms, 0.2 % loss), 100 and 1000 (tbf on veth). Needs root. --short measures
+# The links: 2 (2 Mbit/s, 15 ms, 1 s queue), 10 (10 Mbit/s, 20 ms), l (20 Mbit/s, 100 ms, 200 ms
+# queue), w (the same with 0.5 % loss), r (20 Mbit/s, 20 ms, a server with a 16 KiB receive buffer),
+# m (8 Mbit/s, 300 ms, 0.2 % loss), 100 and 1000 (tbf on veth). Needs root. --short measures
 # w and 1000 for a few seconds, as the test command does; a list of names measures only those. Only addresses inside its own namespaces are used, from 198.18.0.0/15. Every
 # run is bounded in time, and the namespaces and the link are removed on every way out.
 set -uo pipefail
@@ -73,12 +75,14 @@ failed=0
 measure() {
   local name=$1 title=$2
   shift 2
+  # KORVADEN_LAB_PICTURES=FOLDER: a picture of the window with its details at each link's end.
+  [ -n "${KORVADEN_LAB_PICTURES:-}" ] && set -- "$@" --snapshot "$KORVADEN_LAB_PICTURES/messdetails-$name.png"
   echo "=== Netzlabor: $title, $seconds s"
   timeout --kill-after=10 $((seconds + 60)) ip netns exec "$prefix-$name-c" \
     "$bin/korvaden-lab-probe" link "$seconds" "$prefix-$name-s" 198.18.0.2 "$@" | tee "$work/$name.out"
   local status=${PIPESTATUS[0]}
   printf '%s\n  %s\n' "$title" "$(sed -n 's/^Ergebnis: //p' "$work/$name.out")" >>"$work/table"
-  sed -n 's/^\(Ergebnis um .*\)/  \1/p' "$work/$name.out" >>"$work/table"
+  sed -n 's/^\(Ergebnis um .*\)/  \1/p; s/^\(Ergebnis Messdetails.*\)/  \1/p' "$work/$name.out" >>"$work/table"
   return "$status"
 }
 
@@ -97,10 +101,11 @@ link() {
   ip netns del "$prefix-$mbit-s"
 }
 
-# lossy NAME RATE_MBIT DELAY_MS QUEUE_MS LOSS: the user-space link with delay and loss between two
-# namespaces; its truth file is what the points are judged against.
+# lossy NAME RATE_MBIT DELAY_MS QUEUE_MS LOSS [RECEIVE_BUFFER]: the user-space link with delay and
+# loss between two namespaces; its truth file is what the points are judged against, its queue log
+# what the details are. With RECEIVE_BUFFER the server's connections get a receive buffer that small.
 lossy() {
-  local name=$1 mbit=$2 delay=$3 queue=$4 loss=$5
+  local name=$1 mbit=$2 delay=$3 queue=$4 loss=$5 buffer=${6:-}
   local client="$prefix-$name-c" server="$prefix-$name-s" client_dev="kc$$$name" server_dev="ks$$$name"
   if [ ! -c /dev/net/tun ]; then
     echo "Netzlabor: $mbit Mbit/s mit $delay ms übersprungen: /dev/net/tun fehlt."
@@ -109,10 +114,15 @@ lossy() {
   ip netns add "$client" && namespaces+=("$client") && ip netns add "$server" && namespaces+=("$server") || return 1
   start_tun_link "$bin" "$client" "$server" "$client_dev" "$server_dev" "$work/$name.link" "$work/$name.err" \
     $((seconds + 120)) --rate-mbit "$mbit" --delay-ms "$delay" --queue-ms "$queue" --loss "$loss" --seed 1 \
-    --truth "$work/$name.truth" --duration $((seconds + 90)) || return 1
-  local percent
+    --truth "$work/$name.truth" --queue-log "$work/$name.queue" --duration $((seconds + 90)) || return 1
+  local percent title options=()
   percent=$(awk -v p="$loss" 'BEGIN { printf "%g", p * 100 }')
-  measure "$name" "$mbit Mbit/s, $delay ms, ${percent} % Verlust, Warteschlange $queue ms" --truth "$work/$name.truth" --delay "$delay"
+  title="$mbit Mbit/s, $delay ms, ${percent} % Verlust, Warteschlange $queue ms"
+  if [ -n "$buffer" ]; then
+    title+=", Empfangspuffer des Servers $buffer Bytes"
+    options=(--receive-buffer "$buffer")
+  fi
+  measure "$name" "$title" --truth "$work/$name.truth" --delay "$delay" --queue-log "$work/$name.queue" "${options[@]}"
   local status=$?
   kill "$link_pid" 2>/dev/null
   wait "$link_pid" 2>/dev/null
@@ -136,7 +146,9 @@ run_one() {
   case "$1" in
     2) lossy 2 2 15 1000 0 ;;
     10) lossy 10 10 20 200 0 ;;
+    l) lossy l 20 100 200 0 ;;
     w) lossy w 20 100 200 0.005 ;;
+    r) lossy r 20 20 200 0 16384 ;;
     m) lossy m 8 300 500 0.002 ;;
     100) link 100 50 ;;
     1000) link 1000 20 ;;
@@ -145,7 +157,7 @@ run_one() {
 }
 case "$short" in
   --short) chosen=(w 1000) ;;
-  "") chosen=(2 10 w m 100 1000) ;;
+  "") chosen=(2 10 l w r m 100 1000) ;;
   *) read -ra chosen <<<"$short" ;;
 esac
 for name in "${chosen[@]}"; do run_one "$name" || failed=1; done

@@ -1,9 +1,11 @@
 // The program's side of the network lab, run inside one of the lab's network namespaces:
 //
-//   korvaden-lab-probe link SECONDS NAMESPACE ADDRESS [--truth FILE --delay MS | --device NAME]
+//   korvaden-lab-probe link SECONDS NAMESPACE ADDRESS [--truth FILE --delay MS [--queue-log FILE]
+//                                        | --device NAME] [--receive-buffer BYTES] [--snapshot PNG]
 //                                        korvaden-server on ADDRESS in the server's namespace and
 //                                        the real main window here measuring against it; prints
-//                                        every chart point beside the truth over the same interval
+//                                        every chart point beside the truth over the same interval,
+//                                        then the run's details beside the link's queue and drops
 //   korvaden-lab-probe silent ADDRESS    Start against an address that answers nothing; prints
 //                                        how long the window waited for the connect-failed message
 //
@@ -15,6 +17,12 @@
 // comes from the server's per-second lines, counted from its accept. A point is judged over the
 // interval it stands for; where the program reports none, over the second before it.
 //
+// The details are judged against the link's queue log (korvaden-lab-link --queue-log): the least
+// round trip against twice the one-way delay, the added latency against the 95th percentile of the
+// packets' waits in the queue over the same seconds, the bytes sent again against the share of
+// packets the link dropped. --receive-buffer gives the server a small receive buffer;
+// --snapshot saves a picture of the window with its "Messdetails" beside it, taken at the run's end.
+//
 // Exits 0 when the run produced what it measures (points and truth, or the message); the figures
 // are printed for the reader to judge, the last line of a link in one line for the lab's table.
 
@@ -23,6 +31,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -40,12 +49,15 @@
 #include <thread>
 #include <vector>
 
+#include "measure/details_text.h"
 #include "measure/measurement_controller.h"
 #include "measure/measurement_counters.h"
+#include "measure/run_details.h"
 #include "support/companion_process.h"
 #include "ui/components/application.h"
 #include "ui/components/message_service.h"
 #include "ui/main_window.h"
+#include "ui/measurement_details.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -197,7 +209,119 @@ struct TLinkTruth {
   QString file;
   double delayMs = 0;
   QString device;
+  QString queueLog;
+  QString receiveBuffer;
+  QString snapshot;
 };
+
+double Percentile(std::vector<double> values, double share) {
+  if (values.empty()) return 0;
+  const auto rank = values.begin() + static_cast<std::ptrdiff_t>(std::ceil(share * values.size()) - 1);
+  std::nth_element(values.begin(), std::max(values.begin(), rank), values.end());
+  return *std::max(values.begin(), rank);
+}
+
+// The link's queue over [fromMs, toMs]: the 95th percentile of the packets' waits, and the share
+// of the packets it read that it dropped.
+struct TQueueTruth {
+  double waitP95Ms = 0;
+  double droppedPercent = 0;
+  std::size_t packets = 0;
+};
+
+TQueueTruth ReadQueueLog(const QString& path, double fromMs, double toMs, double waitsFromMs) {
+  TQueueTruth truth;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return truth;
+  std::vector<double> waits;
+  std::size_t dropped = 0;
+  while (!file.atEnd()) {
+    const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+    if (fields.size() < 2) continue;
+    const double ms = fields[0].toDouble() / 1e6;
+    if (ms < fromMs || ms > toMs) continue;
+    ++truth.packets;
+    if (fields[1] == "D") {
+      ++dropped;
+    } else if (ms >= waitsFromMs) {
+      waits.push_back(fields[1].toDouble() / 1000);
+    }
+  }
+  truth.waitP95Ms = Percentile(waits, 0.95);
+  truth.droppedPercent = truth.packets ? 100.0 * dropped / truth.packets : 0;
+  return truth;
+}
+
+QString Verdict(bool met) { return met ? QStringLiteral("erfüllt") : QStringLiteral("verfehlt"); }
+
+// The run's details beside what the link knows; the last line goes into the lab's table.
+void ReportDetails(const TRunSummary& summary, double chartMean, const TLinkTruth& source, double runStartMs,
+                   double endMs) {
+  const auto ms = [](std::optional<double> value) { return value ? QString::number(*value, 'f', 1) : QString("–"); };
+  std::printf(
+      "Messdetails: Umlaufzeit ohne Last %s ms, unter Last Median %s ms, 95. Perzentil %s ms, "
+      "zusätzliche Verzögerung %s ms\n",
+      qPrintable(ms(summary.MinRttMs)), qPrintable(ms(summary.RttMedianMs)), qPrintable(ms(summary.RttP95Ms)),
+      qPrintable(ms(summary.AddedLatencyMs)));
+  QString line;
+  if (const auto& limits = summary.Limits) {
+    std::printf(
+        "  begrenzt durch Netz %.0f %%, Empfangsfenster %.0f %%, Sendepuffer %.0f %%, Programm %.0f %%; "
+        "Hauptursache: %s\n",
+        limits->Network * 100, limits->ReceiveWindow * 100, limits->SendBuffer * 100, limits->Program * 100,
+        qPrintable(LimitName(limits->Main()).isEmpty() ? QString("keine") : LimitName(limits->Main())));
+    line += QString::asprintf(
+        "Hauptursache %s (Netz %.0f %%, Empfangsfenster %.0f %%)",
+        qPrintable(LimitName(limits->Main()).isEmpty() ? QString("keine") : LimitName(limits->Main())),
+        limits->Network * 100, limits->ReceiveWindow * 100);
+  }
+  std::printf("  Zustellrate laut Kernel %s kiB/s, Diagramm %.1f kiB/s\n", qPrintable(ms(summary.DeliveryRateKiBs)),
+              chartMean);
+  if (source.delayMs > 0 && summary.MinRttMs) {
+    const double expected = 2 * source.delayMs;
+    const double error = (*summary.MinRttMs - expected) / expected * 100;
+    std::printf("  Umlaufzeit ohne Last %.1f ms gegen zweimal die Laufzeit %.1f ms: %+.1f %% (Ziel 5 %%: %s)\n",
+                *summary.MinRttMs, expected, error, qPrintable(Verdict(std::abs(error) <= 5)));
+    line += QString::asprintf(", Minimum %+.1f %%", error);
+  }
+  if (!source.queueLog.isEmpty()) {
+    const TQueueTruth queue = ReadQueueLog(source.queueLog, runStartMs, endMs, runStartMs + 2000);
+    if (summary.AddedLatencyMs) {
+      const double allowed = std::max(20.0, 0.2 * queue.waitP95Ms);
+      const double off = *summary.AddedLatencyMs - queue.waitP95Ms;
+      std::printf(
+          "  zusätzliche Verzögerung %.1f ms gegen die Warteschlange der Leitung (95. Perzentil derselben "
+          "Sekunden) %.1f ms: %+.1f ms (erlaubt %.1f ms: %s)\n",
+          *summary.AddedLatencyMs, queue.waitP95Ms, off, allowed, qPrintable(Verdict(std::abs(off) <= allowed)));
+      line += QString::asprintf(", zusätzlich %.0f gegen %.0f ms", *summary.AddedLatencyMs, queue.waitP95Ms);
+    }
+    if (summary.RetransPercent) {
+      const double relative =
+          queue.droppedPercent > 0 ? (*summary.RetransPercent - queue.droppedPercent) / queue.droppedPercent * 100 : 0;
+      const bool met = queue.droppedPercent > 0 ? std::abs(relative) <= 25 : *summary.RetransPercent < 0.05;
+      std::printf("  erneut gesendet %.2f %% gegen verworfen %.2f %% von %zu Paketen: %+.0f %% (Ziel 25 %%: %s)\n",
+                  *summary.RetransPercent, queue.droppedPercent, queue.packets, relative, qPrintable(Verdict(met)));
+      line += QString::asprintf(", erneut %.2f gegen %.2f %%", *summary.RetransPercent, queue.droppedPercent);
+    }
+  }
+  std::printf("Ergebnis Messdetails: %s\n", qPrintable(line));
+}
+
+// The window with its details beside it, as they stand; offscreen each draws itself.
+bool SaveSnapshot(TForm1& form, const QString& path) {
+  form.Details->Open();
+  form.Details->resize(form.Details->width(), form.height());
+  QTest::qWait(300);
+  const QPixmap window = form.grab();
+  const QPixmap details = form.Details->grab();
+  QPixmap both(window.width() + details.width() + 8, std::max(window.height(), details.height()));
+  both.fill(Qt::white);
+  QPainter painter(&both);
+  painter.drawPixmap(0, 0, window);
+  painter.drawPixmap(window.width() + 8, 0, details);
+  painter.end();
+  return both.save(path);
+}
 
 int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const QString& address,
                 const TLinkTruth& source) {
@@ -206,8 +330,10 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
   std::optional<TDeviceTruth> device;
   if (!source.device.isEmpty()) device.emplace(source.device);
   QProcess server;
+  QStringList serverOptions;
+  if (!source.receiveBuffer.isEmpty()) serverOptions << "--receive-buffer" << source.receiveBuffer;
   const auto port = StartCompanionServer(server, QCoreApplication::applicationDirPath() + "/korvaden-server", address,
-                                         {"ip", "netns", "exec", serverNamespace});
+                                         {"ip", "netns", "exec", serverNamespace}, serverOptions);
   if (!port) {
     std::puts("korvaden-server startete nicht");
     return 1;
@@ -256,6 +382,9 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
   QTest::qWait(seconds * 1000 + 300);
   const double cpuShare = (CpuSeconds() - cpuBefore) / ((NowMs() - wallBefore) / 1000) * 100;
   const double average = form.Series1.YValues.Total() / std::max(1, form.Series1.Count());
+  const TRunSummary details = form.Controller.Run.Details.Summary();
+  const double endMs = NowMs();
+  if (!source.snapshot.isEmpty() && !SaveSnapshot(form, source.snapshot)) std::puts("Bild nicht gespeichert");
   form.Button2->click();
   QTest::qWait(1500);  // the server's last full second, the link's last truth line
   server.terminate();
@@ -290,6 +419,7 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
   std::printf("gleitender Durchschnitt %.1f kiB/s\n", average);
   std::printf("Ergebnis: %s, CPU des Programms %.1f %%\n", qPrintable(Judge(errors)), cpuShare);
   if (delayMs > 0) std::printf("Ergebnis um %.0f ms verschoben: %s\n", delayMs, qPrintable(Judge(lagged)));
+  ReportDetails(details, average, source, runStartMs, endMs);
   return 0;
 }
 
@@ -320,7 +450,10 @@ int main(int argc, char** argv) {
   TApplication application(argc, argv);
   QStringList arguments = QCoreApplication::arguments();
   TLinkTruth source;
-  for (const auto& [option, field] : {std::pair{"--truth", &source.file}, std::pair{"--device", &source.device}}) {
+  for (const auto& [option, field] :
+       {std::pair{"--truth", &source.file}, std::pair{"--device", &source.device},
+        std::pair{"--queue-log", &source.queueLog}, std::pair{"--receive-buffer", &source.receiveBuffer},
+        std::pair{"--snapshot", &source.snapshot}}) {
     if (const qsizetype at = arguments.indexOf(option); at > 0 && at + 1 < arguments.size()) {
       *field = arguments[at + 1];
       arguments.remove(at, 2);
@@ -333,8 +466,8 @@ int main(int argc, char** argv) {
   const bool link = arguments.size() == 5 && arguments[1] == "link";
   if (!link && !(arguments.size() == 3 && arguments[1] == "silent")) {
     std::fputs(
-        "Aufruf: korvaden-lab-probe link SEKUNDEN NAMENSRAUM ADRESSE [--truth DATEI --delay MS | --device NAME]"
-        " | silent ADRESSE\n",
+        "Aufruf: korvaden-lab-probe link SEKUNDEN NAMENSRAUM ADRESSE [--truth DATEI --delay MS [--queue-log DATEI]"
+        " | --device NAME] [--receive-buffer BYTES] [--snapshot BILD.png] | silent ADRESSE\n",
         stderr);
     return 2;
   }
