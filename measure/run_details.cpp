@@ -9,8 +9,20 @@ constexpr std::uint32_t StartUpMs = 2000;
 constexpr std::uint32_t RecentMs = 60000;
 constexpr double BinGrowth = 1.01;
 
-// The shares of [a, b]; none without the kernel's busy and limited times.
-std::optional<TLimitShares> SharesBetween(const TStateSample& a, const TStateSample& b) {
+// Whether the data in flight filled the receive window the server advertised: what the kernel
+// delivered per least round trip reaches most of that window. A pacing congestion control (BBR)
+// does not count the time between its paced packets as window-limited, so on a connection the
+// receiver holds back the kernel's own count shows only about half of the time; the window's fill
+// shows it all. On a path with a queue the window is far larger than that, as the receiver sizes
+// it for the longer round trip.
+bool WindowFull(const TConnectionState& state) {
+  if (!state.DeliveryRate || !state.MinRttUs || !state.SndWnd || *state.SndWnd == 0) return false;
+  return static_cast<double>(*state.DeliveryRate) * *state.MinRttUs / 1e6 >= 0.8 * *state.SndWnd;
+}
+
+// The shares of [a, b]; none without the kernel's busy and limited times. windowFull: the share of
+// the time the server's window was seen full.
+std::optional<TLimitShares> SharesBetween(const TStateSample& a, const TStateSample& b, double windowFull) {
   const TConnectionState &from = a.State, &to = b.State;
   if (!from.BusyUs || !to.BusyUs || !from.RwndLimitedUs || !to.RwndLimitedUs || !from.SndbufLimitedUs ||
       !to.SndbufLimitedUs || b.Ms <= a.Ms) {
@@ -22,7 +34,7 @@ std::optional<TLimitShares> SharesBetween(const TStateSample& a, const TStateSam
   };
   TLimitShares shares;
   const double busy = share(*from.BusyUs, *to.BusyUs);
-  shares.ReceiveWindow = std::min(busy, share(*from.RwndLimitedUs, *to.RwndLimitedUs));
+  shares.ReceiveWindow = std::min(busy, std::max(windowFull, share(*from.RwndLimitedUs, *to.RwndLimitedUs)));
   shares.SendBuffer = std::min(busy - shares.ReceiveWindow, share(*from.SndbufLimitedUs, *to.SndbufLimitedUs));
   shares.Network = busy - shares.ReceiveWindow - shares.SendBuffer;
   shares.Program = 1 - busy;
@@ -80,6 +92,7 @@ void TRunDetails::Begin() {
   FFirst.reset();
   FRecent.clear();
   FUnderLoad.Clear();
+  FSamples = FWindowFullSamples = 0;
 }
 
 void TRunDetails::Add(const std::vector<TStateSample>& samples) {
@@ -88,6 +101,8 @@ void TRunDetails::Add(const std::vector<TStateSample>& samples) {
     if (!FFirst) FFirst = sample;
     FRecent.push_back(sample);
     if (sample.Ms >= StartUpMs && sample.State.RttUs) FUnderLoad.Add(*sample.State.RttUs);
+    ++FSamples;
+    if (WindowFull(sample.State)) ++FWindowFullSamples;
   }
   while (!FRecent.empty() && FRecent.back().Ms - FRecent.front().Ms > RecentMs) FRecent.pop_front();
 }
@@ -97,6 +112,16 @@ const TStateSample* TRunDetails::At(std::uint32_t ms) const {
   const auto after = std::upper_bound(FRecent.begin(), FRecent.end(), ms,
                                       [](std::uint32_t at, const TStateSample& sample) { return at < sample.Ms; });
   return after == FRecent.begin() ? &FRecent.front() : &*(after - 1);
+}
+
+double TRunDetails::WindowFullShare(std::uint32_t fromMs, std::uint32_t toMs) const {
+  int samples = 0, full = 0;
+  for (const TStateSample& sample : FRecent) {
+    if (sample.Ms <= fromMs || sample.Ms > toMs) continue;
+    ++samples;
+    if (WindowFull(sample.State)) ++full;
+  }
+  return samples ? static_cast<double>(full) / samples : 0;
 }
 
 TPointDetails TRunDetails::Point(std::uint32_t fromMs, std::uint32_t toMs) const {
@@ -115,7 +140,7 @@ TPointDetails TRunDetails::Point(std::uint32_t fromMs, std::uint32_t toMs) const
   }
   if (const auto again = RetransPercentBetween(from->State, to->State))
     point.RetransPercent = static_cast<float>(*again);
-  if (const auto shares = SharesBetween(*from, *to)) point.Limit = shares->Largest();
+  if (const auto shares = SharesBetween(*from, *to, WindowFullShare(fromMs, toMs))) point.Limit = shares->Largest();
   return point;
 }
 
@@ -130,7 +155,8 @@ TRunSummary TRunDetails::Summary() const {
   if (summary.RttP95Ms && summary.MinRttMs)
     summary.AddedLatencyMs = std::max(0.0, *summary.RttP95Ms - *summary.MinRttMs);
   summary.RetransPercent = RetransPercentBetween(FFirst->State, latest);
-  summary.Limits = SharesBetween(*FFirst, FRecent.back());
+  summary.Limits = SharesBetween(*FFirst, FRecent.back(),
+                                 static_cast<double>(FWindowFullSamples) / std::max<std::uint64_t>(1, FSamples));
   double rateSum = 0;
   int rates = 0;
   for (const TStateSample& sample : FRecent) {

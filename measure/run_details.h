@@ -73,8 +73,12 @@ class TRunDetails {
 
   // The latest sample at or before ms, or the oldest kept.
   const TStateSample* At(std::uint32_t ms) const;
+  // Of the samples in (fromMs, toMs], the share that found the server's window full.
+  double WindowFullShare(std::uint32_t fromMs, std::uint32_t toMs) const;
 
   std::optional<TStateSample> FFirst;
   std::deque<TStateSample> FRecent;  // the last minute's samples
   TRoundTrips FUnderLoad;
+  std::uint64_t FSamples = 0;
+  std::uint64_t FWindowFullSamples = 0;
 };

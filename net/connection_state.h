@@ -18,6 +18,7 @@ struct TConnectionState {
   std::optional<std::uint32_t> MinRttUs;
   std::optional<std::uint32_t> SndCwnd;  // segments
   std::optional<std::uint32_t> SndMss;
+  std::optional<std::uint32_t> SndWnd;        // the receive window the peer advertised, in bytes
   std::optional<std::uint64_t> DeliveryRate;  // bytes per second, the kernel's estimate
   // Microseconds since the connection's first data: with data in flight or waiting (busy), and of
   // that time held back by the peer's receive window or by the local send buffer.

@@ -117,6 +117,7 @@ bool ReadConnectionState(int handle, TConnectionState& state) {
   take(state.MinRttUs, info.tcpi_min_rtt);
   take(state.SndCwnd, info.tcpi_snd_cwnd);
   take(state.SndMss, info.tcpi_snd_mss);
+  take(state.SndWnd, info.tcpi_snd_wnd);
   take(state.DeliveryRate, info.tcpi_delivery_rate);
   take(state.BusyUs, info.tcpi_busy_time);
   take(state.RwndLimitedUs, info.tcpi_rwnd_limited);
