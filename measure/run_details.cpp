@@ -136,7 +136,9 @@ TPointDetails TRunDetails::Point(std::uint32_t fromMs, std::uint32_t toMs) const
   if (!rtts.empty()) {
     const auto middle = rtts.begin() + static_cast<std::ptrdiff_t>(rtts.size() / 2);
     std::nth_element(rtts.begin(), middle, rtts.end());
-    point.RttMs = static_cast<float>(*middle / 1000.0);
+    // An even count has two middles: the median lies between them.
+    const double lower = rtts.size() % 2 ? *middle : *std::max_element(rtts.begin(), middle);
+    point.RttMs = static_cast<float>((lower + *middle) / 2000.0);
   }
   if (const auto again = RetransPercentBetween(from->State, to->State))
     point.RetransPercent = static_cast<float>(*again);
