@@ -11,3 +11,4 @@ build_config "$BUILD" Release "" -DKORVADEN_BUILD_TESTS=OFF >/dev/null
 "$BUILD/bin/korvaden-throughput-bench" "${1:-5}"
 "$BUILD/bin/korvaden-chart-bench" "${2:-30}"
 "$BUILD/bin/korvaden-server-load-bench"
+"$BUILD/bin/korvaden-day-memory-bench"
