@@ -134,7 +134,7 @@ TMeasurementDetails::TMeasurementDetails(const TMeasurementRun& run, QWidget* pa
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(FText);
   layout->addWidget(buttons);
-  resize(520, 560);
+  resize(600, 500);
   connect(&run, &TMeasurementRun::PointAdded, this, [this] {
     if (isVisible()) Refresh();
   });

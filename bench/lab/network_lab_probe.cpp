@@ -310,7 +310,6 @@ void ReportDetails(const TRunSummary& summary, double chartMean, const TLinkTrut
 // The window with its details beside it, as they stand; offscreen each draws itself.
 bool SaveSnapshot(TForm1& form, const QString& path) {
   form.Details->Open();
-  form.Details->resize(form.Details->width(), form.height());
   QTest::qWait(300);
   const QPixmap window = form.grab();
   const QPixmap details = form.Details->grab();
