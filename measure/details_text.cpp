@@ -13,15 +13,15 @@ QString LimitName(TRateLimit limit) {
   return {};
 }
 
-QString FormatFixed1(std::optional<double> value, const QLocale& locale) {
-  if (!value || !std::isfinite(*value)) return {};
+QString FormatFixed1(double value, const QLocale& locale) {
+  if (!std::isfinite(value)) return {};
   QLocale numbers = locale;
   numbers.setNumberOptions(numbers.numberOptions() | QLocale::OmitGroupSeparator);
-  return numbers.toString(*value, 'f', 1);
+  return numbers.toString(value, 'f', 1);
 }
 
-QString FormatFixed1(float value, const QLocale& locale) {
-  return std::isnan(value) ? QString() : FormatFixed1(std::optional<double>(value), locale);
+QString FormatFixed1(std::optional<double> value, const QLocale& locale) {
+  return value ? FormatFixed1(*value, locale) : QString();
 }
 
 QString FormatPercent(std::optional<double> share, const QLocale& locale) {

@@ -12,9 +12,9 @@
 // "Netz", "Empfangsfenster des Servers", "Sendepuffer", "Programm"; empty when unknown.
 QString LimitName(TRateLimit limit);
 
-// value with one decimal; empty when unknown.
+// value with one decimal; empty when unknown (none, or not a number).
+QString FormatFixed1(double value, const QLocale& locale = QLocale());
 QString FormatFixed1(std::optional<double> value, const QLocale& locale = QLocale());
-QString FormatFixed1(float value, const QLocale& locale = QLocale());
 
 // A share from 0 to 1 as whole per cent; empty when unknown.
 QString FormatPercent(std::optional<double> share, const QLocale& locale = QLocale());

@@ -150,6 +150,7 @@ TRunSummary TRunDetails::Summary() const {
   TRunSummary summary;
   if (!FFirst || FRecent.empty()) return summary;
   const TConnectionState& latest = FRecent.back().State;
+  summary.Latest = latest;
   if (latest.MinRttUs) summary.MinRttMs = *latest.MinRttUs / 1000.0;
   if (latest.RttUs) summary.LatestRttMs = *latest.RttUs / 1000.0;
   summary.RttMedianMs = FUnderLoad.PercentileMs(0.5);

@@ -46,6 +46,7 @@ struct TRunSummary {
   std::optional<double> RetransPercent;    // of all bytes sent in the run
   std::optional<TLimitShares> Limits;      // over the run's time
   std::optional<double> DeliveryRateKiBs;  // the kernel's estimate, mean over the last minute
+  TConnectionState Latest;                 // the raw figures as last read, for experts
 };
 
 class TRunDetails {

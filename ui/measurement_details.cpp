@@ -35,6 +35,20 @@ QString QueueSentence(std::optional<double> addedMs, const QLocale& locale) {
       .arg(locale.toString(std::lround(*addedMs)));
 }
 
+// The kernel's own figures as last read, for whoever reads a ticket.
+QString ExpertLine(const TConnectionState& state, const QLocale& locale) {
+  QStringList parts;
+  if (state.SndCwnd && state.SndMss)
+    parts << QStringLiteral("Überlastfenster %1 Segmente zu %2 Bytes").arg(*state.SndCwnd).arg(*state.SndMss);
+  if (state.SndWnd) parts << QStringLiteral("Empfangsfenster des Servers %1 Bytes").arg(*state.SndWnd);
+  if (state.RttVarUs)
+    parts << QStringLiteral("Schwankung der Umlaufzeit %1 ms").arg(FormatFixed1(*state.RttVarUs / 1000.0, locale));
+  if (state.TotalRetrans) parts << QStringLiteral("%1 Segmente wiederholt").arg(*state.TotalRetrans);
+  if (state.NotsentBytes) parts << QStringLiteral("%1 Bytes noch nicht gesendet").arg(*state.NotsentBytes);
+  return parts.isEmpty() ? QString()
+                         : QStringLiteral("\nZuletzt laut Kernel: %1.\n").arg(parts.join(QStringLiteral(", ")));
+}
+
 QString MainCauseSentence(TRateLimit cause) {
   switch (cause) {
     case TRateLimit::Network:
@@ -102,6 +116,7 @@ QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
   } else {
     text += QStringLiteral("  %1\n").arg(Unknown);
   }
+  text += ExpertLine(summary.Latest, locale);
   return text;
 }
 
