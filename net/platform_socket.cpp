@@ -123,6 +123,8 @@ bool ReadConnectionState(int handle, TConnectionState& state) {
   take(state.RwndLimitedUs, info.tcpi_rwnd_limited);
   take(state.SndbufLimitedUs, info.tcpi_sndbuf_limited);
   take(state.NotsentBytes, info.tcpi_notsent_bytes);
+  // Until the connection has timed a round trip its minimum reads as all ones.
+  if (state.MinRttUs == ~0U) state.MinRttUs.reset();
   return true;
 }
 
