@@ -13,7 +13,11 @@
 #include "measure/run_history.h"
 
 namespace {
-double HeapMb() { return static_cast<double>(mallinfo2().uordblks) / (1024 * 1024); }
+// In use from the heap and in blocks of their own (large vectors get pages of their own).
+double HeapMb() {
+  const struct mallinfo2 info = mallinfo2();
+  return static_cast<double>(info.uordblks + info.hblkhd) / (1024 * 1024);
+}
 
 TStateSample Sample(std::uint32_t ms) {
   TConnectionState state;
