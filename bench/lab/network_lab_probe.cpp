@@ -222,14 +222,16 @@ double Percentile(std::vector<double> values, double share) {
 }
 
 // The link's queue over [fromMs, toMs]: the 95th percentile of the packets' waits, and the share
-// of the packets it read that it dropped.
+// of the packets it read that it dropped. The sender learns a packet's wait when its
+// acknowledgement comes back, a round trip after it left the queue: the waits are those the sender
+// could see from waitsFromMs on, each taken at that time.
 struct TQueueTruth {
   double waitP95Ms = 0;
   double droppedPercent = 0;
   std::size_t packets = 0;
 };
 
-TQueueTruth ReadQueueLog(const QString& path, double fromMs, double toMs, double waitsFromMs) {
+TQueueTruth ReadQueueLog(const QString& path, double fromMs, double toMs, double waitsFromMs, double roundTripMs) {
   TQueueTruth truth;
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return truth;
@@ -243,7 +245,7 @@ TQueueTruth ReadQueueLog(const QString& path, double fromMs, double toMs, double
     ++truth.packets;
     if (fields[1] == "D") {
       ++dropped;
-    } else if (ms >= waitsFromMs) {
+    } else if (ms + roundTripMs >= waitsFromMs && ms + roundTripMs <= toMs) {
       waits.push_back(fields[1].toDouble() / 1000);
     }
   }
@@ -285,7 +287,7 @@ void ReportDetails(const TRunSummary& summary, double chartMean, const TLinkTrut
     line += QString::asprintf(", Minimum %+.1f %%", error);
   }
   if (!source.queueLog.isEmpty()) {
-    const TQueueTruth queue = ReadQueueLog(source.queueLog, runStartMs, endMs, runStartMs + 2000);
+    const TQueueTruth queue = ReadQueueLog(source.queueLog, runStartMs, endMs, runStartMs + 2000, 2 * source.delayMs);
     if (summary.AddedLatencyMs) {
       const double allowed = std::max(20.0, 0.2 * queue.waitP95Ms);
       const double off = *summary.AddedLatencyMs - queue.waitP95Ms;
