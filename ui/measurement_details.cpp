@@ -36,13 +36,11 @@ QString QueueSentence(std::optional<double> addedMs, const QLocale& locale) {
 }
 
 // The kernel's own figures as last read, for whoever reads a ticket.
-QString ExpertLine(const TConnectionState& state, const QLocale& locale) {
+QString ExpertLine(const TConnectionState& state) {
   QStringList parts;
   if (state.SndCwnd && state.SndMss)
     parts << QStringLiteral("Überlastfenster %1 Segmente zu %2 Bytes").arg(*state.SndCwnd).arg(*state.SndMss);
   if (state.SndWnd) parts << QStringLiteral("Empfangsfenster des Servers %1 Bytes").arg(*state.SndWnd);
-  if (state.RttVarUs)
-    parts << QStringLiteral("Schwankung der Umlaufzeit %1 ms").arg(FormatFixed1(*state.RttVarUs / 1000.0, locale));
   if (state.TotalRetrans) parts << QStringLiteral("%1 Segmente wiederholt").arg(*state.TotalRetrans);
   if (state.NotsentBytes) parts << QStringLiteral("%1 Bytes noch nicht gesendet").arg(*state.NotsentBytes);
   return parts.isEmpty() ? QString()
@@ -116,7 +114,7 @@ QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
   } else {
     text += QStringLiteral("  %1\n").arg(Unknown);
   }
-  text += ExpertLine(summary.Latest, locale);
+  text += ExpertLine(summary.Latest);
   return text;
 }
 
@@ -149,7 +147,7 @@ TMeasurementDetails::TMeasurementDetails(const TMeasurementRun& run, QWidget* pa
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(FText);
   layout->addWidget(buttons);
-  resize(600, 500);
+  resize(600, 540);
   connect(&run, &TMeasurementRun::PointAdded, this, [this] {
     if (isVisible()) Refresh();
   });
