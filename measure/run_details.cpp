@@ -49,22 +49,22 @@ std::optional<double> RetransPercentBetween(const TConnectionState& from, const 
 }
 }  // namespace
 
-TRateLimit TLimitShares::Largest() const {
-  const std::array<std::pair<double, TRateLimit>, 4> causes{{{Network, TRateLimit::Network},
-                                                             {ReceiveWindow, TRateLimit::ReceiveWindow},
-                                                             {SendBuffer, TRateLimit::SendBuffer},
-                                                             {Program, TRateLimit::Program}}};
-  return std::max_element(causes.begin(), causes.end())->second;
+namespace {
+std::pair<double, TRateLimit> LargestShare(const TLimitShares& shares) {
+  const std::array<std::pair<double, TRateLimit>, 4> causes{{{shares.Network, TRateLimit::Network},
+                                                             {shares.ReceiveWindow, TRateLimit::ReceiveWindow},
+                                                             {shares.SendBuffer, TRateLimit::SendBuffer},
+                                                             {shares.Program, TRateLimit::Program}}};
+  return *std::max_element(causes.begin(), causes.end());
 }
+}  // namespace
 
+TRateLimit TLimitShares::Largest() const { return LargestShare(*this).second; }
+
+// Shares add up to one: at most one is above half.
 TRateLimit TLimitShares::Main() const {
-  for (const auto& [share, cause] : {std::pair{Network, TRateLimit::Network},
-                                     {ReceiveWindow, TRateLimit::ReceiveWindow},
-                                     {SendBuffer, TRateLimit::SendBuffer},
-                                     {Program, TRateLimit::Program}}) {
-    if (share > 0.5) return cause;
-  }
-  return TRateLimit::Unknown;
+  const auto [share, cause] = LargestShare(*this);
+  return share > 0.5 ? cause : TRateLimit::Unknown;
 }
 
 void TRunDetails::TRoundTrips::Clear() {
