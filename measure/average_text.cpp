@@ -45,6 +45,11 @@ QString FormatFixed2(double value, const QLocale& locale) {
   return text + locale.decimalPoint() + QString::fromStdString(kept.substr(kept.size() - 2));
 }
 
+QLocale PlainNumbers(QLocale locale) {
+  locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+  return locale;
+}
+
 QString AverageText(double average, const QLocale& locale) {
   return QStringLiteral("Durchschnittliche Übertragungsrate: %1 kiBytes/s").arg(FormatFixed2(average, locale));
 }

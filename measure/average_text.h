@@ -9,5 +9,8 @@
 // decimal separator.
 QString FormatFixed2(double value, const QLocale& locale);
 
+// The locale as the program shows numbers in it: its decimal separator, no digit grouping.
+QLocale PlainNumbers(QLocale locale = QLocale());
+
 // "Durchschnittliche Übertragungsrate: %.2f kiBytes/s" with the number as above.
 QString AverageText(double average, const QLocale& locale = QLocale());

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "measure/average_text.h"
+
 QString LimitName(TRateLimit limit) {
   switch (limit) {
     case TRateLimit::Network: return QStringLiteral("Netz");
@@ -15,9 +17,7 @@ QString LimitName(TRateLimit limit) {
 
 QString FormatFixed1(double value, const QLocale& locale) {
   if (!std::isfinite(value)) return {};
-  QLocale numbers = locale;
-  numbers.setNumberOptions(numbers.numberOptions() | QLocale::OmitGroupSeparator);
-  return numbers.toString(value, 'f', 1);
+  return PlainNumbers(locale).toString(value, 'f', 1);
 }
 
 QString FormatFixed1(std::optional<double> value, const QLocale& locale) {
@@ -26,7 +26,5 @@ QString FormatFixed1(std::optional<double> value, const QLocale& locale) {
 
 QString FormatPercent(std::optional<double> share, const QLocale& locale) {
   if (!share) return {};
-  QLocale numbers = locale;
-  numbers.setNumberOptions(numbers.numberOptions() | QLocale::OmitGroupSeparator);
-  return numbers.toString(std::lround(*share * 100));
+  return PlainNumbers(locale).toString(std::lround(*share * 100));
 }

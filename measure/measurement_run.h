@@ -1,7 +1,7 @@
 #pragma once
 // One measurement's data, owned by the controller: the points with their axes, the sampler that
-// adds one each tick, the history of the whole run and the connection's details. It tells the window what changed; the
-// window only draws it.
+// adds one each tick, the history of the whole run and the connection's details. It tells the
+// window what changed; the window only draws it.
 
 #include <QObject>
 #include <QString>

@@ -32,7 +32,7 @@ QString QueueSentence(std::optional<double> addedMs, const QLocale& locale) {
              "bis zu etwa %1 ms warten. Gemessen ist nur die Warteschlange dieser einen Verbindung; ein Router "
              "ohne faire Warteschlangen (Flow Queueing) lässt aber alle anderen Verbindungen der Leitung, etwa "
              "Videotelefonate, in derselben Schlange warten.\n")
-      .arg(locale.toString(std::lround(*addedMs)));
+      .arg(PlainNumbers(locale).toString(std::lround(*addedMs)));
 }
 
 // The kernel's own figures as last read, for whoever reads a ticket.
@@ -119,8 +119,8 @@ QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
 }
 
 QString PointToolTip(double seconds, double rate, const TPointDetails* details, const QLocale& locale) {
-  QString text =
-      QStringLiteral("Sekunde %1: %2 kiBytes/s").arg(locale.toString(std::lround(seconds)), FormatFixed2(rate, locale));
+  QString text = QStringLiteral("Sekunde %1: %2 kiBytes/s")
+                     .arg(PlainNumbers(locale).toString(std::lround(seconds)), FormatFixed2(rate, locale));
   if (!details) return text;
   if (const QString rtt = FormatFixed1(details->RttMs, locale); !rtt.isEmpty())
     text += QStringLiteral("\nUmlaufzeit %1 ms").arg(rtt);

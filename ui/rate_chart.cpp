@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "measure/average_text.h"
+
 namespace {
 // A step of 1, 2 or 5 times a power of ten that is at least minimum.
 double NiceStep(double minimum) {
@@ -62,9 +64,7 @@ TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& 
   chart->setAnimationOptions(QChart::NoAnimation);
   chart->setBackgroundRoundness(0);
   // Numbers as everywhere in the program: the user's decimal separator, no digit grouping.
-  QLocale numbers;
-  numbers.setNumberOptions(numbers.numberOptions() | QLocale::OmitGroupSeparator);
-  chart->setLocale(numbers);
+  chart->setLocale(PlainNumbers());
   chart->setLocalizeNumbers(true);
   // Little padding: in the smallest window the plot keeps as much room as it can.
   chart->layout()->setContentsMargins(0, 0, 0, 0);

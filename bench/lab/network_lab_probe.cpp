@@ -267,15 +267,14 @@ void ReportDetails(const TRunSummary& summary, double chartMean, const TLinkTrut
       qPrintable(ms(summary.AddedLatencyMs)));
   QString line;
   if (const auto& limits = summary.Limits) {
+    const QString cause = limits->Main() == TRateLimit::Unknown ? QString("keine") : LimitName(limits->Main());
     std::printf(
         "  begrenzt durch Netz %.0f %%, Empfangsfenster %.0f %%, Sendepuffer %.0f %%, Programm %.0f %%; "
         "Hauptursache: %s\n",
         limits->Network * 100, limits->ReceiveWindow * 100, limits->SendBuffer * 100, limits->Program * 100,
-        qPrintable(LimitName(limits->Main()).isEmpty() ? QString("keine") : LimitName(limits->Main())));
-    line += QString::asprintf(
-        "Hauptursache %s (Netz %.0f %%, Empfangsfenster %.0f %%)",
-        qPrintable(LimitName(limits->Main()).isEmpty() ? QString("keine") : LimitName(limits->Main())),
-        limits->Network * 100, limits->ReceiveWindow * 100);
+        qPrintable(cause));
+    line += QString::asprintf("Hauptursache %s (Netz %.0f %%, Empfangsfenster %.0f %%)", qPrintable(cause),
+                              limits->Network * 100, limits->ReceiveWindow * 100);
   }
   std::printf("  Zustellrate laut Kernel %s kiB/s, Diagramm %.1f kiB/s\n", qPrintable(ms(summary.DeliveryRateKiBs)),
               chartMean);
