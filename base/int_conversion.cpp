@@ -1,5 +1,7 @@
 #include "base/int_conversion.h"
 
+#include <algorithm>
+
 namespace {
 int HexDigit(QChar c) {
   const char16_t u = c.unicode();
@@ -48,6 +50,20 @@ std::optional<std::int32_t> TryStrToInt(const QString& text) {
   if (rest.startsWith(u'$') || rest.startsWith(u'x') || rest.startsWith(u'X')) return ParseHex(text, pos + 1);
   if (rest.startsWith(u"0x") || rest.startsWith(u"0X")) return ParseHex(text, pos + 2);
   return ParseDecimal(text, pos);
+}
+
+bool IsIntegerBeyond32Bits(const QString& text) {
+  if (TryStrToInt(text)) return false;
+  QStringView rest = QStringView(text);
+  while (rest.startsWith(u' ')) rest = rest.mid(1);
+  const auto all = [](QStringView digits, auto isDigit) {
+    return !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), isDigit);
+  };
+  const auto hex = [](QChar c) { return HexDigit(c) >= 0; };
+  if (rest.startsWith(u'$') || rest.startsWith(u'x') || rest.startsWith(u'X')) return all(rest.mid(1), hex);
+  if (rest.startsWith(u"0x") || rest.startsWith(u"0X")) return all(rest.mid(2), hex);
+  if (rest.startsWith(u'+') || rest.startsWith(u'-')) rest = rest.mid(1);
+  return all(rest, IsDecimalDigit);
 }
 
 std::int32_t StrToInt(const QString& text) {

@@ -19,5 +19,8 @@ std::optional<std::int32_t> TryStrToInt(const QString& text);
 std::int32_t StrToInt(const QString& text);
 // Default form: the caller's default for a text that is not an integer.
 std::int32_t StrToIntDef(const QString& text, std::int32_t defaultValue);
+// True for a text of the rule's form whose value lies beyond 32 bits ("99999999999", "$1FFFFFFFF"):
+// a number, but none the program can hold.
+bool IsIntegerBeyond32Bits(const QString& text);
 // Plain decimal, "-" for negative numbers, no leading zeros.
 QString IntToStr(std::int32_t value);

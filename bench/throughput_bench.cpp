@@ -24,6 +24,7 @@
 
 #include "measure/korvaden_thread.h"
 #include "measure/measurement_counters.h"
+#include "measure/state_samples.h"
 #include "net/client_socket.h"
 #include "support/companion_process.h"
 
@@ -55,7 +56,8 @@ std::optional<double> MeasureKorvaden(const QString& serverPath, int blockSize, 
   if (!QTest::qWaitFor([&] { return socket.Active(); }, 5000)) return std::nullopt;
 
   Counters.BlockSize = blockSize;
-  auto* worker = new TKorvadenThread(socket);
+  TStateSamples samples;
+  auto* worker = new TKorvadenThread(socket, samples);
   worker->FreeOnTerminate = true;
   worker->Start();
   QTest::qWait(seconds * 1000);

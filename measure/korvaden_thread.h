@@ -1,7 +1,8 @@
 #pragma once
 // The sender worker: pushes marker-headed blocks into the connected socket as fast as it takes
-// them and publishes, about twice a second, the bytes and milliseconds of the last window, and
-// ten times a second the bytes acknowledged since the run's start with the connection's state.
+// them and publishes, about twice a second, the bytes and milliseconds of the last window, about
+// every 10 ms the bytes acknowledged since the run's start, and ten times a second the
+// connection's state into the run's samples.
 
 #include <atomic>
 #include <cstddef>
@@ -12,6 +13,7 @@
 
 class TClientSocket;
 class TCustomWinSocket;
+class TStateSamples;
 
 // Gives a block buffer's pages back to the system.
 struct TBlockUnmap {
@@ -30,23 +32,27 @@ TBlockBuffer AllocateBlockBuffer(std::int32_t blockSize);
 // the socket accepted only tells what went into the kernel's send buffer, which first fills (the
 // first points would count megabytes that never left) and then takes data in chunks of about
 // 64 KiB. The accepted bytes stand in where the kernel gives no such counter. The connection's
-// state is read a few times a second, never per send; each reading also goes to the run's details.
+// state is read about every 10 ms, never per send, so that a point's interval ends close to the
+// tick that draws it; every tenth of a second a reading also goes to the run's details.
 class TAcknowledgedTotal {
  public:
-  explicit TAcknowledgedTotal(TCustomWinSocket& socket);
+  TAcknowledgedTotal(TCustomWinSocket& socket, TStateSamples& samples);
   // acceptedTotal: the bytes the socket accepted since the run's start; elapsedMs: the run's time.
   std::uint64_t Read(std::uint64_t acceptedTotal, std::uint32_t elapsedMs);
 
  private:
   TCustomWinSocket& FSocket;
+  TStateSamples& FSamples;
   std::uint64_t FAtStart = 0;
   std::uint64_t FLast = 0;
+  std::uint32_t FLastSampleMs = 0;
   bool FKnown = false;
 };
 
 class TKorvadenThread : public TThread {
  public:
-  explicit TKorvadenThread(TClientSocket& socket) : FSocket(socket) {}
+  // samples: the run's, which the worker fills with the connection's state as it reads it.
+  TKorvadenThread(TClientSocket& socket, TStateSamples& samples) : FSocket(socket), FSamples(samples) {}
 
   // True when the run ended because its block buffer could not be allocated.
   bool BufferFailed() const { return FBufferFailed.load(); }
@@ -59,6 +65,7 @@ class TKorvadenThread : public TThread {
   void SendLoop();
 
   TClientSocket& FSocket;
+  TStateSamples& FSamples;
   std::atomic<bool> FBufferFailed{false};
   std::atomic<std::int32_t> FRunBlockSize{0};
 };

@@ -7,28 +7,6 @@
 #include "base/int_conversion.h"
 #include "measure/korvaden_thread.h"
 #include "measure/measurement_counters.h"
-#include "measure/state_samples.h"
-
-QString texts::ConnectingStatus(const QString& server) { return "Verbinde mit " + server + " ..."; }
-
-QString texts::ConnectFailed(const QString& server) {
-  return "Konnte keine Verbindung zu " + server + " herstellen!" + QChar(13) + QStringLiteral("Läuft dort der Server?");
-}
-
-QString texts::BlockSizeTooSmall(std::int32_t blockSize) {
-  return QStringLiteral("Die Blockgröße %1 ist ungültig: Ein Block muss mindestens 1 Byte lang sein.").arg(blockSize);
-}
-
-QString texts::PortOutOfRange(std::int32_t port) {
-  return QStringLiteral("Die Port-Nr. %1 ist ungültig: Erlaubt sind 1 bis 65535.").arg(port);
-}
-
-QString texts::BlockBufferUnavailable(std::int32_t blockSize) {
-  return QStringLiteral(
-             "Für einen Block von %1 Bytes ist nicht genug Arbeitsspeicher frei. "
-             "Bitte wählen Sie eine kleinere Blockgröße.")
-      .arg(blockSize);
-}
 
 TMeasurementController::TMeasurementController(TMeasurementView& view, TClientSocket& socket, QObject* parent)
     : QObject(parent), FView(view), FSocket(socket) {
@@ -43,24 +21,10 @@ TMeasurementController::TMeasurementController(TMeasurementView& view, TClientSo
 TMeasurementController::~TMeasurementController() { Shutdown(); }
 
 void TMeasurementController::Button1Click(QObject*) {
-  if (FView.ExpertPanelVisible()) {
-    std::int32_t port = FSocket.Port();
-    try {
-      Counters.BlockSize = StrToInt(FView.BlockSizeText());
-      port = StrToInt(FView.PortText());
-    } catch (...) {
-      // A field that is no integer leaves the values in force from there on.
-    }
-    // A port out of range is refused: the last valid one stays in force.
-    if (!IsValidPort(port)) {
-      FView.ShowErrorMessage(texts::PortOutOfRange(port));
-      return;
-    }
-    FSocket.SetPort(port);
-  }
+  if (FView.ExpertPanelVisible() && !TakeExpertFields()) return;
   // A block below one byte cannot form a buffer: refuse it before anything starts.
   if (Counters.BlockSize < 1) {
-    FView.ShowErrorMessage(texts::BlockSizeTooSmall(Counters.BlockSize));
+    FView.ShowErrorMessage(texts::BlockSizeTooSmall(IntToStr(Counters.BlockSize)));
     return;
   }
   FView.SetStartEnabled(false);
@@ -69,12 +33,43 @@ void TMeasurementController::Button1Click(QObject*) {
   QCoreApplication::processEvents();
   Counters.ConnectionLost = false;
   try {
-    FSocket.SetHost(FView.ServerText());
+    // Blanks pasted around a name belong to no name.
+    FSocket.SetHost(FView.ServerText().trimmed());
     FSocket.SetActive(true);
   } catch (const ESocketError&) {
     int scratch = 0;
     ClientSocket1Error(nullptr, FSocket.Socket(), errConnect, scratch);
   }
+}
+
+bool TMeasurementController::TakeExpertFields() {
+  const QString blockSizeText = FView.BlockSizeText();
+  const QString portText = FView.PortText();
+  // A number beyond 32 bits is no block size or port either: it is refused as 0 or 70000 are, and
+  // never silently replaced by the value in force.
+  if (IsIntegerBeyond32Bits(blockSizeText)) {
+    const QString shown = blockSizeText.trimmed();
+    FView.ShowErrorMessage(shown.startsWith(u'-') ? texts::BlockSizeTooSmall(shown) : texts::BlockSizeTooLarge(shown));
+    return false;
+  }
+  if (IsIntegerBeyond32Bits(portText)) {
+    FView.ShowErrorMessage(texts::PortOutOfRange(portText.trimmed()));
+    return false;
+  }
+  std::int32_t port = FSocket.Port();
+  try {
+    Counters.BlockSize = StrToInt(blockSizeText);
+    port = StrToInt(portText);
+  } catch (...) {
+    // A field that is no number at all leaves the values in force from there on.
+  }
+  // A port out of range is refused: the last valid one stays in force.
+  if (!IsValidPort(port)) {
+    FView.ShowErrorMessage(texts::PortOutOfRange(IntToStr(port)));
+    return false;
+  }
+  FSocket.SetPort(port);
+  return true;
 }
 
 void TMeasurementController::ClientSocket1Connect(QObject*, TCustomWinSocket*) {
@@ -88,8 +83,8 @@ void TMeasurementController::ClientSocket1Connect(QObject*, TCustomWinSocket*) {
   Counters.TotalBytes = 0;
   Counters.TotalMs = 0;
   Counters.EndUpdate();
-  StateSamples.Clear();
-  auto* worker = new TKorvadenThread(FSocket);
+  Run.Samples.Clear();
+  auto* worker = new TKorvadenThread(FSocket, Run.Samples);
   worker->OnTerminate = [this, worker] { WorkerEnded(worker); };
   worker->FreeOnTerminate = true;
   try {
@@ -102,7 +97,7 @@ void TMeasurementController::ClientSocket1Connect(QObject*, TCustomWinSocket*) {
   }
   FWorker = worker;
   Timer1.start();
-  Run.Begin({FView.ServerText(), FSocket.Port(), Counters.BlockSize, QDateTime::currentDateTime()});
+  Run.Begin({FView.ServerText().trimmed(), FSocket.Port(), Counters.BlockSize, QDateTime::currentDateTime()});
 }
 
 void TMeasurementController::ClientSocket1Error(QObject*, TCustomWinSocket*, TErrorEvent ErrorEvent, int& ErrorCode) {

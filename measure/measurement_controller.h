@@ -8,23 +8,12 @@
 #include <QTimer>
 
 #include "base/tcp_port.h"
+#include "measure/measure_texts.h"
 #include "measure/measurement_run.h"
 #include "measure/measurement_view.h"
 #include "net/client_socket.h"
 
 class TKorvadenThread;
-
-namespace texts {
-inline const QString IdleStatus = QStringLiteral("Geben Sie die Adresse des Servers ein und klicken Sie auf Start ...");
-inline const QString MeasuringStatus = QStringLiteral("Klicken Sie auf Stop, um die Messung zu beenden ...");
-inline const QString ConnectionLost = QStringLiteral("Die Verbindung wurde unterbrochen!");
-inline const QString ErrorCaption = QStringLiteral("Fehler");
-QString ConnectingStatus(const QString& server);
-QString ConnectFailed(const QString& server);
-QString BlockSizeTooSmall(std::int32_t blockSize);
-QString BlockBufferUnavailable(std::int32_t blockSize);
-QString PortOutOfRange(std::int32_t port);
-}  // namespace texts
 
 class TMeasurementController : public QObject {
   Q_OBJECT
@@ -49,6 +38,8 @@ class TMeasurementController : public QObject {
   bool HasWorker() const { return FWorker != nullptr; }
 
  private:
+  // Expert mode: block size and port from their fields; false when one is refused with a message.
+  bool TakeExpertFields();
   void WorkerEnded(TKorvadenThread* worker);
   // The rest of StopMeasurement: timer off, buttons back, the break reported, the idle text.
   void ShowIdle();

@@ -7,7 +7,7 @@ TMeasurementRun::TMeasurementRun(QObject* parent)
   Sampler.OnPointAdded = [this](std::uint32_t elapsedMs, double rate) {
     // Taken after the sampler read the totals: the worker adds each sample before it publishes the
     // total read with it, so the samples of the point's whole interval are here.
-    Details.Add(StateSamples.Take());
+    Details.Add(Samples.Take());
     const TPointInterval& interval = Sampler.LastInterval();
     History.Add(elapsedMs, rate, Details.Point(interval.FromMs, interval.ToMs));
     emit PointAdded();

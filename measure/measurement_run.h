@@ -11,6 +11,7 @@
 #include "measure/rate_series.h"
 #include "measure/run_details.h"
 #include "measure/run_history.h"
+#include "measure/state_samples.h"
 
 class TMeasurementRun : public QObject {
   Q_OBJECT
@@ -28,7 +29,9 @@ class TMeasurementRun : public QObject {
   TChartAxis LeftAxis{0, 1000};
   TRateSampler Sampler;
   TRunHistory History;
-  // What the connection's state tells beyond the rate, for the run and for each point.
+  // The connection's state as the worker reads it, and what it tells beyond the rate, for the run
+  // and for each point.
+  TStateSamples Samples;
   TRunDetails Details;
 
  signals:

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "measure/average_text.h"
+#include "measure/measure_texts.h"
 #include "measure/measurement_counters.h"
 
 namespace {

@@ -160,14 +160,5 @@ TRunSummary TRunDetails::Summary() const {
   summary.RetransPercent = RetransPercentBetween(FFirst->State, latest);
   summary.Limits = SharesBetween(*FFirst, FRecent.back(),
                                  static_cast<double>(FWindowFullSamples) / std::max<std::uint64_t>(1, FSamples));
-  double rateSum = 0;
-  int rates = 0;
-  for (const TStateSample& sample : FRecent) {
-    if (sample.Ms >= StartUpMs && sample.State.DeliveryRate) {
-      rateSum += static_cast<double>(*sample.State.DeliveryRate);
-      ++rates;
-    }
-  }
-  if (rates > 0) summary.DeliveryRateKiBs = rateSum / rates / 1024;
   return summary;
 }

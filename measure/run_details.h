@@ -43,10 +43,9 @@ struct TRunSummary {
   std::optional<double> RttP95Ms;
   std::optional<double> AddedLatencyMs;
   std::optional<double> LatestRttMs;
-  std::optional<double> RetransPercent;    // of all bytes sent in the run
-  std::optional<TLimitShares> Limits;      // over the run's time
-  std::optional<double> DeliveryRateKiBs;  // the kernel's estimate, mean over the last minute
-  TConnectionState Latest;                 // the raw figures as last read, for experts
+  std::optional<double> RetransPercent;  // of all bytes sent in the run
+  std::optional<TLimitShares> Limits;    // over the run's time
+  TConnectionState Latest;               // the raw figures as last read, for experts
 };
 
 class TRunDetails {

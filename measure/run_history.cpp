@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "measure/average_text.h"
-#include "measure/details_text.h"
+#include "measure/measure_texts.h"
+#include "measure/number_format.h"
 
 void TRunHistory::Begin(TRunDescription run) {
   FRun = std::move(run);
@@ -49,23 +49,21 @@ QByteArray TRunHistory::ToCsv(const QLocale& locale, const TRunSummary& summary)
   const auto share = [&](double TLimitShares::*cause) {
     return FormatPercent(limits ? std::optional<double>((*limits).*cause) : std::nullopt, locale);
   };
-  row("Minimale Umlaufzeit (ms)", FormatFixed1(summary.MinRttMs, locale));
-  row("Umlaufzeit unter Last, Median (ms)", FormatFixed1(summary.RttMedianMs, locale));
-  row("Umlaufzeit unter Last, 95. Perzentil (ms)", FormatFixed1(summary.RttP95Ms, locale));
-  row("Zusätzliche Verzögerung unter Last (ms)", FormatFixed1(summary.AddedLatencyMs, locale));
+  row("Minimale Umlaufzeit (ms)", FormatMilliseconds(summary.MinRttMs, locale));
+  row("Umlaufzeit unter Last, Median (ms)", FormatMilliseconds(summary.RttMedianMs, locale));
+  row("Umlaufzeit unter Last, 95. Perzentil (ms)", FormatMilliseconds(summary.RttP95Ms, locale));
+  row("Zusätzliche Verzögerung unter Last (ms)", FormatMilliseconds(summary.AddedLatencyMs, locale));
   row("Erneut gesendet (% der gesendeten Bytes)", FormatFixed1(summary.RetransPercent, locale));
   row("Begrenzt durch das Netz (% der Zeit)", share(&TLimitShares::Network));
   row("Begrenzt durch das Empfangsfenster des Servers (% der Zeit)", share(&TLimitShares::ReceiveWindow));
   row("Begrenzt durch den Sendepuffer (% der Zeit)", share(&TLimitShares::SendBuffer));
   row("Begrenzt durch das Programm (% der Zeit)", share(&TLimitShares::Program));
   row("Hauptursache", limits ? LimitName(limits->Main()) : QString());
-  row("Zustellrate laut Kernel (kiBytes/s)",
-      summary.DeliveryRateKiBs ? FormatFixed2(*summary.DeliveryRateKiBs, locale) : QString());
   text += QStringLiteral("Sekunden;kiBytes/s;Umlaufzeit (ms);Erneut gesendet (%);Begrenzt durch\n");
   for (std::size_t i = 0; i < FElapsedMs.size(); ++i) {
     const TPointDetails& details = FDetails[i];
     text += Seconds(FElapsedMs[i], locale) + u';' + FormatFixed2(FRates[i], locale) + u';' +
-            FormatFixed1(details.RttMs, locale) + u';' + FormatFixed1(details.RetransPercent, locale) + u';' +
+            FormatMilliseconds(details.RttMs, locale) + u';' + FormatFixed1(details.RetransPercent, locale) + u';' +
             LimitName(details.Limit) + u'\n';
   }
   return text.toUtf8();

@@ -1,7 +1,5 @@
 #include "measure/state_samples.h"
 
-TStateSamples StateSamples;
-
 void TStateSamples::Add(const TStateSample& sample) {
   std::lock_guard lock(FLock);
   if (FSamples.size() >= MaxKept) FSamples.erase(FSamples.begin());

@@ -1,7 +1,7 @@
 #pragma once
-// The connection's state as the sender worker read it, handed to the user-interface thread. The
-// worker adds one sample each time it reads the acknowledged total (ten times a second) and before
-// it publishes that total, so a tick that has seen a total also finds the sample read with it.
+// The connection's state as the sender worker read it, handed to the user-interface thread. Each
+// run owns its samples. The worker adds one ten times a second, each before it publishes the total
+// read with it, so a tick that has seen a total also finds the samples of the interval up to it.
 
 #include <cstdint>
 #include <mutex>
@@ -27,6 +27,3 @@ class TStateSamples {
   std::mutex FLock;
   std::vector<TStateSample> FSamples;
 };
-
-// The one instance of the process, beside the counters.
-extern TStateSamples StateSamples;

@@ -1,11 +1,13 @@
 #include "net/notification_sink.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <sys/epoll.h>
 #include <unistd.h>
 #include <cerrno>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "base/application_exception.h"
@@ -15,6 +17,16 @@ namespace {
 // Errors that only a connection that had been established can end with.
 bool IsErrorOfEstablishedConnection(int error) {
   return error == ECONNRESET || error == ECONNABORTED || error == EPIPE;
+}
+
+// How long an orderly close waits for a reset. A peer whose socket is gone (its process killed,
+// the connection closed outright) answers the data still on its way with a reset about a round
+// trip after its close arrived; a live server that only ended its sending half (a server's time
+// limit) goes on taking the data and sends none.
+int PeerCloseWaitMs(int handle) {
+  TConnectionState state;
+  const double roundTripMs = platform::ReadConnectionState(handle, state) && state.RttUs ? *state.RttUs / 1000.0 : 0;
+  return std::clamp(static_cast<int>(2 * roundTripMs) + 20, 20, 2000);
 }
 }  // namespace
 
@@ -33,7 +45,8 @@ TNotificationSink::~TNotificationSink() {
 std::uint32_t TNotificationSink::EpollMask(const TRegistration& registration) const {
   std::uint32_t events = EPOLLET;
   if (registration.ConnectPending || registration.WriteDue) events |= EPOLLOUT;
-  if (!registration.ConnectPending) {
+  // After the peer's close only an error or a hang-up (both always reported) can still come.
+  if (!registration.ConnectPending && !registration.PeerClosed) {
     if ((registration.Mask & snRead) && !registration.ReadSignalled) events |= EPOLLIN;
     if (registration.Mask & snClose) events |= EPOLLRDHUP;
   }
@@ -113,20 +126,44 @@ bool TNotificationSink::Translate(std::uint64_t token, std::uint32_t events, TTr
   } else if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && (registration.Mask & snClose)) {
     const int pending = platform::TakePendingError(handle);
     const int error = registration.CloseError != 0 ? registration.CloseError : pending;
-    triple = {handle, snClose, platform::IsAfterOrderlyClose(error) ? 0 : error};
-    Forget(entry);  // the close is reported once
-    return true;
+    if (error != 0 || registration.PeerClosed || (events & (EPOLLHUP | EPOLLERR))) {
+      // A reset, also one that answered our data after the peer's close (Linux reports that as
+      // EPIPE), is a break; a hang-up without an error is the orderly close.
+      triple = {handle, snClose, error};
+      Forget(entry);  // the close is reported once
+      return true;
+    }
+    registration.PeerClosed = true;
+    QTimer::singleShot(PeerCloseWaitMs(handle), this, [this, token] { ReportPeerClose(token); });
+    Rearm(token, registration);
+    return false;
   } else if ((events & EPOLLOUT) && registration.WriteDue) {
     registration.WriteDue = false;
     triple = {handle, snWrite, 0};
   } else {
     return false;
   }
+  Rearm(token, registration);
+  return true;
+}
+
+void TNotificationSink::Rearm(std::uint64_t token, const TRegistration& registration) {
   epoll_event rearm{};
   rearm.events = EpollMask(registration);
   rearm.data.u64 = token;
-  ::epoll_ctl(FEpoll, EPOLL_CTL_MOD, handle, &rearm);
-  return true;
+  ::epoll_ctl(FEpoll, EPOLL_CTL_MOD, registration.Handle, &rearm);
+}
+
+void TNotificationSink::ReportPeerClose(std::uint64_t token) {
+  TTriple triple{};
+  {
+    std::lock_guard lock(FMutex);
+    auto entry = FRegistrations.find(token);
+    if (entry == FRegistrations.end() || !entry->second.PeerClosed) return;  // closed or broken meanwhile
+    triple = {entry->second.Handle, snClose, 0};
+    Forget(entry);
+  }
+  RunGuarded([&] { FDispatch(triple.Handle, triple.Bit, triple.ErrorCode); });
 }
 
 void TNotificationSink::Drain() {

@@ -42,6 +42,9 @@ class TNotificationSink : public QObject {
     bool WriteDue = false;
     bool ReadSignalled = false;
     int CloseError = 0;  // a break seen while the connect was still being reported
+    // The peer's orderly close came; the close waits a moment for the reset that tells a peer which
+    // is gone from one that only finished sending.
+    bool PeerClosed = false;
   };
   struct TTriple {
     int Handle;
@@ -51,8 +54,11 @@ class TNotificationSink : public QObject {
 
   void Drain();
   bool Translate(std::uint64_t token, std::uint32_t events, TTriple& triple);
+  // The wait after an orderly close ended without a reset: the close is reported as orderly.
+  void ReportPeerClose(std::uint64_t token);
   std::uint32_t EpollMask(const TRegistration& registration) const;
-  // Both with FMutex held.
+  // All three with FMutex held.
+  void Rearm(std::uint64_t token, const TRegistration& registration);
   void Forget(std::map<std::uint64_t, TRegistration>::iterator entry);
   void ForgetHandle(int handle);
 

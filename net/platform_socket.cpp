@@ -141,8 +141,6 @@ bool IsWouldBlock(int code) {
   return code == EAGAIN || code == EWOULDBLOCK || code == EINPROGRESS || code == EINTR;
 }
 
-bool IsAfterOrderlyClose(int code) { return code == EPIPE; }
-
 std::string ErrorText(int code) {
   char buffer[256];
   std::string text = ::strerror_r(code, buffer, sizeof buffer);

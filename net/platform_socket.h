@@ -61,11 +61,6 @@ int LastError();
 // errno values that mean "try again later" rather than failure.
 bool IsWouldBlock(int code);
 
-// The peer had closed the connection normally, and what we sent after its close was refused. Linux
-// reports the reset that answers such data as EPIPE, a reset of a live connection as ECONNRESET.
-// The close notification ends such a connection; it is no break.
-bool IsAfterOrderlyClose(int code);
-
 // System text for an error code, without trailing blanks, control characters and full stops.
 std::string ErrorText(int code);
 

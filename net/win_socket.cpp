@@ -108,9 +108,8 @@ int TCustomWinSocket::SendBytes(const void* buffer, int count) {
   const int sent = platform::Send(FSocket, buffer, count);
   if (sent == -1) {
     int code = platform::LastError();
-    // Nothing sent. Unless a break was reported already, the peer closed normally and the close
-    // notification on its way ends the connection; a send of ours racing it is no break.
-    if (platform::IsAfterOrderlyClose(code) && !FBreakReported) return 0;
+    // A peer that only closed normally still takes what we send: any failure here, also the EPIPE
+    // of a reset that answered our data after the peer's close, is a break.
     if (!platform::IsWouldBlock(code)) {
       SignalError(this, errSend, code);
       CloseConnection(FSocket);
@@ -141,7 +140,6 @@ void TCustomWinSocket::HandleSocketNotification(int handle, int bit, int errorCo
       case snAccept: kind = errAccept; break;
       default: break;
     }
-    if (bit == snClose) FBreakReported = true;
     SignalError(this, kind, errorCode);
     if (errorCode != 0) {
       throw ESocketError("Asynchronous socket error " + std::to_string(errorCode));
@@ -168,7 +166,6 @@ TClientWinSocket::~TClientWinSocket() {
 
 void TClientWinSocket::ConnectCompleted(int handle) {
   platform::ClearConnectTimeLimit(handle);
-  FBreakReported = false;
   FConnected = true;
   SignalEvent(this, sekConnect);
 }

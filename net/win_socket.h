@@ -61,9 +61,6 @@ class TCustomWinSocket {
 
   std::atomic<int> FSocket;
   std::atomic<bool> FConnected;
-  // A break of the current connection was reported by its close notification; it stays open
-  // until a send fails on it.
-  std::atomic<bool> FBreakReported{false};
   std::unique_ptr<TNotificationSink> FSink;
   TSocketNotifications FNotifications = snDefaultSet;
   TEventHook FOnSocketEvent;

@@ -16,9 +16,9 @@
 
 #include "base/application_exception.h"
 #include "base/int_conversion.h"
-#include "measure/average_text.h"
-#include "measure/details_text.h"
+#include "measure/measure_texts.h"
 #include "measure/measurement_counters.h"
+#include "measure/number_format.h"
 #include "settings/program_settings.h"
 #include "ui/about_box.h"
 #include "ui/components/app_icon.h"
@@ -296,9 +296,9 @@ void TForm1::DescribeChart() {
   const int last = Series1.Count() - 1;
   QString description = QStringLiteral("Letzter Wert %1 kiBytes/s nach %2 s, Durchschnitt %3 kiBytes/s")
                             .arg(FormatFixed2(Series1.YValues[last], QLocale()))
-                            .arg(std::lround(Series1.XValues[last]))
+                            .arg(FormatWhole(Series1.XValues[last]))
                             .arg(FormatFixed2(Series1.Mean(), QLocale()));
-  if (const QString rtt = FormatFixed1(Controller.Run.Details.Summary().LatestRttMs); !rtt.isEmpty())
+  if (const QString rtt = FormatMilliseconds(Controller.Run.Details.Summary().LatestRttMs); !rtt.isEmpty())
     description += QStringLiteral(", Umlaufzeit %1 ms").arg(rtt);
   Chart1->setAccessibleDescription(description);
 }

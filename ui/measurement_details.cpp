@@ -10,9 +10,9 @@
 
 #include <cmath>
 
-#include "measure/average_text.h"
-#include "measure/details_text.h"
+#include "measure/measure_texts.h"
 #include "measure/measurement_run.h"
+#include "measure/number_format.h"
 
 namespace {
 const QString Unknown = QStringLiteral("nicht bekannt");
@@ -20,7 +20,7 @@ const QString Unknown = QStringLiteral("nicht bekannt");
 QString OrUnknown(const QString& value, const QString& unit) { return value.isEmpty() ? Unknown : value + unit; }
 
 QString Milliseconds(std::optional<double> ms, const QLocale& locale) {
-  return OrUnknown(FormatFixed1(ms, locale), QStringLiteral(" ms"));
+  return OrUnknown(FormatMilliseconds(ms, locale), QStringLiteral(" ms"));
 }
 
 // What the added latency means for the rest of the line.
@@ -32,7 +32,7 @@ QString QueueSentence(std::optional<double> addedMs, const QLocale& locale) {
              "bis zu etwa %1 ms warten. Gemessen ist nur die Warteschlange dieser einen Verbindung; ein Router "
              "ohne faire Warteschlangen (Flow Queueing) lässt aber alle anderen Verbindungen der Leitung, etwa "
              "Videotelefonate, in derselben Schlange warten.\n")
-      .arg(PlainNumbers(locale).toString(std::lround(*addedMs)));
+      .arg(FormatWhole(*addedMs, locale));
 }
 
 // The kernel's own figures as last read, for whoever reads a ticket.
@@ -79,14 +79,10 @@ QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
                 .arg(description.Server)
                 .arg(description.Port)
                 .arg(description.BlockSize);
-    text += QStringLiteral("Start: %1, Punkte: %2\n\n")
-                .arg(locale.toString(description.Start, QLocale::ShortFormat))
-                .arg(history.Count());
+    text += QStringLiteral("Start: %1, Punkte: %2\n\n").arg(GermanDateTime(description.Start)).arg(history.Count());
   }
   text += QStringLiteral("Übertragungsrate\n");
-  text += QStringLiteral("  Durchschnitt im Diagramm: %1 kiBytes/s\n").arg(FormatFixed2(run.Series1.Mean(), locale));
-  text += QStringLiteral("  Zustellrate laut Kernel (Mittel der letzten Minute): %1\n\n")
-              .arg(summary.DeliveryRateKiBs ? FormatFixed2(*summary.DeliveryRateKiBs, locale) + " kiBytes/s" : Unknown);
+  text += QStringLiteral("  Durchschnitt im Diagramm: %1 kiBytes/s\n\n").arg(FormatFixed2(run.Series1.Mean(), locale));
 
   text += QStringLiteral("Umlaufzeit (Round Trip Time)\n");
   text += QStringLiteral("  ohne Last (kleinste der Verbindung): %1\n").arg(Milliseconds(summary.MinRttMs, locale));
@@ -119,10 +115,10 @@ QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
 }
 
 QString PointToolTip(double seconds, double rate, const TPointDetails* details, const QLocale& locale) {
-  QString text = QStringLiteral("Sekunde %1: %2 kiBytes/s")
-                     .arg(PlainNumbers(locale).toString(std::lround(seconds)), FormatFixed2(rate, locale));
+  QString text =
+      QStringLiteral("Sekunde %1: %2 kiBytes/s").arg(FormatWhole(seconds, locale), FormatFixed2(rate, locale));
   if (!details) return text;
-  if (const QString rtt = FormatFixed1(details->RttMs, locale); !rtt.isEmpty())
+  if (const QString rtt = FormatMilliseconds(details->RttMs, locale); !rtt.isEmpty())
     text += QStringLiteral("\nUmlaufzeit %1 ms").arg(rtt);
   if (const QString again = FormatFixed1(details->RetransPercent, locale); !again.isEmpty())
     text += QStringLiteral("\nerneut gesendet %1 %").arg(again);

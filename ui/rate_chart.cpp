@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "measure/average_text.h"
+#include "measure/number_format.h"
 
 namespace {
 // A step of 1, 2 or 5 times a power of ten that is at least minimum.

@@ -49,9 +49,10 @@
 #include <thread>
 #include <vector>
 
-#include "measure/details_text.h"
+#include "measure/measure_texts.h"
 #include "measure/measurement_controller.h"
 #include "measure/measurement_counters.h"
+#include "measure/number_format.h"
 #include "measure/run_details.h"
 #include "support/companion_process.h"
 #include "ui/components/application.h"
@@ -276,8 +277,7 @@ void ReportDetails(const TRunSummary& summary, double chartMean, const TLinkTrut
     line += QString::asprintf("Hauptursache %s (Netz %.0f %%, Empfangsfenster %.0f %%)", qPrintable(cause),
                               limits->Network * 100, limits->ReceiveWindow * 100);
   }
-  std::printf("  Zustellrate laut Kernel %s kiB/s, Diagramm %.1f kiB/s\n", qPrintable(ms(summary.DeliveryRateKiBs)),
-              chartMean);
+  std::printf("  Durchschnitt im Diagramm %.1f kiB/s\n", chartMean);
   if (source.delayMs > 0 && summary.MinRttMs) {
     const double expected = 2 * source.delayMs;
     const double error = (*summary.MinRttMs - expected) / expected * 100;

@@ -18,6 +18,7 @@
 #include "base/tick_clock.h"
 #include "measure/korvaden_thread.h"
 #include "measure/measurement_counters.h"
+#include "measure/state_samples.h"
 #include "net/client_socket.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/loopback_socket.h"
@@ -33,9 +34,12 @@ struct TRunRecord {
   std::atomic<bool> freed{false};
 };
 
+// The run's samples, which the worker fills and these tests do not read.
+TStateSamples RunSamples;
+
 class TObservedThread : public TKorvadenThread {
  public:
-  TObservedThread(TClientSocket& socket, TRunRecord& record) : TKorvadenThread(socket), FRecord(record) {
+  TObservedThread(TClientSocket& socket, TRunRecord& record) : TKorvadenThread(socket, RunSamples), FRecord(record) {
     const auto mainThread = std::this_thread::get_id();
     OnTerminate = [this, mainThread] {
       FRecord.endedOnMainThread = std::this_thread::get_id() == mainThread;

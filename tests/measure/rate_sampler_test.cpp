@@ -4,8 +4,9 @@
 
 #include <QLocale>
 
-#include "measure/average_text.h"
+#include "measure/measure_texts.h"
 #include "measure/measurement_counters.h"
+#include "measure/number_format.h"
 #include "measure/rate_sampler.h"
 
 namespace {

@@ -21,7 +21,8 @@
 
 #include <memory>
 
-#include "measure/average_text.h"
+#include "measure/measure_texts.h"
+#include "measure/number_format.h"
 #include "tests/support/patience.h"
 #include "tests/support/qstring_printer.h"
 #include "ui/about_box.h"

@@ -188,7 +188,7 @@ TEST_F(MeasurementFlow, ExpertFieldsChangeOnlyWhatPrecedesABadText) {
   EXPECT_EQ(messages.size(), 2U);
 }
 
-TEST_F(MeasurementFlow, BlockSizeBelowOneIsRefusedBeforeConnecting) {
+TEST_F(MeasurementFlow, BlockSizeOrPortOutsideTheirRangeIsRefusedBeforeConnecting) {
   LoopbackServer server(ServerMode::Record);
   form->ProPanel->show();
   form->Edit2->setText("0");
@@ -196,8 +196,19 @@ TEST_F(MeasurementFlow, BlockSizeBelowOneIsRefusedBeforeConnecting) {
   form->Edit1->setText("127.0.0.1");
   form->Button1->click();
   ASSERT_EQ(messages.size(), 1U);
-  EXPECT_EQ(messages[0].Text, texts::BlockSizeTooSmall(0));
+  EXPECT_EQ(messages[0].Text, texts::BlockSizeTooSmall("0"));
   EXPECT_EQ(messages[0].Caption, "Fehler");
+  EXPECT_TRUE(IsIdle());
+
+  // Numbers beyond 32 bits are refused as well, never replaced by the value in force.
+  form->Edit2->setText("2147483648");
+  form->Button1->click();
+  form->Edit2->setText("1024");
+  form->Edit3->setText(" 99999999999");
+  form->Button1->click();
+  ASSERT_EQ(messages.size(), 3U);
+  EXPECT_EQ(messages[1].Text, texts::BlockSizeTooLarge("2147483648"));
+  EXPECT_EQ(messages[2].Text, texts::PortOutOfRange("99999999999"));
   EXPECT_TRUE(IsIdle());
   QTest::qWait(100);
   EXPECT_EQ(server.acceptedCount(), 0);

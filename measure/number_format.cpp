@@ -1,4 +1,4 @@
-#include "measure/average_text.h"
+#include "measure/number_format.h"
 
 #include <cmath>
 #include <cstdio>
@@ -50,6 +50,30 @@ QLocale PlainNumbers(QLocale locale) {
   return locale;
 }
 
-QString AverageText(double average, const QLocale& locale) {
-  return QStringLiteral("Durchschnittliche Übertragungsrate: %1 kiBytes/s").arg(FormatFixed2(average, locale));
+QString FormatFixed1(double value, const QLocale& locale) {
+  if (!std::isfinite(value)) return {};
+  return PlainNumbers(locale).toString(value, 'f', 1);
+}
+
+QString FormatFixed1(std::optional<double> value, const QLocale& locale) {
+  return value ? FormatFixed1(*value, locale) : QString();
+}
+
+QString FormatWhole(double value, const QLocale& locale) {
+  if (!std::isfinite(value)) return {};
+  return PlainNumbers(locale).toString(static_cast<qlonglong>(std::llround(value)));
+}
+
+QString FormatPercent(std::optional<double> share, const QLocale& locale) {
+  return share ? FormatWhole(*share * 100, locale) : QString();
+}
+
+QString FormatMilliseconds(std::optional<double> ms, const QLocale& locale) {
+  if (!ms || !std::isfinite(*ms)) return {};
+  return PlainNumbers(locale).toString(*ms, 'f', std::abs(*ms) < 1 ? 3 : 1);
+}
+
+QString GermanDateTime(const QDateTime& moment) {
+  // Digits only: no month name a C or English locale could put in.
+  return QLocale::c().toString(moment, QStringLiteral("dd.MM.yyyy, HH:mm:ss"));
 }
