@@ -331,7 +331,7 @@ void TForm1::ShowErrorMessage(const QString& text) {
 
 // The chart's menu opens the run's details; a point's tooltip gives its own.
 void TForm1::CreateDetails() {
-  Details = new TMeasurementDetails(Controller.Run, this);
+  Details = new TMeasurementDetails(Controller.Run, *Chart1, this);
   DetailsAction = new QAction(QStringLiteral("Mess&details …"), this);
   connect(DetailsAction, &QAction::triggered, Details, &TMeasurementDetails::Open);
   Export->Menu()->addSeparator();

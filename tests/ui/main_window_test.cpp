@@ -27,6 +27,7 @@
 #include "ui/about_box.h"
 #include "ui/components/control_layout.h"
 #include "ui/main_window.h"
+#include "ui/measurement_details.h"
 #include "ui/rate_chart.h"
 
 namespace {
@@ -297,6 +298,25 @@ TEST_F(MainWindow, DrawingUpdatesTheFirstVisiblePointAndAZeroRangeDrawsFine) {
   EXPECT_EQ(form->LeftAxis.Maximum(), 0);           // all rates zero: 0 to 0
   form->Chart1->grab();                             // draws without failing
   EXPECT_EQ(form->Series1.FirstVisibleIndex(), 9);  // x = 10 is the first at or right of 10
+}
+
+TEST_F(MainWindow, MessdetailsOpenBesideTheWindowWhereTheScreenHasRoomAndStayWhereTheUserMovedThem) {
+  const QRect screen = form->screen()->availableGeometry();
+  form->SetOuterSize({360, 300});
+  form->MoveOuter(screen.topLeft());
+  form->Details->resize(300, 240);
+  ASSERT_GE(screen.width(), 360 + 300);
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return form->frameGeometry().topLeft() == screen.topLeft(); }, testsupport::PatienceMs));
+  form->Details->Open();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form->Details));
+  const QRect details = form->Details->frameGeometry();
+  EXPECT_EQ(details.left(), form->frameGeometry().right() + 1);
+  EXPECT_TRUE(screen.contains(details));
+
+  form->Details->move(details.topLeft() + QPoint(20, 10));
+  form->Details->Open();
+  EXPECT_EQ(form->Details->frameGeometry().topLeft(), details.topLeft() + QPoint(20, 10));
 }
 
 TEST_F(MainWindow, RightDragPansBothAxes) {
