@@ -172,6 +172,7 @@ TMeasurementDetails::TMeasurementDetails(const TMeasurementRun& run, const QWidg
   FText->setReadOnly(true);
   FText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   FText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  FText->setAccessibleName(QStringLiteral("Messdetails"));
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* copy = buttons->addButton(QStringLiteral("&Kopieren"), QDialogButtonBox::ActionRole);
   QPushButton* close = buttons->addButton(QStringLiteral("Schl&ießen"), QDialogButtonBox::RejectRole);

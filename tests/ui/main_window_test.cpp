@@ -166,17 +166,32 @@ TEST_F(MainWindow, TabReachesTheExpertFieldsOnlyWhenTheirPanelIsShown) {
   form->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
   form->Edit1->setFocus();
+  EXPECT_EQ(NextByTab(), form->Chart1);
   EXPECT_EQ(NextByTab(), form->Button1);
   EXPECT_EQ(NextByTab(), form->BitBtn1);  // Stop is disabled while idle
   EXPECT_EQ(NextByTab(), form->Edit1);
 
   form->ProPanel->show();
   form->Edit1->setFocus();
+  EXPECT_EQ(NextByTab(), form->Chart1);
   EXPECT_EQ(NextByTab(), form->Button1);
   EXPECT_EQ(NextByTab(), form->BitBtn1);
   EXPECT_EQ(NextByTab(), form->Edit2);
   EXPECT_EQ(NextByTab(), form->Edit3);
   EXPECT_EQ(NextByTab(), form->Edit1);
+}
+
+// Linux has no context menu event for Shift+F10; the chart makes its own, on the chart.
+TEST_F(MainWindow, ShiftF10OnTheFocusedChartAsksForItsMenuOnTheChart) {
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  form->Chart1->setFocus();
+  QList<QPoint> requests;
+  QObject::connect(form->Chart1, &TRateChart::ContextMenuRequested, [&](const QPoint& at) { requests << at; });
+  QTest::keyClick(form->Chart1, Qt::Key_F10, Qt::ShiftModifier);
+  if (QWidget* menu = QApplication::activePopupWidget()) menu->close();
+  ASSERT_EQ(requests.size(), 1);
+  EXPECT_TRUE(QRect(form->Chart1->mapToGlobal(QPoint(0, 0)), form->Chart1->size()).contains(requests[0]));
 }
 
 TEST_F(MainWindow, EnterOnAFocusedButtonBelongsToThatButton) {
