@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QGraphicsLayout>
 #include <QKeyEvent>
 #include <QLocale>
@@ -109,6 +110,21 @@ void TRateChart::SyncFromModel() {
   FBottom->setRange(bottomMin, bottomMax);
   FLeft->setRange(leftMin, leftMax);
   UpdateTickSpacing();
+  FollowPointToolTip();
+}
+
+void TRateChart::FollowPointToolTip() {
+  if (!FPointToolTipShown || !QToolTip::isVisible() || !PointToolTip) return;
+  const QPoint pointer = QCursor::pos();
+  const QPoint position = viewport()->mapFromGlobal(pointer);
+  if (!viewport()->rect().contains(position)) return;
+  const int index = PointNear(position);
+  if (index < 0) {
+    FPointToolTipShown = false;
+    QToolTip::hideText();
+  } else {
+    QToolTip::showText(pointer, PointToolTip(index), viewport());
+  }
 }
 
 void TRateChart::SetBottomLabelStep(double seconds) {
@@ -244,6 +260,7 @@ bool TRateChart::viewportEvent(QEvent* event) {
   if (event->type() != QEvent::ToolTip) return QChartView::viewportEvent(event);
   const auto* help = static_cast<QHelpEvent*>(event);
   const int index = PointToolTip ? PointNear(help->pos()) : -1;
+  FPointToolTipShown = index >= 0;
   if (index < 0) {
     QToolTip::hideText();
   } else {

@@ -53,6 +53,8 @@ class TRateChart : public QChartView {
   void UpdateTickSpacing();
   // Where a menu asked for by keyboard opens: the middle of the plot, on screen.
   QPoint KeyboardMenuPosition() const;
+  // A point's tooltip shown under a resting pointer follows the points that scroll beneath it.
+  void FollowPointToolTip();
 
   TRateSeries& FSeries;
   TChartAxis& FBottomAxis;
@@ -69,4 +71,6 @@ class TRateChart : public QChartView {
   QPointF FRightPressedAt;
   // The window system already turned this press of the menu key into a context menu event.
   bool FMenuKeyHandled = false;
+  // The tooltip on screen is a point's, shown by this chart.
+  bool FPointToolTipShown = false;
 };

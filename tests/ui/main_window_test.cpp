@@ -1,6 +1,7 @@
 // The main window's controls, layout, keyboard and chart on the offscreen platform.
 
 #include <QAccessible>
+#include <QCursor>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
 #include <QGroupBox>
@@ -12,6 +13,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolTip>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
@@ -332,6 +334,21 @@ TEST_F(MainWindow, MessdetailsOpenBesideTheWindowWhereTheScreenHasRoomAndStayWhe
   form->Details->move(details.topLeft() + QPoint(20, 10));
   form->Details->Open();
   EXPECT_EQ(form->Details->frameGeometry().topLeft(), details.topLeft() + QPoint(20, 10));
+}
+
+// The tooltip names the point under the resting pointer, not the one that was there a second ago.
+TEST_F(MainWindow, APointsTooltipFollowsThePointsThatScrollUnderTheRestingPointer) {
+  for (int x = 1; x <= 70; ++x) form->Series1.AddXY(x, 100);
+  const QPointF drawn = form->Chart1->chart()->mapToPosition(QPointF(40, 100), form->Chart1->LineSeries());
+  const QPoint at = form->Chart1->mapFromScene(form->Chart1->chart()->mapToScene(drawn));
+  QWidget* viewport = form->Chart1->viewport();
+  QCursor::setPos(viewport->mapToGlobal(at));
+  QHelpEvent rest(QEvent::ToolTip, at, viewport->mapToGlobal(at));
+  QApplication::sendEvent(viewport, &rest);
+  ASSERT_TRUE(QToolTip::text().startsWith("Sekunde 40:")) << QToolTip::text().toStdString();
+  form->Series1.AddXY(71, 100);  // the axis moves on by a second
+  EXPECT_TRUE(QToolTip::text().startsWith("Sekunde 41:")) << QToolTip::text().toStdString();
+  QToolTip::hideText();
 }
 
 TEST_F(MainWindow, RightDragPansBothAxes) {
