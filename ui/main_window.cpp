@@ -105,7 +105,8 @@ void TForm1::CreateControls() {
   Label3->setBuddy(Edit3);
   Chart1->setAccessibleName(QStringLiteral("Übertragungsrate"));
 
-  setTabOrder(Edit1, Button1);
+  setTabOrder(Edit1, Chart1);  // the design's order: the chart's menu is one Tab from the server
+  setTabOrder(Chart1, Button1);
   setTabOrder(Button1, Button2);
   setTabOrder(Button2, BitBtn1);
   setTabOrder(BitBtn1, Edit2);
@@ -331,7 +332,7 @@ void TForm1::ShowErrorMessage(const QString& text) {
 
 // The chart's menu opens the run's details; a point's tooltip gives its own.
 void TForm1::CreateDetails() {
-  Details = new TMeasurementDetails(Controller.Run, this);
+  Details = new TMeasurementDetails(Controller.Run, *Chart1, this);
   DetailsAction = new QAction(QStringLiteral("Mess&details …"), this);
   connect(DetailsAction, &QAction::triggered, Details, &TMeasurementDetails::Open);
   Export->Menu()->addSeparator();

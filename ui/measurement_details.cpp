@@ -5,9 +5,11 @@
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 #include "measure/measure_texts.h"
@@ -67,6 +69,39 @@ QString MainCauseSentence(TRateLimit cause) {
   }
   return QStringLiteral("Keine Ursache hat die Rate mehr als die Hälfte der Zeit begrenzt.");
 }
+
+// The rectangle moved the least distance that brings it into the area; one larger than the area
+// keeps its top left corner, and with it the title bar, inside.
+QRect MovedInto(QRect rectangle, const QRect& area) {
+  rectangle.moveLeft(std::max(area.left(), std::min(rectangle.left(), area.right() + 1 - rectangle.width())));
+  rectangle.moveTop(std::max(area.top(), std::min(rectangle.top(), area.bottom() + 1 - rectangle.height())));
+  return rectangle;
+}
+
+int OverlapArea(const QRect& a, const QRect& b) {
+  const QRect common = a.intersected(b);
+  return common.isEmpty() ? 0 : common.width() * common.height();
+}
+
+// Where a window of the outer size opens: right of the main window, else left, below or above it,
+// the first of these that the screen has room for. Without room, the place among these and the
+// screen's corners that hides the least of the chart.
+QPoint PlaceBeside(const QRect& mainWindow, const QRect& chart, const QSize& outer, const QRect& screen) {
+  const QList<QRect> beside{
+      MovedInto(QRect(QPoint(mainWindow.right() + 1, mainWindow.top()), outer), screen),
+      MovedInto(QRect(QPoint(mainWindow.left() - outer.width(), mainWindow.top()), outer), screen),
+      MovedInto(QRect(QPoint(mainWindow.left(), mainWindow.bottom() + 1), outer), screen),
+      MovedInto(QRect(QPoint(mainWindow.left(), mainWindow.top() - outer.height()), outer), screen)};
+  for (const QRect& place : beside)
+    if (!place.intersects(mainWindow)) return place.topLeft();
+  QList<QRect> places = beside;
+  for (const QPoint corner : {screen.topLeft(), screen.topRight(), screen.bottomLeft(), screen.bottomRight()})
+    places << MovedInto(QRect(corner, outer), screen);
+  const auto least = std::min_element(places.begin(), places.end(), [&](const QRect& a, const QRect& b) {
+    return OverlapArea(a, chart) < OverlapArea(b, chart);
+  });
+  return least->topLeft();
+}
 }  // namespace
 
 QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
@@ -125,14 +160,15 @@ QString PointToolTip(double seconds, double rate, const TPointDetails* details, 
   return text;
 }
 
-TMeasurementDetails::TMeasurementDetails(const TMeasurementRun& run, QWidget* parent)
-    : QDialog(parent), FRun(run), FText(new QPlainTextEdit(this)) {
+TMeasurementDetails::TMeasurementDetails(const TMeasurementRun& run, const QWidget& chart, QWidget* parent)
+    : QDialog(parent), FRun(run), FChart(chart), FText(new QPlainTextEdit(this)) {
   setObjectName(QStringLiteral("MeasurementDetails"));
   setWindowTitle(QStringLiteral("Messdetails"));
   setModal(false);
   FText->setReadOnly(true);
   FText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   FText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  FText->setAccessibleName(QStringLiteral("Messdetails"));
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* copy = buttons->addButton(QStringLiteral("&Kopieren"), QDialogButtonBox::ActionRole);
   QPushButton* close = buttons->addButton(QStringLiteral("Schl&ießen"), QDialogButtonBox::RejectRole);
@@ -151,9 +187,21 @@ TMeasurementDetails::TMeasurementDetails(const TMeasurementRun& run, QWidget* pa
 
 void TMeasurementDetails::Open() {
   Refresh();
+  if (!isVisible()) PlaceBesideMainWindow();
   show();
   raise();
   activateWindow();
+}
+
+// The main window's frame stands in for this window's own, which the window manager makes known
+// only after the first showing.
+void TMeasurementDetails::PlaceBesideMainWindow() {
+  const QWidget* mainWindow = parentWidget() ? parentWidget()->window() : nullptr;
+  if (!mainWindow || !mainWindow->screen()) return;
+  const QRect frame = mainWindow->frameGeometry();
+  const QSize outer = size() + frame.size() - mainWindow->size();
+  const QRect chart(FChart.mapToGlobal(QPoint(0, 0)), FChart.size());
+  move(PlaceBeside(frame, chart, outer, mainWindow->screen()->availableGeometry()));
 }
 
 QString TMeasurementDetails::Text() const { return FText->toPlainText(); }

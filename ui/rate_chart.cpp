@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QGraphicsLayout>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QToolTip>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
@@ -12,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "measure/number_format.h"
 
@@ -85,7 +89,8 @@ TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& 
   connect(chart, &QChart::plotAreaChanged, this, [this] { UpdateTickSpacing(); });
   setRubberBand(QChartView::NoRubberBand);
   setRenderHint(QPainter::Antialiasing, false);
-  setFocusPolicy(Qt::NoFocus);
+  // Everything the mouse does with the chart, its menu above all, is also reached by keyboard.
+  setFocusPolicy(Qt::StrongFocus);
   setMinimumSize(0, 0);  // the window's minimum size decides, not the view's default
   SyncFromModel();
 }
@@ -105,6 +110,21 @@ void TRateChart::SyncFromModel() {
   FBottom->setRange(bottomMin, bottomMax);
   FLeft->setRange(leftMin, leftMax);
   UpdateTickSpacing();
+  FollowPointToolTip();
+}
+
+void TRateChart::FollowPointToolTip() {
+  if (!FPointToolTipShown || !QToolTip::isVisible() || !PointToolTip) return;
+  const QPoint pointer = QCursor::pos();
+  const QPoint position = viewport()->mapFromGlobal(pointer);
+  if (!viewport()->rect().contains(position)) return;
+  const int index = PointNear(position);
+  if (index < 0) {
+    FPointToolTipShown = false;
+    QToolTip::hideText();
+  } else {
+    QToolTip::showText(pointer, PointToolTip(index), viewport());
+  }
 }
 
 void TRateChart::SetBottomLabelStep(double seconds) {
@@ -132,6 +152,21 @@ void TRateChart::UpdateTickSpacing() {
 void TRateChart::paintEvent(QPaintEvent* event) {
   FSeries.RecomputeFirstVisibleIndex(FBottomAxis.Minimum());
   QChartView::paintEvent(event);
+  if (!hasFocus()) return;
+  // The focus frame: a dotted line just inside the edge, where it hides no part of the plot.
+  QPainter painter(viewport());
+  painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+  painter.drawRect(viewport()->rect().adjusted(1, 1, -2, -2));
+}
+
+void TRateChart::focusInEvent(QFocusEvent* event) {
+  QChartView::focusInEvent(event);
+  viewport()->update();  // the focus frame is drawn on the viewport, not on the view
+}
+
+void TRateChart::focusOutEvent(QFocusEvent* event) {
+  QChartView::focusOutEvent(event);
+  viewport()->update();
 }
 
 void TRateChart::resizeEvent(QResizeEvent* event) {
@@ -183,10 +218,29 @@ void TRateChart::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 // The mouse's own context menu events are left out: the release above decides, so that a right
-// drag pans without a menu.
+// drag pans without a menu. X11 and Wayland turn the menu key into a context menu event at the
+// pointer, wherever it is, just before the key itself; the menu opens on the chart instead.
 void TRateChart::contextMenuEvent(QContextMenuEvent* event) {
-  if (event->reason() != QContextMenuEvent::Mouse) emit ContextMenuRequested(event->globalPos());
+  if (event->reason() != QContextMenuEvent::Mouse) {
+    FMenuKeyHandled = event->reason() == QContextMenuEvent::Keyboard;
+    emit ContextMenuRequested(KeyboardMenuPosition());
+  }
   event->accept();
+}
+
+// Shift+F10 reaches no context menu event on Linux, and the menu key none where the window system
+// does not make one; both open the menu here, once per press.
+void TRateChart::keyPressEvent(QKeyEvent* event) {
+  const bool shiftF10 = event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier;
+  const bool menuKey = event->key() == Qt::Key_Menu;
+  if (!shiftF10 && !menuKey) return QChartView::keyPressEvent(event);
+  if (shiftF10 || !std::exchange(FMenuKeyHandled, false)) emit ContextMenuRequested(KeyboardMenuPosition());
+  event->accept();
+}
+
+QPoint TRateChart::KeyboardMenuPosition() const {
+  const QPointF inScene = chart()->mapToScene(chart()->plotArea().center());
+  return viewport()->mapToGlobal(mapFromScene(inScene));
 }
 
 int TRateChart::PointNear(const QPoint& position) const {
@@ -206,6 +260,7 @@ bool TRateChart::viewportEvent(QEvent* event) {
   if (event->type() != QEvent::ToolTip) return QChartView::viewportEvent(event);
   const auto* help = static_cast<QHelpEvent*>(event);
   const int index = PointToolTip ? PointNear(help->pos()) : -1;
+  FPointToolTipShown = index >= 0;
   if (index < 0) {
     QToolTip::hideText();
   } else {

@@ -1,7 +1,8 @@
 #pragma once
 // The rate chart: draws the series model as a red line between the two model axes, recomputes the
 // series' first visible point at every draw, and pans both axes while the right button drags. A
-// right click that does not drag (or the menu key) asks for the chart's context menu.
+// right click that does not drag asks for the chart's context menu, and so do Shift+F10 and the
+// menu key while the chart has the keyboard focus.
 
 #include <QtCharts/QChartView>
 
@@ -43,10 +44,17 @@ class TRateChart : public QChartView {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   bool viewportEvent(QEvent* event) override;
 
  private:
   void UpdateTickSpacing();
+  // Where a menu asked for by keyboard opens: the middle of the plot, on screen.
+  QPoint KeyboardMenuPosition() const;
+  // A point's tooltip shown under a resting pointer follows the points that scroll beneath it.
+  void FollowPointToolTip();
 
   TRateSeries& FSeries;
   TChartAxis& FBottomAxis;
@@ -61,4 +69,8 @@ class TRateChart : public QChartView {
   bool FRightDown = false;
   bool FRightDragged = false;
   QPointF FRightPressedAt;
+  // The window system already turned this press of the menu key into a context menu event.
+  bool FMenuKeyHandled = false;
+  // The tooltip on screen is a point's, shown by this chart.
+  bool FPointToolTipShown = false;
 };

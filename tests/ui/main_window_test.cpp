@@ -1,6 +1,7 @@
 // The main window's controls, layout, keyboard and chart on the offscreen platform.
 
 #include <QAccessible>
+#include <QCursor>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
 #include <QGroupBox>
@@ -12,6 +13,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolTip>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
@@ -28,6 +30,7 @@
 #include "ui/about_box.h"
 #include "ui/components/control_layout.h"
 #include "ui/main_window.h"
+#include "ui/measurement_details.h"
 #include "ui/rate_chart.h"
 
 namespace {
@@ -166,17 +169,32 @@ TEST_F(MainWindow, TabReachesTheExpertFieldsOnlyWhenTheirPanelIsShown) {
   form->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
   form->Edit1->setFocus();
+  EXPECT_EQ(NextByTab(), form->Chart1);
   EXPECT_EQ(NextByTab(), form->Button1);
   EXPECT_EQ(NextByTab(), form->BitBtn1);  // Stop is disabled while idle
   EXPECT_EQ(NextByTab(), form->Edit1);
 
   form->ProPanel->show();
   form->Edit1->setFocus();
+  EXPECT_EQ(NextByTab(), form->Chart1);
   EXPECT_EQ(NextByTab(), form->Button1);
   EXPECT_EQ(NextByTab(), form->BitBtn1);
   EXPECT_EQ(NextByTab(), form->Edit2);
   EXPECT_EQ(NextByTab(), form->Edit3);
   EXPECT_EQ(NextByTab(), form->Edit1);
+}
+
+// Linux has no context menu event for Shift+F10; the chart makes its own, on the chart.
+TEST_F(MainWindow, ShiftF10OnTheFocusedChartAsksForItsMenuOnTheChart) {
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  form->Chart1->setFocus();
+  QList<QPoint> requests;
+  QObject::connect(form->Chart1, &TRateChart::ContextMenuRequested, [&](const QPoint& at) { requests << at; });
+  QTest::keyClick(form->Chart1, Qt::Key_F10, Qt::ShiftModifier);
+  if (QWidget* menu = QApplication::activePopupWidget()) menu->close();
+  ASSERT_EQ(requests.size(), 1);
+  EXPECT_TRUE(QRect(form->Chart1->mapToGlobal(QPoint(0, 0)), form->Chart1->size()).contains(requests[0]));
 }
 
 TEST_F(MainWindow, EnterOnAFocusedButtonBelongsToThatButton) {
@@ -298,6 +316,40 @@ TEST_F(MainWindow, DrawingUpdatesTheFirstVisiblePointAndAZeroRangeDrawsFine) {
   EXPECT_EQ(form->LeftAxis.Maximum(), 0);           // all rates zero: 0 to 0
   form->Chart1->grab();                             // draws without failing
   EXPECT_EQ(form->Series1.FirstVisibleIndex(), 9);  // x = 10 is the first at or right of 10
+}
+
+TEST_F(MainWindow, MessdetailsOpenBesideTheWindowWhereTheScreenHasRoomAndStayWhereTheUserMovedThem) {
+  const QRect screen = form->screen()->availableGeometry();
+  form->SetOuterSize({360, 300});
+  form->MoveOuter(screen.topLeft());
+  form->Details->resize(300, 240);
+  ASSERT_GE(screen.width(), 360 + 300);
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return form->frameGeometry().topLeft() == screen.topLeft(); }, testsupport::PatienceMs));
+  form->Details->Open();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form->Details));
+  const QRect details = form->Details->frameGeometry();
+  EXPECT_EQ(details.left(), form->frameGeometry().right() + 1);
+  EXPECT_TRUE(screen.contains(details));
+
+  form->Details->move(details.topLeft() + QPoint(20, 10));
+  form->Details->Open();
+  EXPECT_EQ(form->Details->frameGeometry().topLeft(), details.topLeft() + QPoint(20, 10));
+}
+
+// The tooltip names the point under the resting pointer, not the one that was there a second ago.
+TEST_F(MainWindow, APointsTooltipFollowsThePointsThatScrollUnderTheRestingPointer) {
+  for (int x = 1; x <= 70; ++x) form->Series1.AddXY(x, 100);
+  const QPointF drawn = form->Chart1->chart()->mapToPosition(QPointF(40, 100), form->Chart1->LineSeries());
+  const QPoint at = form->Chart1->mapFromScene(form->Chart1->chart()->mapToScene(drawn));
+  QWidget* viewport = form->Chart1->viewport();
+  QCursor::setPos(viewport->mapToGlobal(at));
+  QHelpEvent rest(QEvent::ToolTip, at, viewport->mapToGlobal(at));
+  QApplication::sendEvent(viewport, &rest);
+  ASSERT_TRUE(QToolTip::text().startsWith("Sekunde 40:")) << QToolTip::text().toStdString();
+  form->Series1.AddXY(71, 100);  // the axis moves on by a second
+  EXPECT_TRUE(QToolTip::text().startsWith("Sekunde 41:")) << QToolTip::text().toStdString();
+  QToolTip::hideText();
 }
 
 TEST_F(MainWindow, RightDragPansBothAxes) {
