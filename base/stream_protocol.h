@@ -2,8 +2,9 @@
 // The bytes client and measurement server exchange on one connection. Qt-free: the server builds
 // it without Qt. An upload is a stream of blocks the client sends and the server throws away; a
 // download starts with one request from the client, after which the server sends blocks until the
-// client closes its connection (the client keeps its sending side open while it receives: the
-// server takes the end of the client's data as the end of the download).
+// client closes its connection. The client keeps its sending side open while it receives: the
+// server takes the end of the client's data as the end of the download. A client that shuts its
+// sending side (FIN) before it closes is reported as closed; a close with unread data sends a reset.
 
 #include <array>
 #include <cstddef>
