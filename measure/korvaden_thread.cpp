@@ -3,17 +3,16 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <thread>
 
+#include "base/stream_protocol.h"
 #include "base/tick_clock.h"
 #include "measure/measurement_counters.h"
 #include "measure/state_samples.h"
 #include "net/client_socket.h"
 
 namespace {
-constexpr char Marker[] = "KORVADENdata";
 constexpr std::uint32_t WindowLengthMs = 500;
 // How often the acknowledged total is read: a point's interval ends at most about this long before
 // the tick that draws it. A reading costs a microsecond; a hundred a second cost nothing.
@@ -34,8 +33,7 @@ TBlockBuffer AllocateBlockBuffer(std::int32_t blockSize) {
   void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (pages == MAP_FAILED) return nullptr;
   TBlockBuffer buffer(static_cast<char*>(pages), TBlockUnmap{size});
-  const std::size_t markerLength = std::min<std::size_t>(size - 1, sizeof Marker - 1);
-  std::memcpy(buffer.get(), Marker, markerLength);  // the zero after it is already there
+  WriteMarker(buffer.get(), size);
   return buffer;
 }
 

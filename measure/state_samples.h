@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "net/connection_state.h"
+#include "base/connection_state.h"
 
 struct TStateSample {
   std::uint32_t Ms = 0;  // since the run's start, on the clock of the published totals

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "net/connection_state.h"
+#include "base/connection_state.h"
 
 namespace platform {
 

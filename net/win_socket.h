@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "net/connection_state.h"
+#include "base/connection_state.h"
 #include "net/critical_section.h"
 #include "net/name_lookup.h"
 #include "net/notification_sink.h"

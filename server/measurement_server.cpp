@@ -9,7 +9,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <limits>
 #include <system_error>
+
+#include "base/tcp_state.h"
 
 namespace korvaden {
 namespace {
@@ -25,6 +29,11 @@ constexpr int kReadsPerWakeup = 16;
 // either way) a tenth less, still well above iperf3's server. Should a read ever find nothing after
 // all, this bounds its wait.
 constexpr timeval kReadWaitBound{0, 100'000};
+// A download's writes are non-blocking and each hands over about BlockStream::kChunk bytes; this
+// bounds them per wake-up for the same reason as the reads.
+constexpr int kWritesPerWakeup = 16;
+// How often a download puts its connection's state into its blocks, for the client to chart.
+constexpr auto kRecordInterval = std::chrono::milliseconds(100);
 constexpr auto kReportInterval = std::chrono::seconds(1);
 // Out of descriptors: accept would fail again at once, so give closing connections a moment.
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
@@ -166,7 +175,11 @@ void MeasurementServer::Run() {
     fds.clear();
     fds.push_back({wakeRead_, POLLIN, 0});
     fds.push_back({listenFd_, static_cast<short>(now >= acceptPausedUntil_ ? POLLIN : 0), 0});
-    for (const auto& c : connections_) fds.push_back({c.fd, POLLIN, 0});
+    for (const auto& c : connections_) {
+      // A sender waits for room as well; after its FIN it only waits for the client's close.
+      const bool sending = c.blocks && !c.finSent;
+      fds.push_back({c.fd, static_cast<short>(sending ? POLLIN | POLLOUT : POLLIN), 0});
+    }
 
     const int ready = poll(fds.data(), fds.size(), PollTimeoutMs(now));
     if (ready < 0 && errno != EINTR) {
@@ -183,7 +196,11 @@ void MeasurementServer::Run() {
       }
       // Connections accepted below are appended, so these indices stay valid.
       for (std::size_t i = 0; i < connections_.size(); ++i) {
-        if (fds[i + 2].revents != 0) Drain(connections_[i]);
+        Connection& c = connections_[i];
+        const short events = fds[i + 2].revents;
+        // Reading first: a client's close or reset ends a download before another write.
+        if ((events & ~POLLOUT) != 0) Drain(c);
+        if (!c.ended && (events & POLLOUT) != 0) Send(c);
       }
     }
 
@@ -245,13 +262,21 @@ void MeasurementServer::AcceptPending() {
 
 void MeasurementServer::Drain(Connection& c) {
   for (int i = 0; i < kReadsPerWakeup; ++i) {
-    // Only the first read is known to find data; the others must not wait for more.
-    const ssize_t n = recv(c.fd, buffer_.data(), buffer_.size(), i == 0 ? 0 : MSG_DONTWAIT);
+    const bool download = c.direction == Direction::Download;
+    // Only an upload's first read is known to find data; the others must not wait for more, and a
+    // sender must never wait here.
+    const ssize_t n = recv(c.fd, buffer_.data(), buffer_.size(), i == 0 && !download ? 0 : MSG_DONTWAIT);
     if (n > 0) {
+      if (download) continue;  // what a receiving client sends counts for nothing
+      const auto size = static_cast<std::size_t>(n);
       c.lastData = Clock::now();
-      c.totalBytes += static_cast<std::uint64_t>(n);
-      c.intervalBytes += static_cast<std::uint64_t>(n);
-      if (static_cast<std::size_t>(n) < buffer_.size()) return;  // queue is empty now
+      c.totalBytes += size;
+      c.intervalBytes += size;
+      if (!c.decided) {
+        Decide(c, buffer_.data(), size);
+        if (c.ended || c.direction == Direction::Download) return;
+      }
+      if (size < buffer_.size()) return;  // queue is empty now
       continue;
     }
     if (n == 0) {
@@ -261,6 +286,72 @@ void MeasurementServer::Drain(Connection& c) {
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return;
     Finish(c, errno == ECONNRESET ? EndReason::Reset : EndReason::Error, errno);
+    return;
+  }
+}
+
+void MeasurementServer::Decide(Connection& c, const char* data, std::size_t size) {
+  const std::size_t taken = std::min(size, c.head.size() - c.headSize);
+  std::memcpy(c.head.data() + c.headSize, data, taken);
+  c.headSize += taken;
+  std::uint32_t blockSize = 0;
+  const TStreamStart start = ParseStreamStart(c.head.data(), c.headSize, blockSize);
+  if (start == TStreamStart::NeedMore) return;
+  c.decided = true;
+  if (start == TStreamStart::Upload) return;
+  // The request is no measured data; a download counts what it sends.
+  c.direction = Direction::Download;
+  c.totalBytes = c.intervalBytes = 0;
+  if (start == TStreamStart::Invalid) {
+    Finish(c, EndReason::BadRequest);
+  } else if (limits_.refuseDownloads) {
+    RefuseDownload(c);
+  } else {
+    StartDownload(c, blockSize);
+  }
+}
+
+void MeasurementServer::StartDownload(Connection& c, std::uint32_t blockSize) {
+  c.blocks = std::make_unique<BlockStream>(blockSize);
+  if (!c.blocks->Valid()) {
+    Finish(c, EndReason::Error, ENOMEM);
+    return;
+  }
+  // Idle from now on means the client took nothing; the first block carries a record at once.
+  c.lastData = c.nextRecord = Clock::now();
+}
+
+void MeasurementServer::Send(Connection& c) {
+  for (int i = 0; i < kWritesPerWakeup; ++i) {
+    const auto now = Clock::now();
+    if (c.blocks->CarriesRecords() && now >= c.nextRecord) {
+      if (TConnectionState state; ReadConnectionState(c.fd, state)) {
+        const std::int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - c.start).count();
+        const std::int64_t msLimit = std::numeric_limits<std::uint32_t>::max();
+        c.blocks->PlaceRecord(c.totalBytes, static_cast<std::uint32_t>(std::min(ms, msLimit)), state);
+      }
+      while (c.nextRecord <= now) c.nextRecord += kRecordInterval;
+    }
+    iovec pieces[BlockStream::kMaxPieces];
+    msghdr message{};
+    message.msg_iov = pieces;
+    message.msg_iovlen = static_cast<std::size_t>(c.blocks->Pieces(c.totalBytes, pieces));
+    std::size_t wanted = 0;
+    for (std::size_t p = 0; p < message.msg_iovlen; ++p) wanted += pieces[p].iov_len;
+    // MSG_NOSIGNAL: a client gone away must not kill the server with SIGPIPE.
+    const ssize_t n = sendmsg(c.fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n > 0) {
+      const auto size = static_cast<std::size_t>(n);
+      c.lastData = now;
+      c.totalBytes += size;
+      c.intervalBytes += size;
+      if (size < wanted) return;  // the send buffer is full; POLLOUT says when there is room
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) return;
+    // EPIPE: the client had closed, and the reset that answered our data came first.
+    Finish(c, errno == ECONNRESET ? EndReason::Reset : errno == EPIPE ? EndReason::Closed : EndReason::Error, errno);
     return;
   }
 }
@@ -275,6 +366,7 @@ void MeasurementServer::ReportDueIntervals(Clock::time_point now) {
     interval.seconds = Seconds(now - c.start);
     interval.bytes = c.intervalBytes;
     interval.intervalSeconds = Seconds(now - c.intervalStart);
+    interval.direction = c.direction;
     sink_(interval);
     c.intervalBytes = 0;
     c.intervalStart = now;
@@ -295,6 +387,22 @@ void MeasurementServer::Refuse(int fd, const std::string& peer) {
   const linger reset{1, 0};
   setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   close(fd);
+}
+
+void MeasurementServer::RefuseDownload(Connection& c) {
+  Report refused;
+  refused.kind = Report::Kind::Refused;
+  refused.connection = c.number;
+  refused.peer = c.peer;
+  refused.direction = Direction::Download;
+  sink_(refused);
+  // Closing on unread data would send a reset; the client is to see an orderly close.
+  while (recv(c.fd, buffer_.data(), buffer_.size(), MSG_DONTWAIT) > 0) {
+  }
+  close(c.fd);
+  c.fd = -1;
+  c.ended = true;
+  firstEnded_ = true;
 }
 
 MeasurementServer::Clock::time_point MeasurementServer::NextDeadline(const Connection& c) const {
@@ -331,6 +439,7 @@ void MeasurementServer::Finish(Connection& c, EndReason reason, int errorCode) {
   ended.bytes = c.totalBytes;
   ended.reason = reason;
   ended.errorCode = errorCode;
+  ended.direction = c.direction;
   sink_(ended);
   close(c.fd);
   c.fd = -1;

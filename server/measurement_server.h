@@ -1,16 +1,21 @@
 #pragma once
-// The receiving side of a throughput measurement: accepts any number of TCP connections,
-// throws away whatever arrives and reports per connection once a second and when it ends.
+// The far side of a throughput measurement: accepts any number of TCP connections, throws away
+// whatever arrives or, for a client whose first bytes ask for a download, sends blocks as fast as
+// the connection takes them, and reports per connection once a second and when it ends.
 // One thread, one poll loop; run() may also be driven from a test's own thread.
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/stream_protocol.h"
+#include "server/block_stream.h"
 #include "server/options.h"
 #include "server/report_lines.h"
 
@@ -58,19 +63,33 @@ class MeasurementServer {
     Clock::time_point start;
     Clock::time_point intervalStart;
     Clock::time_point nextReport;
-    Clock::time_point lastData;
+    Clock::time_point lastData;  // a download: the last time the client took any of our bytes
+    // Bytes received, or for a download sent.
     std::uint64_t totalBytes = 0;
     std::uint64_t intervalBytes = 0;
     bool finSent = false;  // ended by the maximum duration; reading on until the client closes
     bool ended = false;
+    // Until its first bytes tell, a connection counts as an upload and keeps them here.
+    bool decided = false;
+    std::array<char, DownloadRequestSize> head{};
+    std::size_t headSize = 0;
+    Direction direction = Direction::Upload;
+    std::unique_ptr<BlockStream> blocks;  // a download's
+    Clock::time_point nextRecord;
   };
 
   void AcceptPending();
   void Refuse(int fd, const std::string& peer);
+  void RefuseDownload(Connection& connection);
   // The limits' deadlines: closes idle connections, ends those past the maximum duration.
   void EnforceLimits(Clock::time_point now);
   Clock::time_point NextDeadline(const Connection& connection) const;
   void Drain(Connection& connection);
+  // Looks at the first bytes read: an upload goes on, a download request turns the connection into
+  // a sender (or ends it, when downloads are refused or the request is bad).
+  void Decide(Connection& connection, const char* data, std::size_t size);
+  void StartDownload(Connection& connection, std::uint32_t blockSize);
+  void Send(Connection& connection);
   void ReportDueIntervals(Clock::time_point now);
   void Finish(Connection& connection, EndReason reason, int errorCode = 0);
   int PollTimeoutMs(Clock::time_point now) const;

@@ -47,7 +47,10 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
       hasValue = true;
     }
 
-    bool* flag = name == "--json" ? &options.json : name == "--once" ? &options.limits.once : nullptr;
+    bool* flag = name == "--json"          ? &options.json
+                 : name == "--once"        ? &options.limits.once
+                 : name == "--no-download" ? &options.limits.refuseDownloads
+                                           : nullptr;
     if (name == "-h" || name == "--help" || flag) {
       if (hasValue) return Invalid("Option " + Printable(name) + " erwartet keinen Wert");
       if (flag) {
@@ -100,13 +103,17 @@ std::string UsageText() {
          "\n"
          "Nimmt beliebig viele TCP-Verbindungen an, verwirft alle empfangenen Daten\n"
          "und meldet je Verbindung jede Sekunde die empfangene Datenmenge, jede Zeile\n"
-         "mit Datum und Uhrzeit.\n"
+         "mit Datum und Uhrzeit. Bittet ein Client mit seinen ersten Bytes um einen\n"
+         "Download, sendet der Server ihm Blöcke der erbetenen Größe, so schnell die\n"
+         "Verbindung sie abnimmt, bis der Client schließt, und meldet die gesendete\n"
+         "Datenmenge (\"gesendet\").\n"
          "\n"
          "  -p, --port PORT            TCP-Port (Standard: 2857; 0 = vom System gewählt)\n"
          "  -b, --bind ADRESSE         IPv4- oder IPv6-Adresse, an der gelauscht wird\n"
          "                             (Standard: alle IPv6- und IPv4-Adressen)\n"
          "      --idle-timeout SEK     eine Verbindung schließen, die SEK Sekunden lang\n"
-         "                             nichts geliefert hat\n"
+         "                             nichts geliefert (beim Download: nichts\n"
+         "                             abgenommen) hat\n"
          "      --max-duration SEK     jede Verbindung nach SEK Sekunden geordnet beenden\n"
          "                             (der Client beendet seine Messung ohne Meldung)\n"
          "      --max-connections N    höchstens N Verbindungen zugleich; weitere werden\n"
@@ -114,6 +121,9 @@ std::string UsageText() {
          "      --receive-buffer BYTE  Empfangspuffer jeder Verbindung (SO_RCVBUF), etwa\n"
          "                             um einen langsamen Empfänger nachzubilden; der\n"
          "                             Kernel verdoppelt den Wert für seine Verwaltung\n"
+         "      --no-download          Downloads abweisen: die Verbindung wird nach der\n"
+         "                             Anfrage sofort geschlossen und als abgewiesen\n"
+         "                             gemeldet\n"
          "      --json                 je Ereignis ein JSON-Objekt je Zeile statt Text\n"
          "      --once                 nach dem Ende der ersten Verbindung beenden\n"
          "  -h, --help                 diese Hilfe anzeigen\n";

@@ -15,6 +15,7 @@ struct ServerLimits {
   unsigned maxDurationSeconds = 0;  // each connection is ended in an orderly way after that long
   unsigned maxConnections = 0;      // a connection beyond that many is turned away with a reset
   bool once = false;                // the server ends after its first connection has ended
+  bool refuseDownloads = false;     // a download request is answered by closing the connection
 };
 
 struct ServerOptions {

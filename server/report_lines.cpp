@@ -7,6 +7,8 @@
 namespace korvaden {
 namespace {
 
+constexpr const char* RefusedDownloadText = "Download abgeschaltet";
+
 std::string ReasonText(EndReason reason, int errorCode) {
   switch (reason) {
     case EndReason::Closed: return "geschlossen";
@@ -14,11 +16,15 @@ std::string ReasonText(EndReason reason, int errorCode) {
     case EndReason::ServerStopped: return "Server beendet";
     case EndReason::IdleTimeout: return "keine Daten mehr";
     case EndReason::MaxDuration: return "Höchstdauer erreicht";
+    case EndReason::BadRequest: return "ungültige Download-Anfrage";
     case EndReason::Error: break;
   }
   // generic_category() rather than strerror(): the server may run on a test's thread.
   return "Fehler: " + std::generic_category().message(errorCode);
 }
+
+// After the byte count: uploads keep the words they always had.
+const char* SentWord(Direction direction) { return direction == Direction::Download ? " gesendet" : ""; }
 
 }  // namespace
 
@@ -54,28 +60,34 @@ std::string ListeningLine(std::string_view address, std::uint16_t port) {
 }
 
 std::string IntervalLine(unsigned number, std::string_view peer, double elapsedSeconds, std::uint64_t bytes,
-                         double intervalSeconds) {
+                         double intervalSeconds, Direction direction) {
   const std::string from = Printable(peer);
-  char text[160];
-  std::snprintf(text, sizeof text, "[Verbindung %u von %.*s] %.2f s: %" PRIu64 " Bytes, %.2f MiB/s", number,
-                static_cast<int>(from.size()), from.data(), elapsedSeconds, bytes,
+  char text[170];
+  std::snprintf(text, sizeof text, "[Verbindung %u von %.*s] %.2f s: %" PRIu64 " Bytes%s, %.2f MiB/s", number,
+                static_cast<int>(from.size()), from.data(), elapsedSeconds, bytes, SentWord(direction),
                 MebibytesPerSecond(bytes, intervalSeconds));
   return text;
 }
 
-std::string SummaryLine(unsigned number, std::uint64_t bytes, double seconds, EndReason reason, int errorCode) {
-  char text[120];
-  std::snprintf(text, sizeof text, "[Verbindung %u] beendet: %" PRIu64 " Bytes in %.2f s, %.2f MiB/s", number, bytes,
-                seconds, MebibytesPerSecond(bytes, seconds));
+std::string SummaryLine(unsigned number, std::uint64_t bytes, double seconds, EndReason reason, int errorCode,
+                        Direction direction) {
+  char text[130];
+  std::snprintf(text, sizeof text, "[Verbindung %u] beendet: %" PRIu64 " Bytes%s in %.2f s, %.2f MiB/s", number, bytes,
+                SentWord(direction), seconds, MebibytesPerSecond(bytes, seconds));
   return std::string(text) + " (" + ReasonText(reason, errorCode) + ")";
 }
 
 std::string PlainLine(const Report& r) {
   switch (r.kind) {
     case Report::Kind::Listening: return ListeningLine(r.peer, r.port);
-    case Report::Kind::Interval: return IntervalLine(r.connection, r.peer, r.seconds, r.bytes, r.intervalSeconds);
-    case Report::Kind::Ended: return SummaryLine(r.connection, r.bytes, r.seconds, r.reason, r.errorCode);
+    case Report::Kind::Interval:
+      return IntervalLine(r.connection, r.peer, r.seconds, r.bytes, r.intervalSeconds, r.direction);
+    case Report::Kind::Ended: return SummaryLine(r.connection, r.bytes, r.seconds, r.reason, r.errorCode, r.direction);
     case Report::Kind::Refused:
+      if (r.direction == Direction::Download) {
+        return "[Verbindung " + std::to_string(r.connection) + " von " + Printable(r.peer) +
+               "] abgewiesen: " + RefusedDownloadText;
+      }
       return "[Verbindung " + std::to_string(r.connection) + " von " + Printable(r.peer) + "] abgewiesen: Grenze von " +
              std::to_string(r.limit) + " Verbindungen erreicht";
     case Report::Kind::Problem: break;
@@ -119,7 +131,12 @@ std::string JsonLine(const Report& r, std::string_view time) {
     default: break;
   }
   json += ",\"connection\":" + std::to_string(r.connection) + ",\"peer\":" + JsonString(r.peer);
+  const std::string direction = r.direction == Direction::Download ? "\"download\"" : "\"upload\"";
+  if (r.kind == Report::Kind::Refused && r.direction == Direction::Download) {
+    return json + ",\"direction\":" + direction + ",\"reason\":" + JsonString(RefusedDownloadText) + "}";
+  }
   if (r.kind == Report::Kind::Refused) return json + ",\"limit\":" + std::to_string(r.limit) + "}";
+  json += ",\"direction\":" + direction;
   const double rateSeconds = r.kind == Report::Kind::Interval ? r.intervalSeconds : r.seconds;
   json += ",\"seconds\":" + Fixed2(r.seconds) + ",\"bytes\":" + std::to_string(r.bytes) +
           ",\"rate\":" + Fixed2(MebibytesPerSecond(r.bytes, rateSeconds));

@@ -5,10 +5,16 @@
 //   [Verbindung 1 von 127.0.0.1:54321] 1.00 s: 123456789 Bytes, 117.74 MiB/s
 //   [Verbindung 1] beendet: 1234567890 Bytes in 10.52 s, 111.83 MiB/s (geschlossen)
 //   [Verbindung 2 von 127.0.0.1:54322] abgewiesen: Grenze von 100 Verbindungen erreicht
+// A download's lines say "gesendet" after the bytes, an upload's stay as they were:
+//   [Verbindung 3 von 127.0.0.1:54323] 1.00 s: 123456789 Bytes gesendet, 117.74 MiB/s
+//   [Verbindung 3] beendet: 1234567890 Bytes gesendet in 10.52 s, 111.83 MiB/s (geschlossen)
+//   [Verbindung 4 von 127.0.0.1:54324] abgewiesen: Download abgeschaltet
 // With --json one object per line instead, for example
 //   {"event":"interval","time":"2026-12-08T05:20:01.123+01:00","connection":1,
-//    "peer":"127.0.0.1:54321","seconds":1.00,"bytes":123456789,"rate":117.74}
-// (rate in MiB/s; "reason" on "end"; "address" and "port" on "listening"; "message" on "error").
+//    "peer":"127.0.0.1:54321","direction":"upload","seconds":1.00,"bytes":123456789,"rate":117.74}
+// (rate in MiB/s; "direction" "upload" or "download" and "bytes" received or sent on "interval" and
+// "end"; "reason" on "end"; "limit" on "refused", or "direction" and "reason" for a refused download;
+// "address" and "port" on "listening"; "message" on "error").
 
 #include <cstdint>
 #include <string>
@@ -17,7 +23,12 @@
 namespace korvaden {
 
 // Why a connection ended, as shown in brackets at the end of the summary line.
-enum class EndReason { Closed, Reset, Error, ServerStopped, IdleTimeout, MaxDuration };
+// BadRequest: a download request with a block size of 0 or above 2 GiB - 1.
+enum class EndReason { Closed, Reset, Error, ServerStopped, IdleTimeout, MaxDuration, BadRequest };
+
+// Which way a connection's data go: the client uploads (the server receives) unless its first bytes
+// ask for a download (the server sends).
+enum class Direction { Upload, Download };
 
 struct Report {
   enum class Kind { Listening, Interval, Ended, Refused, Problem };
@@ -29,9 +40,10 @@ struct Report {
   std::uint64_t bytes = 0;
   double intervalSeconds = 0;  // the real length of the interval, which the rate is taken over
   EndReason reason = EndReason::Closed;
-  int errorCode = 0;    // EndReason::Error
-  unsigned limit = 0;   // Refused: the connection limit
-  std::string message;  // Problem
+  int errorCode = 0;                        // EndReason::Error
+  unsigned limit = 0;                       // Refused: the connection limit; 0 for a refused download
+  Direction direction = Direction::Upload;  // Interval, Ended, Refused
+  std::string message;                      // Problem
 };
 
 double MebibytesPerSecond(std::uint64_t bytes, double seconds);
@@ -46,10 +58,11 @@ std::string ListeningLine(std::string_view address, std::uint16_t port);
 // elapsedSeconds: time since the connection was accepted, at the end of the interval.
 // The rate is taken over intervalSeconds, the real length of the interval.
 std::string IntervalLine(unsigned number, std::string_view peer, double elapsedSeconds, std::uint64_t bytes,
-                         double intervalSeconds);
+                         double intervalSeconds, Direction direction = Direction::Upload);
 
 // errorCode only matters for EndReason::Error.
-std::string SummaryLine(unsigned number, std::uint64_t bytes, double seconds, EndReason reason, int errorCode = 0);
+std::string SummaryLine(unsigned number, std::uint64_t bytes, double seconds, EndReason reason, int errorCode = 0,
+                        Direction direction = Direction::Upload);
 
 // The plain line of a report, without date and time.
 std::string PlainLine(const Report& report);

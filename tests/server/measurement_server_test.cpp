@@ -3,7 +3,9 @@
 
 #include "server/measurement_server.h"
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/stream_protocol.h"
 #include "tests/server/tcp_client.h"
 #include "tests/support/patience.h"
 
@@ -74,6 +77,96 @@ TEST(MeasurementServerTest, RunsInProcessAndStopsOnRequest) {
   loop.join();
   const std::string stopped = lines.waitForPrefix("[Verbindung 2] beendet: 1000 Bytes in ", 0ms);
   EXPECT_TRUE(stopped.ends_with(" MiB/s (Server beendet)")) << stopped;
+}
+
+// Blocks of the requested size from the first byte on, each headed by the marker, the sender's state
+// in some; counted as sent. A block of 2 GiB - 1 comes as its head and zeros.
+TEST(MeasurementServerTest, DownloadSendsMarkedBlocksWithStateRecords) {
+  LineCollector lines;
+  korvaden::MeasurementServer server([&](std::string_view line) { lines.add(line); });
+  std::string error;
+  ASSERT_TRUE(server.Listen("127.0.0.1", 0, error)) << error;
+  std::thread loop([&] { server.Run(); });
+
+  constexpr std::size_t kBlock = 1000;  // no divisor of any buffer size
+  std::vector<char> received(3000 * kBlock);
+  {
+    TcpClient client(server.Port());
+    const auto request = EncodeDownloadRequest(kBlock);
+    client.send(request.data(), request.size());
+    EXPECT_EQ(client.receive(received.data(), received.size(), testsupport::PatienceMs), received.size());
+  }
+  std::vector<char> plain(kBlock);
+  WriteMarker(plain.data(), kBlock);
+  int records = 0;
+  for (std::size_t at = 0; at < received.size(); at += kBlock) {
+    std::uint32_t ms = 0;
+    TConnectionState state;
+    if (ReadStateRecord(received.data() + at, ms, state)) {
+      ++records;
+      EXPECT_TRUE(state.SndMss) << at;
+      EXPECT_LT(ms, static_cast<std::uint32_t>(testsupport::PatienceMs)) << at;
+      ClearStateRecord(received.data() + at);
+    }
+    if (std::memcmp(received.data() + at, plain.data(), kBlock) != 0) {
+      ADD_FAILURE() << "block at " << at;
+      break;
+    }
+  }
+  EXPECT_GE(records, 1);
+  const std::string summary = lines.waitForPrefix("[Verbindung 1] beendet: ", testsupport::Patience);
+  const auto bytes = summary.substr(summary.find(": ") + 2);
+  EXPECT_GE(std::stoull(bytes), received.size()) << summary;
+  EXPECT_NE(bytes.find(" Bytes gesendet in "), std::string::npos) << summary;
+
+  std::vector<char> huge(600 * 1024, 'x');
+  {
+    TcpClient client(server.Port());
+    const auto request = EncodeDownloadRequest(0x7FFFFFFF);
+    client.send(request.data(), request.size());
+    EXPECT_EQ(client.receive(huge.data(), huge.size(), testsupport::PatienceMs), huge.size());
+  }
+  std::uint32_t ms = 0;
+  TConnectionState state;
+  EXPECT_EQ(std::memcmp(huge.data(), "KORVADENdata\0\0\0\0STAT", 20), 0);
+  EXPECT_TRUE(ReadStateRecord(huge.data(), ms, state));
+  EXPECT_TRUE(std::all_of(huge.begin() + StateRecordEnd, huge.end(), [](char c) { return c == 0; }));
+  server.RequestStop();
+  loop.join();
+}
+
+// With downloads refused a request ends in an orderly close and a report; uploads, even in blocks
+// that look like the request's start for eight bytes, are counted as always.
+TEST(MeasurementServerTest, RefusedDownloadClosesAtOnceWhileUploadsGoOn) {
+  LineCollector lines;
+  korvaden::MeasurementServer server([&](std::string_view line) { lines.add(line); });
+  korvaden::ServerLimits limits;
+  limits.refuseDownloads = true;
+  server.SetLimits(limits);
+  std::string error;
+  ASSERT_TRUE(server.Listen("127.0.0.1", 0, error)) << error;
+  std::thread loop([&] { server.Run(); });
+
+  TcpClient download(server.Port());
+  const auto request = EncodeDownloadRequest(1024);
+  download.send(request.data(), request.size());
+  EXPECT_EQ(download.waitForEnd(testsupport::PatienceMs), 0);
+  EXPECT_EQ(lines.waitForPrefix("[Verbindung 1 von ", testsupport::Patience),
+            "[Verbindung 1 von " + download.localEndpoint() + "] abgewiesen: Download abgeschaltet");
+
+  {
+    TcpClient upload(server.Port());
+    std::vector<char> blocks(100 * 9);
+    for (std::size_t at = 0; at < blocks.size(); at += 9) WriteMarker(blocks.data() + at, 9);
+    upload.send(blocks.data(), 8);
+    // By its first report, a second on, the server has long read the eight bytes that cannot tell yet.
+    EXPECT_NE(lines.waitForPrefix("[Verbindung 2 von ", testsupport::Patience), "");
+    upload.send(blocks.data() + 8, blocks.size() - 8);
+  }
+  const std::string summary = lines.waitForPrefix("[Verbindung 2] beendet: ", testsupport::Patience);
+  EXPECT_EQ(summary.rfind("[Verbindung 2] beendet: 900 Bytes in ", 0), 0u) << summary;
+  server.RequestStop();
+  loop.join();
 }
 
 TEST(MeasurementServerTest, ListenRejectsAnAddressInUse) {

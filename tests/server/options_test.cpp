@@ -25,7 +25,7 @@ TEST(OptionsTest, AcceptsShortLongAndEqualsForms) {
   EXPECT_EQ(result.options.bindAddress, "10.1.2.3");
 
   result = ParseArguments({"-b", "2001:db8::1", "--idle-timeout", "60", "--max-duration=30", "--max-connections", "100",
-                           "--receive-buffer=1073741824", "--json", "--once"});
+                           "--receive-buffer=1073741824", "--json", "--once", "--no-download"});
   ASSERT_EQ(result.outcome, ParseOutcome::Run) << result.error;
   EXPECT_EQ(result.options.bindAddress, "2001:db8::1");
   EXPECT_EQ(result.options.limits.idleTimeoutSeconds, 60u);
@@ -34,6 +34,8 @@ TEST(OptionsTest, AcceptsShortLongAndEqualsForms) {
   EXPECT_EQ(result.options.receiveBufferBytes, 1073741824u);
   EXPECT_TRUE(result.options.json);
   EXPECT_TRUE(result.options.limits.once);
+  EXPECT_TRUE(result.options.limits.refuseDownloads);
+  EXPECT_FALSE(ParseArguments({}).options.limits.refuseDownloads);
 }
 
 TEST(OptionsTest, HelpWins) {
@@ -74,6 +76,10 @@ TEST(ReportLinesTest, HaveTheirDocumentedShape) {
             "[Verbindung 4] beendet: 0 Bytes in 0.00 s, 0.00 MiB/s (zurückgesetzt)");
   EXPECT_TRUE(SummaryLine(5, 10, 1.0, EndReason::ServerStopped).ends_with(" (Server beendet)"));
   EXPECT_TRUE(SummaryLine(6, 10, 1.0, EndReason::Error, EPIPE).ends_with("(Fehler: Broken pipe)"));
+  EXPECT_EQ(IntervalLine(8, "127.0.0.1:54321", 1.0, 1048576, 1.0, Direction::Download),
+            "[Verbindung 8 von 127.0.0.1:54321] 1.00 s: 1048576 Bytes gesendet, 1.00 MiB/s");
+  EXPECT_EQ(SummaryLine(8, 1048576, 2.0, EndReason::Closed, 0, Direction::Download),
+            "[Verbindung 8] beendet: 1048576 Bytes gesendet in 2.00 s, 0.50 MiB/s (geschlossen)");
 
   Report ended;
   ended.kind = Report::Kind::Ended;
@@ -84,7 +90,15 @@ TEST(ReportLinesTest, HaveTheirDocumentedShape) {
   ended.reason = EndReason::MaxDuration;
   EXPECT_EQ(JsonLine(ended, "2026-12-08T05:20:01.123+01:00"),
             R"({"event":"end","time":"2026-12-08T05:20:01.123+01:00","connection":7,"peer":"[2001:db8::1]:5000",)"
-            R"("seconds":2.00,"bytes":2097152,"rate":1.00,"reason":"Höchstdauer erreicht"})");
+            R"("direction":"upload","seconds":2.00,"bytes":2097152,"rate":1.00,"reason":"Höchstdauer erreicht"})");
+  Report refused;
+  refused.kind = Report::Kind::Refused;
+  refused.connection = 9;
+  refused.peer = "127.0.0.1:5000";
+  refused.direction = Direction::Download;
+  EXPECT_EQ(PlainLine(refused), "[Verbindung 9 von 127.0.0.1:5000] abgewiesen: Download abgeschaltet");
+  EXPECT_EQ(JsonLine(refused, "t"), R"({"event":"refused","time":"t","connection":9,"peer":"127.0.0.1:5000",)"
+                                    R"("direction":"download","reason":"Download abgeschaltet"})");
   Report problem;
   problem.message = "a \"quoted\"\ttext";
   EXPECT_EQ(JsonLine(problem, "t"), R"({"event":"error","time":"t","message":"a \"quoted\"\u0009text"})");

@@ -62,11 +62,33 @@ std::string TcpClient::localEndpoint() const {
 void TcpClient::send(std::size_t size) {
   static const std::vector<char> filler(64 * 1024, 'k');
   while (size > 0) {
-    const ssize_t n = ::send(fd_, filler.data(), std::min(size, filler.size()), MSG_NOSIGNAL);
+    const std::size_t piece = std::min(size, filler.size());
+    send(filler.data(), piece);
+    size -= piece;
+  }
+}
+
+void TcpClient::send(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) fail("send");
+    data += n;
     size -= static_cast<std::size_t>(n);
   }
+}
+
+std::size_t TcpClient::receive(char* buffer, std::size_t size, int timeoutMs) {
+  std::size_t received = 0;
+  while (received < size) {
+    pollfd readable{fd_, POLLIN, 0};
+    if (poll(&readable, 1, timeoutMs) == 0) break;
+    const ssize_t n = recv(fd_, buffer + received, size - received, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    received += static_cast<std::size_t>(n);
+  }
+  return received;
 }
 
 int TcpClient::waitForEnd(int timeoutMs) {

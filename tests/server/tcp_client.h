@@ -20,6 +20,11 @@ class TcpClient {
 
   // Sends size bytes of filler data; throws on failure.
   void send(std::size_t size);
+  // Sends these bytes; throws on failure.
+  void send(const char* data, std::size_t size);
+  // Reads until size bytes have come, the connection ends or nothing came for timeoutMs; returns
+  // how many came.
+  std::size_t receive(char* buffer, std::size_t size, int timeoutMs);
 
   // Waits for the server to end the connection: 0 for its FIN, the errno of a reset or other
   // failure, -1 when nothing happened within the timeout. Discards what it reads.

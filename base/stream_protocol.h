@@ -1,0 +1,49 @@
+#pragma once
+// The bytes client and measurement server exchange on one connection. Qt-free: the server builds
+// it without Qt. An upload is a stream of blocks the client sends and the server throws away; a
+// download starts with one request from the client, after which the server sends blocks until the
+// client closes its connection. The client keeps its sending side open while it receives: the
+// server takes the end of the client's data as the end of the download. A client that shuts its
+// sending side (FIN) before it closes is reported as closed; a close with unread data sends a reset.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "base/connection_state.h"
+
+// Every block, sent either way, starts with as much of this marker as fits before a terminating
+// zero; the rest of the block is zeros.
+inline constexpr char BlockMarker[] = "KORVADENdata";
+
+// Writes the marker and its terminating zero to the start of a block of size bytes (nothing but the
+// zero for a one-byte block). The rest of the block is left alone: it must already hold zeros, so a
+// huge block from fresh anonymous pages costs no more than the page the marker lands in.
+void WriteMarker(char* block, std::size_t size);
+
+// Download request: the first bytes a client sends when it wants to receive. An upload's stream starts with
+// blocks that begin with (a prefix of) "KORVADENdata" and zeros, so byte 8 ('r') tells the two apart.
+inline constexpr char DownloadRequestTag[] = "KORVADENrecv";  // 12 bytes on the wire, no terminating zero
+inline constexpr std::size_t DownloadRequestSize = 16;        // tag + block size, u32 big-endian
+std::array<char, DownloadRequestSize> EncodeDownloadRequest(std::uint32_t blockSize);
+
+// What the first bytes of a connection say: Upload, Download (blockSize set, 1..INT32_MAX), or NeedMore (a
+// prefix of a download request so far), or Invalid (tag but block size 0 or > INT32_MAX).
+enum class TStreamStart { NeedMore, Upload, Download, Invalid };
+TStreamStart ParseStreamStart(const char* data, std::size_t size, std::uint32_t& blockSize);
+
+// A download's blocks: each block of the requested size looks like an upload's block (as much of
+// "KORVADENdata" as fits before a terminating zero, zeros after).
+// In blocks of at least StateRecordEnd (=144) bytes the sender may put its connection's state at offset 16:
+//   16..19 "STAT" (zeros when the block has no record)
+//   20..23 u32 little-endian: the sender's milliseconds since the connection began, when it read the state
+//   24..143 15 x u64 little-endian, in this order: BytesAcked, BytesSent, BytesRetrans, TotalRetrans, RttUs,
+//           RttVarUs, MinRttUs, SndCwnd, SndMss, SndWnd, DeliveryRate, BusyUs, RwndLimitedUs,
+//           SndbufLimitedUs, NotsentBytes; all ones = not known.
+inline constexpr std::size_t StateRecordOffset = 16;
+inline constexpr std::size_t StateRecordEnd = 144;
+// block has at least StateRecordEnd bytes.
+void WriteStateRecord(char* block, std::uint32_t ms, const TConnectionState& state);
+void ClearStateRecord(char* block);
+// False when the block has no record. A value too large for its field reads as not known.
+bool ReadStateRecord(const char* block, std::uint32_t& ms, TConnectionState& state);
