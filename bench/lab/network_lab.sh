@@ -82,7 +82,7 @@ measure() {
     "$bin/korvaden-lab-probe" link "$seconds" "$prefix-$name-s" 198.18.0.2 "$@" | tee "$work/$name.out"
   local status=${PIPESTATUS[0]}
   printf '%s\n  %s\n' "$title" "$(sed -n 's/^Ergebnis: //p' "$work/$name.out")" >>"$work/table"
-  sed -n 's/^\(Ergebnis um .*\)/  \1/p; s/^\(Ergebnis Messdetails.*\)/  \1/p' "$work/$name.out" >>"$work/table"
+  sed -n 's/^\(Ergebnis \(um\|in\|Phase\|Messdetails\).*\)/  \1/p' "$work/$name.out" >>"$work/table"
   return "$status"
 }
 

@@ -173,12 +173,13 @@ class TDeviceTruth {
   std::thread FThread;
 };
 
-// A point with the interval it stands for, on the steady clock.
+// A point with the interval it stands for and the moment it appeared, on the steady clock.
 struct TShownPoint {
   double x;
   double rate;
   double fromMs;
   double toMs;
+  double shownMs;
 };
 
 double Median(std::vector<double> values) {
@@ -367,7 +368,7 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
     // Without an interval of its own a point is judged over the second before it.
     const double from = interval ? runStartMs + interval->first : runStartMs + x * 1000 - 1000;
     const double to = interval ? runStartMs + interval->second : runStartMs + x * 1000;
-    shown.push_back({x, sender->YValues[index], from, to});
+    shown.push_back({x, sender->YValues[index], from, to, NowMs()});
     sampling(sender, index);
   };
   form.ClientSocket1.SetPort(*port);
@@ -394,23 +395,34 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
 
   // What the far end read in the point's own interval, and what it had read one delay earlier: the
   // acknowledgement of a byte reaches the program one delay after the byte reached the server, so
-  // this is the most any sender can know by then. Both are judged.
-  std::puts("  Sekunde   Intervall s     Diagramm kiB/s   Wahrheit kiB/s   Abweichung   um die Laufzeit verschoben");
-  std::vector<double> errors, lagged;
+  // this is the most any sender can know by then. Both are judged, and so is the point against the
+  // second it appears in (from the previous point's appearance, the first from the connect): the
+  // phase is how long before its appearance the point's interval ended.
+  std::puts(
+      "  Sekunde   Intervall s     Phase ms   Diagramm kiB/s   Wahrheit kiB/s   Abweichung   um die Laufzeit "
+      "verschoben   in seiner Sekunde");
+  std::vector<double> errors, lagged, inSecond, phases;
+  double previousShownMs = runStartMs;
   for (const TShownPoint& point : shown) {
     const double from = point.fromMs, to = point.toMs;
-    if (to <= from || !truth.Covers(to)) {
-      std::printf("  %7.2f   %5.2f–%5.2f   %14.1f   %14s\n", point.x, (from - connectedMs) / 1000,
-                  (to - connectedMs) / 1000, point.rate, "–");
+    const double secondFrom = previousShownMs;
+    previousShownMs = point.shownMs;
+    if (to <= from || !truth.Covers(to) || !truth.Covers(point.shownMs)) {
+      std::printf("  %7.2f   %5.2f–%5.2f   %8s   %14.1f   %14s\n", point.x, (from - connectedMs) / 1000,
+                  (to - connectedMs) / 1000, "–", point.rate, "–");
       continue;
     }
+    const auto off = [&](double expected) { return expected > 0 ? (point.rate - expected) / expected * 100 : 0; };
     const double expected = truth.Rate(from, to);
     const double expectedEarlier = truth.Rate(from - delayMs, to - delayMs);
-    errors.push_back(expected > 0 ? (point.rate - expected) / expected * 100 : 0);
-    lagged.push_back(expectedEarlier > 0 ? (point.rate - expectedEarlier) / expectedEarlier * 100 : 0);
-    std::printf("  %7.2f   %5.2f–%5.2f   %14.1f   %14.1f   %+9.2f %%   %14.1f  %+9.2f %%\n", point.x,
-                (from - connectedMs) / 1000, (to - connectedMs) / 1000, point.rate, expected, errors.back(),
-                expectedEarlier, lagged.back());
+    const double expectedInSecond = truth.Rate(secondFrom - delayMs, point.shownMs - delayMs);
+    errors.push_back(off(expected));
+    lagged.push_back(off(expectedEarlier));
+    inSecond.push_back(off(expectedInSecond));
+    phases.push_back(point.shownMs - to);
+    std::printf("  %7.2f   %5.2f–%5.2f   %8.1f   %14.1f   %14.1f   %+9.2f %%   %14.1f  %+9.2f %%   %+9.2f %%\n",
+                point.x, (from - connectedMs) / 1000, (to - connectedMs) / 1000, phases.back(), point.rate, expected,
+                errors.back(), expectedEarlier, lagged.back(), inSecond.back());
   }
   if (errors.empty()) {
     std::puts("keine vergleichbaren Punkte");
@@ -419,6 +431,9 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
   std::printf("gleitender Durchschnitt %.1f kiB/s\n", average);
   std::printf("Ergebnis: %s, CPU des Programms %.1f %%\n", qPrintable(Judge(errors)), cpuShare);
   if (delayMs > 0) std::printf("Ergebnis um %.0f ms verschoben: %s\n", delayMs, qPrintable(Judge(lagged)));
+  std::printf("Ergebnis in ihrer Sekunde: %s\n", qPrintable(Judge(inSecond)));
+  std::printf("Ergebnis Phase: Intervallende vor dem Erscheinen Median %.1f ms, höchstens %.1f ms\n", Median(phases),
+              *std::max_element(phases.begin(), phases.end()));
   ReportDetails(details, average, source, runStartMs, endMs);
   return 0;
 }
