@@ -1,9 +1,10 @@
 // Takes pictures of the program's windows for the documentation: the main window during a real
 // measurement against korvaden-server, optionally in expert mode, the About box with the help
-// beside it, or the dialog that saves a measurement. Under a window manager the picture is taken
-// from the screen, frames included; on the offscreen platform the window draws itself.
+// beside it, the dialog that saves a measurement, or Messdetails beside the window at a run's end.
+// Under a window manager the picture is taken from the screen, frames included; on the offscreen
+// platform the window draws itself.
 //
-//   korvaden-snapshot FILE.png [seconds] [--expert] [--about | --save]
+//   korvaden-snapshot FILE.png [seconds] [--expert] [--about | --save | --details]
 
 #include <QApplication>
 #include <QGroupBox>
@@ -20,10 +21,12 @@
 
 #include "settings/program_settings.h"
 #include "support/companion_process.h"
+#include "support/side_by_side.h"
 #include "ui/about_box.h"
 #include "ui/components/application.h"
 #include "ui/components/help_viewer.h"
 #include "ui/main_window.h"
+#include "ui/measurement_details.h"
 #include "ui/result_export.h"
 
 namespace {
@@ -60,7 +63,15 @@ bool SaveDialog(TForm1& form, const QString& file) {
   return saved;
 }
 
-bool DuringAMeasurement(TForm1& form, const QString& file, int seconds, bool saveDialog) {
+// Messdetails open where the program puts them, beside the window; offscreen both draw themselves.
+bool WithDetails(TForm1& form, const QString& file) {
+  form.Details->Open();
+  QTest::qWait(700);
+  if (QGuiApplication::platformName() != QLatin1String("offscreen")) return Picture({&form, form.Details}).save(file);
+  return SideBySide(form.grab(), form.Details->grab()).save(file);
+}
+
+bool DuringAMeasurement(TForm1& form, const QString& file, int seconds, bool saveDialog, bool details) {
   QProcess server;
   const auto port = StartCompanionServer(server, QCoreApplication::applicationDirPath() + "/korvaden-server");
   if (!port) return false;
@@ -72,7 +83,9 @@ bool DuringAMeasurement(TForm1& form, const QString& file, int seconds, bool sav
   form.Edit1->setText(QStringLiteral("127.0.0.1"));
   form.Button1->click();
   QTest::qWait(seconds * 1000 + 300);
-  const bool saved = saveDialog ? SaveDialog(form, file) : Picture({&form}).save(file);
+  const bool saved = saveDialog ? SaveDialog(form, file)
+                     : details  ? WithDetails(form, file)
+                                : Picture({&form}).save(file);
   form.Button2->click();
   QTest::qWait(200);
   server.terminate();
@@ -90,8 +103,9 @@ int main(int argc, char** argv) {
   const bool expert = positional.removeAll(QStringLiteral("--expert")) > 0;
   const bool about = positional.removeAll(QStringLiteral("--about")) > 0;
   const bool saveDialog = positional.removeAll(QStringLiteral("--save")) > 0;
+  const bool details = positional.removeAll(QStringLiteral("--details")) > 0;
   if (positional.isEmpty()) {
-    std::fprintf(stderr, "Aufruf: korvaden-snapshot DATEI.png [Sekunden] [--expert] [--about | --save]\n");
+    std::fprintf(stderr, "Aufruf: korvaden-snapshot DATEI.png [Sekunden] [--expert] [--about | --save | --details]\n");
     return 2;
   }
   const int seconds = positional.size() > 1 ? std::max(2, positional[1].toInt()) : 12;
@@ -101,8 +115,8 @@ int main(int argc, char** argv) {
   form.show();
   if (!QTest::qWaitForWindowExposed(&form)) return 1;
   QTest::qWait(500);  // the window manager has framed it
-  const bool saved =
-      about ? AboutWithHelp(form, positional[0]) : DuringAMeasurement(form, positional[0], seconds, saveDialog);
+  const bool saved = about ? AboutWithHelp(form, positional[0])
+                           : DuringAMeasurement(form, positional[0], seconds, saveDialog, details);
   form.FormDestroy();
   return saved ? 0 : 1;
 }

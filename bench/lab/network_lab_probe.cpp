@@ -31,7 +31,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -55,6 +54,7 @@
 #include "measure/number_format.h"
 #include "measure/run_details.h"
 #include "support/companion_process.h"
+#include "support/side_by_side.h"
 #include "ui/components/application.h"
 #include "ui/components/message_service.h"
 #include "ui/main_window.h"
@@ -313,15 +313,7 @@ void ReportDetails(const TRunSummary& summary, double chartMean, const TLinkTrut
 bool SaveSnapshot(TForm1& form, const QString& path) {
   form.Details->Open();
   QTest::qWait(300);
-  const QPixmap window = form.grab();
-  const QPixmap details = form.Details->grab();
-  QPixmap both(window.width() + details.width() + 8, std::max(window.height(), details.height()));
-  both.fill(Qt::white);
-  QPainter painter(&both);
-  painter.drawPixmap(0, 0, window);
-  painter.drawPixmap(window.width() + 8, 0, details);
-  painter.end();
-  return both.save(path);
+  return SideBySide(form.grab(), form.Details->grab()).save(path);
 }
 
 int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const QString& address,
