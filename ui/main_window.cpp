@@ -18,7 +18,6 @@
 #include "base/int_conversion.h"
 #include "measure/measure_texts.h"
 #include "measure/measurement_counters.h"
-#include "measure/number_format.h"
 #include "settings/program_settings.h"
 #include "ui/about_box.h"
 #include "ui/components/app_icon.h"
@@ -28,6 +27,7 @@
 #include "ui/measurement_details.h"
 #include "ui/rate_chart.h"
 #include "ui/result_export.h"
+#include "ui/window_texts.h"
 
 namespace {
 // Runs a handler from a widget signal without letting any exception reach the event loop.
@@ -84,18 +84,18 @@ void TForm1::CreateControls() {
   setCentralWidget(client);
   client->installEventFilter(this);  // the chart follows the area's own size, once it is known
 
-  Label2 = Named(new QLabel(QStringLiteral("Name / IP des Servers:"), client), "Label2");
+  Label2 = Named(new QLabel(texts::ServerLabel, client), "Label2");
   Edit1 = Named(new QLineEdit(client), "Edit1");
   Chart1 = Named(new TRateChart(Series1, BottomAxis, LeftAxis, client), "Chart1");
-  Button1 = Named(new QPushButton(StartGlyph(), QStringLiteral("&Start"), client), "Button1");
+  Button1 = Named(new QPushButton(StartGlyph(), texts::StartCaption, client), "Button1");
   Button1->setDefault(true);
-  Button2 = Named(new QPushButton(StopGlyph(), QStringLiteral("St&op"), client), "Button2");
+  Button2 = Named(new QPushButton(StopGlyph(), texts::StopCaption, client), "Button2");
   Button2->setEnabled(false);
-  BitBtn1 = Named(new QPushButton(QStringLiteral("&Info / Hilfe"), client), "BitBtn1");
+  BitBtn1 = Named(new QPushButton(texts::InfoHelpCaption, client), "BitBtn1");
 
-  ProPanel = Named(new QGroupBox(QStringLiteral(" Weitere Einstellungen: "), client), "ProPanel");
-  Label1 = Named(new QLabel(QStringLiteral("Blockgröße:"), ProPanel), "Label1");
-  Label3 = Named(new QLabel(QStringLiteral("Port-Nr.:"), ProPanel), "Label3");
+  ProPanel = Named(new QGroupBox(texts::ExpertPanelTitle, client), "ProPanel");
+  Label1 = Named(new QLabel(texts::BlockSizeLabel, ProPanel), "Label1");
+  Label3 = Named(new QLabel(texts::PortLabel, ProPanel), "Label3");
   Edit2 = Named(new QLineEdit(ProPanel), "Edit2");
   Edit3 = Named(new QLineEdit(ProPanel), "Edit3");
   ProPanel->hide();
@@ -103,7 +103,7 @@ void TForm1::CreateControls() {
   Label2->setBuddy(Edit1);
   Label1->setBuddy(Edit2);
   Label3->setBuddy(Edit3);
-  Chart1->setAccessibleName(QStringLiteral("Übertragungsrate"));
+  Chart1->setAccessibleName(texts::ChartTitle);
 
   setTabOrder(Edit1, Chart1);  // the design's order: the chart's menu is one Tab from the server
   setTabOrder(Chart1, Button1);
@@ -249,7 +249,7 @@ void TForm1::ReadProgramSettings() {
   // A stored port out of range is shown, so that Start can name it, but never used.
   const std::int32_t port = settings.Port(ClientSocket1.Port());
   if (IsValidPort(port)) ClientSocket1.SetPort(port);
-  setWindowTitle(windowTitle() + QStringLiteral(" Pro"));
+  setWindowTitle(windowTitle() + texts::ExpertTitleSuffix);
   ProPanel->show();
   Edit2->setText(IntToStr(Counters.BlockSize));
   Edit3->setText(IntToStr(port));
@@ -295,13 +295,8 @@ void TForm1::AnnounceChange(QLabel* panel) {
 void TForm1::DescribeChart() {
   if (Series1.Count() == 0) return;
   const int last = Series1.Count() - 1;
-  QString description = QStringLiteral("Letzter Wert %1 kiBytes/s nach %2 s, Durchschnitt %3 kiBytes/s")
-                            .arg(FormatFixed2(Series1.YValues[last], QLocale()))
-                            .arg(FormatWhole(Series1.XValues[last]))
-                            .arg(FormatFixed2(Series1.Mean(), QLocale()));
-  if (const QString rtt = FormatMilliseconds(Controller.Run.Details.Summary().LatestRttMs); !rtt.isEmpty())
-    description += QStringLiteral(", Umlaufzeit %1 ms").arg(rtt);
-  Chart1->setAccessibleDescription(description);
+  Chart1->setAccessibleDescription(texts::ChartDescription(Series1.XValues[last], Series1.YValues[last], Series1.Mean(),
+                                                           Controller.Run.Details.Summary().LatestRttMs));
 }
 
 void TForm1::SetAverageText(const QString& text) {
@@ -333,7 +328,7 @@ void TForm1::ShowErrorMessage(const QString& text) {
 // The chart's menu opens the run's details; a point's tooltip gives its own.
 void TForm1::CreateDetails() {
   Details = new TMeasurementDetails(Controller.Run, *Chart1, this);
-  DetailsAction = new QAction(QStringLiteral("Mess&details …"), this);
+  DetailsAction = new QAction(texts::DetailsEntry, this);
   connect(DetailsAction, &QAction::triggered, Details, &TMeasurementDetails::Open);
   Export->Menu()->addSeparator();
   Export->Menu()->addAction(DetailsAction);
@@ -341,6 +336,6 @@ void TForm1::CreateDetails() {
   Chart1->PointToolTip = [this](int index) {
     const double seconds = Series1.XValues[index];
     const auto elapsedMs = static_cast<std::uint32_t>(std::llround(seconds * 1000));
-    return ::PointToolTip(seconds, Series1.YValues[index], History.DetailsAt(elapsedMs));
+    return PointToolTipText(seconds, Series1.YValues[index], History.DetailsAt(elapsedMs));
   };
 }
