@@ -16,6 +16,7 @@
 
 #include "base/application_exception.h"
 #include "base/int_conversion.h"
+#include "base/tcp_port.h"
 #include "measure/measure_texts.h"
 #include "measure/measurement_counters.h"
 #include "settings/program_settings.h"
@@ -52,7 +53,7 @@ TForm1::TForm1(QWidget* parent)
   setWindowTitle(Caption);
   setWindowIcon(AppIcon());
   ClientSocket1.setObjectName(QStringLiteral("ClientSocket1"));
-  ClientSocket1.SetPort(2857);
+  ClientSocket1.SetPort(DefaultPort);
   CreateControls();
   CreateStatusBar();
   setFont(DesignFont());
