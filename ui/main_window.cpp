@@ -37,6 +37,27 @@ auto Guarded(Fn fn) {
   return [fn] { RunGuarded(fn); };
 }
 
+// The distances the design keeps between neighbouring controls. A control that a larger desktop
+// font makes grow pushes its neighbour by as much, so these distances stay where the design's
+// coordinates no longer can.
+constexpr int LabelFieldGap = 9;      // the server's and the port's label to their fields
+constexpr int BlockSizeLabelGap = 7;  // "Blockgröße:" to its field
+constexpr int FieldButtonsGap = 11;   // the server field to the buttons below it
+constexpr int StartStopGap = 5;       // Start and Stop belong together
+constexpr int ButtonGap = 13;         // Stop to Info / Hilfe, and Info / Hilfe to the expert panel
+constexpr int FieldPanelGap = 15;     // the server field to the expert panel
+constexpr int BlockSizePortGap = 23;  // the block size field to the port's label
+constexpr int PanelTitleGap = 6;      // the expert panel's title to its fields
+constexpr int PanelMargin = 16;       // the expert panel's room right of and below its fields
+constexpr int ChartGap = 7;           // the buttons and the expert panel to the chart
+constexpr int ChartRightMargin = 15;  // the chart to the window's right edge
+constexpr int ChartBottomMargin = 9;  // the chart to the status bar
+// Room in status panel 0 beyond its longest text and its frame, so the text never touches it.
+constexpr int StatusTextPadding = 8;
+// What panel 0 leaves of a narrow window, so that panel 1 and the size grip stay in view.
+constexpr int StatusPanel1Room = 40;
+// Panel 1's text keeps this far from its frame.
+constexpr int StatusTextInset = 4;
 }  // namespace
 
 TForm1::TForm1(QWidget* parent)
@@ -137,12 +158,12 @@ void TForm1::CreateStatusBar() {
 void TForm1::LayoutControls() {
   const QSize edit1 = FieldSize(Edit1, 121, 21, QStringLiteral("000.000.000.000"));
   const QSize label2 = AtLeast(Label2, 111, 13);
-  Edit1->setGeometry(std::max(136, 16 + label2.width() + 9), 8, edit1.width(), edit1.height());
+  Edit1->setGeometry(std::max(136, 16 + label2.width() + LabelFieldGap), 8, edit1.width(), edit1.height());
   Label2->setGeometry(16, 8 + (edit1.height() - label2.height()) / 2, label2.width(), label2.height());
 
-  const int buttonTop = std::max(40, Edit1->geometry().bottom() + 1 + 11);
+  const int buttonTop = std::max(40, Edit1->geometry().bottom() + 1 + FieldButtonsGap);
   int left = 16;
-  for (auto [button, gap] : {std::pair{Button1, 5}, {Button2, 13}, {BitBtn1, 13}}) {
+  for (auto [button, gap] : {std::pair{Button1, StartStopGap}, {Button2, ButtonGap}, {BitBtn1, ButtonGap}}) {
     const QSize size = ButtonSize(button, 75, 25);
     button->setGeometry(left, buttonTop, size.width(), size.height());
     left += size.width() + gap;
@@ -151,24 +172,27 @@ void TForm1::LayoutControls() {
   const QSize label1 = AtLeast(Label1, 57, 13);
   const QSize label3 = AtLeast(Label3, 39, 13);
   const QSize edit2 = FieldSize(Edit2, 57, 21, QStringLiteral("0000000"));
-  const int fieldTop = std::max(20, ProPanel->fontMetrics().height() + 6);
+  const int fieldTop = std::max(20, ProPanel->fontMetrics().height() + PanelTitleGap);
   const int labelTop = fieldTop + (edit2.height() - label1.height()) / 2;
   Label1->setGeometry(16, labelTop, label1.width(), label1.height());
-  Edit2->setGeometry(std::max(80, 16 + label1.width() + 7), fieldTop, edit2.width(), edit2.height());
-  Label3->setGeometry(std::max(160, Edit2->geometry().right() + 1 + 23), labelTop, label3.width(), label3.height());
-  Edit3->setGeometry(std::max(208, Label3->geometry().right() + 1 + 9), fieldTop, edit2.width(), edit2.height());
-  const int panelLeft = std::max({272, Edit1->geometry().right() + 1 + 15, BitBtn1->geometry().right() + 1 + 13});
-  ProPanel->setGeometry(panelLeft, 8, std::max(345, Edit3->geometry().right() + 1 + 16),
-                        std::max(57, Edit3->geometry().bottom() + 1 + 16));
+  Edit2->setGeometry(std::max(80, 16 + label1.width() + BlockSizeLabelGap), fieldTop, edit2.width(), edit2.height());
+  Label3->setGeometry(std::max(160, Edit2->geometry().right() + 1 + BlockSizePortGap), labelTop, label3.width(),
+                      label3.height());
+  Edit3->setGeometry(std::max(208, Label3->geometry().right() + 1 + LabelFieldGap), fieldTop, edit2.width(),
+                     edit2.height());
+  const int panelLeft =
+      std::max({272, Edit1->geometry().right() + 1 + FieldPanelGap, BitBtn1->geometry().right() + 1 + ButtonGap});
+  ProPanel->setGeometry(panelLeft, 8, std::max(345, Edit3->geometry().right() + 1 + PanelMargin),
+                        std::max(57, Edit3->geometry().bottom() + 1 + PanelMargin));
 
-  FChartTop = std::max({72, BitBtn1->geometry().bottom() + 1 + 7, ProPanel->geometry().bottom() + 1 + 7});
+  FChartTop = std::max({72, BitBtn1->geometry().bottom() + 1 + ChartGap, ProPanel->geometry().bottom() + 1 + ChartGap});
 
   // Panel 0 is 350 pixels wide, or as wide as its longest text needs with the desktop's font.
   const QFontMetrics status = StatusPanel0->fontMetrics();
   int statusText = 0;
   for (const QString& text : {texts::IdleStatus, texts::MeasuringStatus, texts::ConnectingStatus("000.000.000.000")})
     statusText = std::max(statusText, status.horizontalAdvance(text));
-  FStatusPanel0Width = std::max(350, statusText + 2 * StatusPanel0->frameWidth() + 8);
+  FStatusPanel0Width = std::max(350, statusText + 2 * StatusPanel0->frameWidth() + StatusTextPadding);
   StatusBar1->setMinimumHeight(19);
   FitStatusPanels();
   LayoutChart();
@@ -176,14 +200,14 @@ void TForm1::LayoutControls() {
 
 void TForm1::FitStatusPanels() {
   // In a window narrower than the first panel, the panel gives way rather than the window growing.
-  StatusPanel0->setFixedWidth(std::max(0, std::min(FStatusPanel0Width, width() - 40)));
+  StatusPanel0->setFixedWidth(std::max(0, std::min(FStatusPanel0Width, width() - StatusPanel1Room)));
 }
 
 void TForm1::LayoutChart() {
   // The chart keeps its distances to all four edges of the area above the status bar.
   const QWidget* client = centralWidget();
-  Chart1->setGeometry(16, FChartTop, std::max(0, client->width() - 16 - 15),
-                      std::max(0, client->height() - FChartTop - 9));
+  Chart1->setGeometry(16, FChartTop, std::max(0, client->width() - 16 - ChartRightMargin),
+                      std::max(0, client->height() - FChartTop - ChartBottomMargin));
 }
 
 void TForm1::ApplyDesignSize() {
@@ -307,7 +331,7 @@ void TForm1::SetAverageText(const QString& text) {
   StatusPanel1->setToolTip(text);
   StatusPanel1->setAccessibleName(text);  // whole, however short the panel shows it
   DescribeChart();
-  const int room = std::max(0, StatusPanel1->contentsRect().width() - 4);
+  const int room = std::max(0, StatusPanel1->contentsRect().width() - StatusTextInset);
   const QFontMetrics metrics = StatusPanel1->fontMetrics();
   if (metrics.horizontalAdvance(text) <= room) {
     StatusPanel1->setText(text);
