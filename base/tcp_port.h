@@ -4,4 +4,7 @@
 
 #include <cstdint>
 
+// The port the measurement server listens on and the client connects to unless told otherwise.
+inline constexpr std::uint16_t DefaultPort = 2857;
+
 inline bool IsValidPort(std::int32_t port) { return port >= 1 && port <= 65535; }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/tcp_port.h"
 #include "measure/run_details.h"
 #include "measure/run_history.h"
 
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
   const double before = HeapMb();
   TRunHistory history;
   TRunDetails details;
-  history.Begin({QStringLiteral("198.18.0.2"), 2857, 1024, QDateTime::currentDateTime()});
+  history.Begin({QStringLiteral("198.18.0.2"), DefaultPort, 1024, QDateTime::currentDateTime()});
   details.Begin();
   std::uint32_t last = 0;
   for (std::uint32_t second = 1; second <= static_cast<std::uint32_t>(hours) * 3600; ++second) {

@@ -108,7 +108,9 @@ std::string UsageText() {
          "Verbindung sie abnimmt, bis der Client schließt, und meldet die gesendete\n"
          "Datenmenge (\"gesendet\").\n"
          "\n"
-         "  -p, --port PORT            TCP-Port (Standard: 2857; 0 = vom System gewählt)\n"
+         "  -p, --port PORT            TCP-Port (Standard: " +
+         std::to_string(kDefaultPort) +
+         "; 0 = vom System gewählt)\n"
          "  -b, --bind ADRESSE         IPv4- oder IPv6-Adresse, an der gelauscht wird\n"
          "                             (Standard: alle IPv6- und IPv4-Adressen)\n"
          "      --idle-timeout SEK     eine Verbindung schließen, die SEK Sekunden lang\n"

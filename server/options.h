@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "base/tcp_port.h"
+
 namespace korvaden {
 
-inline constexpr std::uint16_t kDefaultPort = 2857;
+// The client's default, so that the two never part.
+inline constexpr std::uint16_t kDefaultPort = ::DefaultPort;
 
 // What a server offered to a network needs; 0 means no limit.
 struct ServerLimits {

@@ -14,10 +14,11 @@
 #include "ui/components/control_layout.h"
 #include "ui/components/help_viewer.h"
 #include "ui/main_window.h"
+#include "ui/window_texts.h"
 
 TAboutBox::TAboutBox(TForm1& mainForm) : QDialog(&mainForm), FMainForm(mainForm) {
   setObjectName(QStringLiteral("AboutBox"));
-  setWindowTitle(QStringLiteral("Über ..."));
+  setWindowTitle(texts::AboutTitle);
   SetDialogFrame(this);
   setFont(DesignFont());
   // Modal for the main window only: the help viewer opened from here stays usable beside the box.
@@ -39,11 +40,11 @@ TAboutBox::TAboutBox(TForm1& mainForm) : QDialog(&mainForm), FMainForm(mainForm)
   linkPalette.setColor(QPalette::WindowText, Qt::blue);
   Comments->setPalette(linkPalette);
   Comments->installEventFilter(this);
-  Label1 = Named(new QLabel(QStringLiteral("E-Mail: ") + EMailAddress, Panel1), "Label1");
+  Label1 = Named(new QLabel(texts::EMailLabel + EMailAddress, Panel1), "Label1");
 
-  OKButton = Named(new QPushButton(QStringLiteral("OK"), this), "OKButton");
+  OKButton = Named(new QPushButton(texts::OkCaption, this), "OKButton");
   OKButton->setDefault(true);
-  Button1 = Named(new QPushButton(QStringLiteral("&Hilfe"), this), "Button1");
+  Button1 = Named(new QPushButton(texts::HelpCaption, this), "Button1");
   connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(Button1, &QPushButton::clicked, this, [this] { RunGuarded([this] { Button1Click(); }); });
   setTabOrder(OKButton, Button1);

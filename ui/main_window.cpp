@@ -16,9 +16,9 @@
 
 #include "base/application_exception.h"
 #include "base/int_conversion.h"
+#include "base/tcp_port.h"
 #include "measure/measure_texts.h"
 #include "measure/measurement_counters.h"
-#include "measure/number_format.h"
 #include "settings/program_settings.h"
 #include "ui/about_box.h"
 #include "ui/components/app_icon.h"
@@ -28,6 +28,7 @@
 #include "ui/measurement_details.h"
 #include "ui/rate_chart.h"
 #include "ui/result_export.h"
+#include "ui/window_texts.h"
 
 namespace {
 // Runs a handler from a widget signal without letting any exception reach the event loop.
@@ -36,6 +37,27 @@ auto Guarded(Fn fn) {
   return [fn] { RunGuarded(fn); };
 }
 
+// The distances the design keeps between neighbouring controls. A control that a larger desktop
+// font makes grow pushes its neighbour by as much, so these distances stay where the design's
+// coordinates no longer can.
+constexpr int LabelFieldGap = 9;      // the server's and the port's label to their fields
+constexpr int BlockSizeLabelGap = 7;  // "Blockgröße:" to its field
+constexpr int FieldButtonsGap = 11;   // the server field to the buttons below it
+constexpr int StartStopGap = 5;       // Start and Stop belong together
+constexpr int ButtonGap = 13;         // Stop to Info / Hilfe, and Info / Hilfe to the expert panel
+constexpr int FieldPanelGap = 15;     // the server field to the expert panel
+constexpr int BlockSizePortGap = 23;  // the block size field to the port's label
+constexpr int PanelTitleGap = 6;      // the expert panel's title to its fields
+constexpr int PanelMargin = 16;       // the expert panel's room right of and below its fields
+constexpr int ChartGap = 7;           // the buttons and the expert panel to the chart
+constexpr int ChartRightMargin = 15;  // the chart to the window's right edge
+constexpr int ChartBottomMargin = 9;  // the chart to the status bar
+// Room in status panel 0 beyond its longest text and its frame, so the text never touches it.
+constexpr int StatusTextPadding = 8;
+// What panel 0 leaves of a narrow window, so that panel 1 and the size grip stay in view.
+constexpr int StatusPanel1Room = 40;
+// Panel 1's text keeps this far from its frame.
+constexpr int StatusTextInset = 4;
 }  // namespace
 
 TForm1::TForm1(QWidget* parent)
@@ -52,7 +74,7 @@ TForm1::TForm1(QWidget* parent)
   setWindowTitle(Caption);
   setWindowIcon(AppIcon());
   ClientSocket1.setObjectName(QStringLiteral("ClientSocket1"));
-  ClientSocket1.SetPort(2857);
+  ClientSocket1.SetPort(DefaultPort);
   CreateControls();
   CreateStatusBar();
   setFont(DesignFont());
@@ -84,18 +106,18 @@ void TForm1::CreateControls() {
   setCentralWidget(client);
   client->installEventFilter(this);  // the chart follows the area's own size, once it is known
 
-  Label2 = Named(new QLabel(QStringLiteral("Name / IP des Servers:"), client), "Label2");
+  Label2 = Named(new QLabel(texts::ServerLabel, client), "Label2");
   Edit1 = Named(new QLineEdit(client), "Edit1");
   Chart1 = Named(new TRateChart(Series1, BottomAxis, LeftAxis, client), "Chart1");
-  Button1 = Named(new QPushButton(StartGlyph(), QStringLiteral("&Start"), client), "Button1");
+  Button1 = Named(new QPushButton(StartGlyph(), texts::StartCaption, client), "Button1");
   Button1->setDefault(true);
-  Button2 = Named(new QPushButton(StopGlyph(), QStringLiteral("St&op"), client), "Button2");
+  Button2 = Named(new QPushButton(StopGlyph(), texts::StopCaption, client), "Button2");
   Button2->setEnabled(false);
-  BitBtn1 = Named(new QPushButton(QStringLiteral("&Info / Hilfe"), client), "BitBtn1");
+  BitBtn1 = Named(new QPushButton(texts::InfoHelpCaption, client), "BitBtn1");
 
-  ProPanel = Named(new QGroupBox(QStringLiteral(" Weitere Einstellungen: "), client), "ProPanel");
-  Label1 = Named(new QLabel(QStringLiteral("Blockgröße:"), ProPanel), "Label1");
-  Label3 = Named(new QLabel(QStringLiteral("Port-Nr.:"), ProPanel), "Label3");
+  ProPanel = Named(new QGroupBox(texts::ExpertPanelTitle, client), "ProPanel");
+  Label1 = Named(new QLabel(texts::BlockSizeLabel, ProPanel), "Label1");
+  Label3 = Named(new QLabel(texts::PortLabel, ProPanel), "Label3");
   Edit2 = Named(new QLineEdit(ProPanel), "Edit2");
   Edit3 = Named(new QLineEdit(ProPanel), "Edit3");
   ProPanel->hide();
@@ -103,7 +125,7 @@ void TForm1::CreateControls() {
   Label2->setBuddy(Edit1);
   Label1->setBuddy(Edit2);
   Label3->setBuddy(Edit3);
-  Chart1->setAccessibleName(QStringLiteral("Übertragungsrate"));
+  Chart1->setAccessibleName(texts::ChartTitle);
 
   setTabOrder(Edit1, Chart1);  // the design's order: the chart's menu is one Tab from the server
   setTabOrder(Chart1, Button1);
@@ -136,12 +158,12 @@ void TForm1::CreateStatusBar() {
 void TForm1::LayoutControls() {
   const QSize edit1 = FieldSize(Edit1, 121, 21, QStringLiteral("000.000.000.000"));
   const QSize label2 = AtLeast(Label2, 111, 13);
-  Edit1->setGeometry(std::max(136, 16 + label2.width() + 9), 8, edit1.width(), edit1.height());
+  Edit1->setGeometry(std::max(136, 16 + label2.width() + LabelFieldGap), 8, edit1.width(), edit1.height());
   Label2->setGeometry(16, 8 + (edit1.height() - label2.height()) / 2, label2.width(), label2.height());
 
-  const int buttonTop = std::max(40, Edit1->geometry().bottom() + 1 + 11);
+  const int buttonTop = std::max(40, Edit1->geometry().bottom() + 1 + FieldButtonsGap);
   int left = 16;
-  for (auto [button, gap] : {std::pair{Button1, 5}, {Button2, 13}, {BitBtn1, 13}}) {
+  for (auto [button, gap] : {std::pair{Button1, StartStopGap}, {Button2, ButtonGap}, {BitBtn1, ButtonGap}}) {
     const QSize size = ButtonSize(button, 75, 25);
     button->setGeometry(left, buttonTop, size.width(), size.height());
     left += size.width() + gap;
@@ -150,24 +172,27 @@ void TForm1::LayoutControls() {
   const QSize label1 = AtLeast(Label1, 57, 13);
   const QSize label3 = AtLeast(Label3, 39, 13);
   const QSize edit2 = FieldSize(Edit2, 57, 21, QStringLiteral("0000000"));
-  const int fieldTop = std::max(20, ProPanel->fontMetrics().height() + 6);
+  const int fieldTop = std::max(20, ProPanel->fontMetrics().height() + PanelTitleGap);
   const int labelTop = fieldTop + (edit2.height() - label1.height()) / 2;
   Label1->setGeometry(16, labelTop, label1.width(), label1.height());
-  Edit2->setGeometry(std::max(80, 16 + label1.width() + 7), fieldTop, edit2.width(), edit2.height());
-  Label3->setGeometry(std::max(160, Edit2->geometry().right() + 1 + 23), labelTop, label3.width(), label3.height());
-  Edit3->setGeometry(std::max(208, Label3->geometry().right() + 1 + 9), fieldTop, edit2.width(), edit2.height());
-  const int panelLeft = std::max({272, Edit1->geometry().right() + 1 + 15, BitBtn1->geometry().right() + 1 + 13});
-  ProPanel->setGeometry(panelLeft, 8, std::max(345, Edit3->geometry().right() + 1 + 16),
-                        std::max(57, Edit3->geometry().bottom() + 1 + 16));
+  Edit2->setGeometry(std::max(80, 16 + label1.width() + BlockSizeLabelGap), fieldTop, edit2.width(), edit2.height());
+  Label3->setGeometry(std::max(160, Edit2->geometry().right() + 1 + BlockSizePortGap), labelTop, label3.width(),
+                      label3.height());
+  Edit3->setGeometry(std::max(208, Label3->geometry().right() + 1 + LabelFieldGap), fieldTop, edit2.width(),
+                     edit2.height());
+  const int panelLeft =
+      std::max({272, Edit1->geometry().right() + 1 + FieldPanelGap, BitBtn1->geometry().right() + 1 + ButtonGap});
+  ProPanel->setGeometry(panelLeft, 8, std::max(345, Edit3->geometry().right() + 1 + PanelMargin),
+                        std::max(57, Edit3->geometry().bottom() + 1 + PanelMargin));
 
-  FChartTop = std::max({72, BitBtn1->geometry().bottom() + 1 + 7, ProPanel->geometry().bottom() + 1 + 7});
+  FChartTop = std::max({72, BitBtn1->geometry().bottom() + 1 + ChartGap, ProPanel->geometry().bottom() + 1 + ChartGap});
 
   // Panel 0 is 350 pixels wide, or as wide as its longest text needs with the desktop's font.
   const QFontMetrics status = StatusPanel0->fontMetrics();
   int statusText = 0;
   for (const QString& text : {texts::IdleStatus, texts::MeasuringStatus, texts::ConnectingStatus("000.000.000.000")})
     statusText = std::max(statusText, status.horizontalAdvance(text));
-  FStatusPanel0Width = std::max(350, statusText + 2 * StatusPanel0->frameWidth() + 8);
+  FStatusPanel0Width = std::max(350, statusText + 2 * StatusPanel0->frameWidth() + StatusTextPadding);
   StatusBar1->setMinimumHeight(19);
   FitStatusPanels();
   LayoutChart();
@@ -175,14 +200,14 @@ void TForm1::LayoutControls() {
 
 void TForm1::FitStatusPanels() {
   // In a window narrower than the first panel, the panel gives way rather than the window growing.
-  StatusPanel0->setFixedWidth(std::max(0, std::min(FStatusPanel0Width, width() - 40)));
+  StatusPanel0->setFixedWidth(std::max(0, std::min(FStatusPanel0Width, width() - StatusPanel1Room)));
 }
 
 void TForm1::LayoutChart() {
   // The chart keeps its distances to all four edges of the area above the status bar.
   const QWidget* client = centralWidget();
-  Chart1->setGeometry(16, FChartTop, std::max(0, client->width() - 16 - 15),
-                      std::max(0, client->height() - FChartTop - 9));
+  Chart1->setGeometry(16, FChartTop, std::max(0, client->width() - 16 - ChartRightMargin),
+                      std::max(0, client->height() - FChartTop - ChartBottomMargin));
 }
 
 void TForm1::ApplyDesignSize() {
@@ -249,7 +274,7 @@ void TForm1::ReadProgramSettings() {
   // A stored port out of range is shown, so that Start can name it, but never used.
   const std::int32_t port = settings.Port(ClientSocket1.Port());
   if (IsValidPort(port)) ClientSocket1.SetPort(port);
-  setWindowTitle(windowTitle() + QStringLiteral(" Pro"));
+  setWindowTitle(windowTitle() + texts::ExpertTitleSuffix);
   ProPanel->show();
   Edit2->setText(IntToStr(Counters.BlockSize));
   Edit3->setText(IntToStr(port));
@@ -295,13 +320,8 @@ void TForm1::AnnounceChange(QLabel* panel) {
 void TForm1::DescribeChart() {
   if (Series1.Count() == 0) return;
   const int last = Series1.Count() - 1;
-  QString description = QStringLiteral("Letzter Wert %1 kiBytes/s nach %2 s, Durchschnitt %3 kiBytes/s")
-                            .arg(FormatFixed2(Series1.YValues[last], QLocale()))
-                            .arg(FormatWhole(Series1.XValues[last]))
-                            .arg(FormatFixed2(Series1.Mean(), QLocale()));
-  if (const QString rtt = FormatMilliseconds(Controller.Run.Details.Summary().LatestRttMs); !rtt.isEmpty())
-    description += QStringLiteral(", Umlaufzeit %1 ms").arg(rtt);
-  Chart1->setAccessibleDescription(description);
+  Chart1->setAccessibleDescription(texts::ChartDescription(Series1.XValues[last], Series1.YValues[last], Series1.Mean(),
+                                                           Controller.Run.Details.Summary().LatestRttMs));
 }
 
 void TForm1::SetAverageText(const QString& text) {
@@ -311,7 +331,7 @@ void TForm1::SetAverageText(const QString& text) {
   StatusPanel1->setToolTip(text);
   StatusPanel1->setAccessibleName(text);  // whole, however short the panel shows it
   DescribeChart();
-  const int room = std::max(0, StatusPanel1->contentsRect().width() - 4);
+  const int room = std::max(0, StatusPanel1->contentsRect().width() - StatusTextInset);
   const QFontMetrics metrics = StatusPanel1->fontMetrics();
   if (metrics.horizontalAdvance(text) <= room) {
     StatusPanel1->setText(text);
@@ -333,7 +353,7 @@ void TForm1::ShowErrorMessage(const QString& text) {
 // The chart's menu opens the run's details; a point's tooltip gives its own.
 void TForm1::CreateDetails() {
   Details = new TMeasurementDetails(Controller.Run, *Chart1, this);
-  DetailsAction = new QAction(QStringLiteral("Mess&details …"), this);
+  DetailsAction = new QAction(texts::DetailsEntry, this);
   connect(DetailsAction, &QAction::triggered, Details, &TMeasurementDetails::Open);
   Export->Menu()->addSeparator();
   Export->Menu()->addAction(DetailsAction);
@@ -341,6 +361,6 @@ void TForm1::CreateDetails() {
   Chart1->PointToolTip = [this](int index) {
     const double seconds = Series1.XValues[index];
     const auto elapsedMs = static_cast<std::uint32_t>(std::llround(seconds * 1000));
-    return ::PointToolTip(seconds, Series1.YValues[index], History.DetailsAt(elapsedMs));
+    return PointToolTipText(seconds, Series1.YValues[index], History.DetailsAt(elapsedMs));
   };
 }

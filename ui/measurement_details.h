@@ -2,15 +2,13 @@
 // The window "Messdetails": what the connection's own state tells about the current or the last
 // run, in plain German, for the user and as one block to copy into a ticket to the provider. It is
 // not modal and, while a run goes on, follows it once a second. It opens beside the main window, so
-// that the chart it explains stays in view.
+// that the chart it explains stays in view. Its text is composed by DetailsText in ui/window_texts.h.
 
 #include <QDialog>
-#include <QLocale>
 #include <QString>
 
 class QPlainTextEdit;
 class TMeasurementRun;
-struct TPointDetails;
 
 class TMeasurementDetails : public QDialog {
   Q_OBJECT
@@ -33,9 +31,3 @@ class TMeasurementDetails : public QDialog {
   const QWidget& FChart;
   QPlainTextEdit* FText;
 };
-
-// The whole text of the window.
-QString DetailsText(const TMeasurementRun& run, const QLocale& locale = QLocale());
-
-// A chart point's tooltip: its second and rate, its round trip and its share sent again.
-QString PointToolTip(double seconds, double rate, const TPointDetails* details, const QLocale& locale = QLocale());

@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "measure/number_format.h"
+#include "ui/window_texts.h"
 
 namespace {
 // A step of 1, 2 or 5 times a power of ten that is at least minimum.
@@ -59,7 +60,7 @@ TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& 
     // Handing the chart to the base: a chart set later would orphan the view's default one.
     : QChartView(new QChart, parent), FSeries(series), FBottomAxis(bottomAxis), FLeftAxis(leftAxis) {
   QChart* chart = this->chart();
-  chart->setTitle(QStringLiteral("Übertragungsrate"));
+  chart->setTitle(texts::ChartTitle);
   QFont titleFont(QStringLiteral("Arial"));
   titleFont.setPixelSize(11);
   chart->setTitleFont(titleFont);
@@ -79,8 +80,8 @@ TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& 
   FLine->setPointsVisible(false);
   chart->addSeries(FLine);
 
-  FBottom = MakeAxis(QStringLiteral("Sekunden"));
-  FLeft = MakeAxis(QStringLiteral("kiBytes/s"));
+  FBottom = MakeAxis(texts::SecondsAxisTitle);
+  FLeft = MakeAxis(texts::RateAxisTitle);
   chart->addAxis(FBottom, Qt::AlignBottom);
   chart->addAxis(FLeft, Qt::AlignLeft);
   FLine->attachAxis(FBottom);

@@ -21,6 +21,7 @@
 #include "ui/components/message_service.h"
 #include "ui/rate_chart.h"
 #include "ui/save_dialog.h"
+#include "ui/window_texts.h"
 
 namespace {
 // The folder of the last save, for as long as the program runs.
@@ -38,9 +39,9 @@ QString DefaultFolder() {
 TResultExport::TResultExport(TRateChart& chart, const TRunHistory& history, const TRunDetails& details, QWidget* window)
     : QObject(window), FChart(chart), FHistory(history), FDetails(details), FWindow(window), FMenu(new QMenu(window)) {
   FMenu->setObjectName(QStringLiteral("ChartMenu"));
-  FMenu->addAction(QStringLiteral("Diagramm &kopieren"), this, &TResultExport::CopyChart);
-  FMenu->addAction(QStringLiteral("Diagramm &speichern …"), this, &TResultExport::SaveChart);
-  FSaveMeasurement = FMenu->addAction(QStringLiteral("&Messwerte speichern …"), this, &TResultExport::SaveMeasurement);
+  FMenu->addAction(texts::CopyChartEntry, this, &TResultExport::CopyChart);
+  FMenu->addAction(texts::SaveChartEntry, this, &TResultExport::SaveChart);
+  FSaveMeasurement = FMenu->addAction(texts::SaveMeasurementEntry, this, &TResultExport::SaveMeasurement);
   FSaveMeasurement->setShortcut(QKeySequence::Save);  // shown in the menu; the window's shortcut acts
   auto* save = new QShortcut(QKeySequence::Save, window);
   connect(save, &QShortcut::activated, this, &TResultExport::SaveMeasurement);
@@ -56,8 +57,8 @@ void TResultExport::CopyChart() { QGuiApplication::clipboard()->setPixmap(FChart
 void TResultExport::SaveChart() {
   // grab() renders at the screen's device pixel ratio: the picture is as sharp as the chart on it.
   const QPixmap picture = FChart.grab();
-  SaveAs(QStringLiteral("Diagramm speichern"), ProposedPath(QStringLiteral("Diagramm"), QStringLiteral(".png")),
-         QStringLiteral("PNG-Bilder (*.png)"), [&](QIODevice& file) { return picture.save(&file, "PNG"); });
+  SaveAs(texts::SaveChartCaption, ProposedPath(texts::ChartFilePrefix, QStringLiteral(".png")), texts::ChartFileFilter,
+         [&](QIODevice& file) { return picture.save(&file, "PNG"); });
 }
 
 namespace {
@@ -77,8 +78,8 @@ QString GermanCause(const QString& reason) {
 void TResultExport::SaveMeasurement() {
   if (!FHistory.HasRun()) return;
   // Taken when asked: a run that goes on while the dialog is open keeps adding to the history.
-  SaveAs(QStringLiteral("Messwerte speichern"), ProposedPath(QStringLiteral("Messung"), QStringLiteral(".csv")),
-         QStringLiteral("Messwerte (*.csv)"),
+  SaveAs(texts::SaveMeasurementCaption, ProposedPath(texts::MeasurementFilePrefix, QStringLiteral(".csv")),
+         texts::MeasurementFileFilter,
          [&](QIODevice& file) { return file.write(FHistory.ToCsv(QLocale(), FDetails.Summary())) >= 0; });
 }
 
@@ -97,9 +98,6 @@ void TResultExport::SaveAs(const QString& caption, const QString& proposed, cons
   if (file.open(QIODevice::WriteOnly) && write(file) && file.commit()) return;
   const QString reason = GermanCause(file.errorString());
   file.cancelWriting();
-  TMessageService::Show({QStringLiteral("Die Datei „%1“ konnte nicht gespeichert werden (%2). Bitte wählen Sie "
-                                        "einen anderen Ordner oder Namen.")
-                             .arg(QDir::toNativeSeparators(path), reason),
-                         texts::ErrorCaption, QMessageBox::Warning},
-                        FWindow);
+  TMessageService::Show(
+      {texts::SaveFailed(QDir::toNativeSeparators(path), reason), texts::ErrorCaption, QMessageBox::Warning}, FWindow);
 }

@@ -21,7 +21,8 @@ void TransferInteger(TRegIniFile& store, bool loading, const QString& section, c
   }
 }
 
-QString Path(const QString& first, const QString& second) { return first + QLatin1Char('\\') + second; }
+// The section below parent that holds what one of its children keeps, as the store nests keys.
+QString ChildSection(const QString& parent, const QString& child) { return parent + QLatin1Char('\\') + child; }
 
 bool PublishesFalse(const QObject* item, const char* name) {
   const QVariant value = item->property(name);
@@ -141,7 +142,7 @@ void TWndProp::ComponentPass(TRegIniFile& store, bool loading) {
   const QString formName = form->objectName();
   for (QObject* item : form->findChildren<QObject*>()) {
     if (item->objectName().isEmpty()) continue;
-    const QString section = Path(formName, item->objectName());
+    const QString section = ChildSection(formName, item->objectName());
     auto* control = qobject_cast<QWidget*>(item);
 
     if ((FOptions & wpControlSizes) && control && !qobject_cast<TSplitter*>(item)) {
@@ -174,7 +175,7 @@ void TWndProp::ComponentPass(TRegIniFile& store, bool loading) {
         for (TColumn& column : grid->Columns) {
           TransferInteger(store, loading, section, column.FieldName, column.Width,
                           [&](int width) { column.Width = width; });
-          const QString columnSection = Path(Path(section, column.FieldName), QStringLiteral("Column"));
+          const QString columnSection = ChildSection(ChildSection(section, column.FieldName), QStringLiteral("Column"));
           if (loading) column.Font = QFont(DefaultFontName);
           TransferFontHead(store, loading, columnSection, column.Font, column.FontColor);
           TransferInteger(store, loading, columnSection, QStringLiteral("Color"), ColorToInt(column.Color),
@@ -189,7 +190,7 @@ void TWndProp::ComponentPass(TRegIniFile& store, bool loading) {
 void TWndProp::CoolBarPass(TRegIniFile& store, bool loading) {
   TForm* form = OwnerForm();
   for (TCoolBar* bar : form->findChildren<TCoolBar*>()) {
-    const QString section = Path(FSection, bar->objectName());
+    const QString section = ChildSection(FSection, bar->objectName());
     for (int i = 0; i < bar->Bands.size(); ++i) {
       TCoolBand& band = bar->Bands[i];
       const QString name = QStringLiteral("Band%1").arg(i);
