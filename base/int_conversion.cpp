@@ -1,7 +1,5 @@
 #include "base/int_conversion.h"
 
-#include <algorithm>
-
 namespace {
 int HexDigit(QChar c) {
   const char16_t u = c.unicode();
@@ -13,37 +11,44 @@ int HexDigit(QChar c) {
 
 bool IsDecimalDigit(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
 
-std::optional<std::int32_t> ParseHex(const QString& text, qsizetype pos) {
-  if (pos >= text.size()) return std::nullopt;
+// A text read by the rule: its value, or none; beyond32Bits when the text has the rule's form but
+// its value does not fit.
+struct TParsed {
+  std::optional<std::int32_t> Value;
+  bool Beyond32Bits = false;
+};
+
+TParsed ParseHex(const QString& text, qsizetype pos) {
+  if (pos >= text.size()) return {};
   std::uint64_t value = 0;
   for (; pos < text.size(); ++pos) {
     const int digit = HexDigit(text[pos]);
-    if (digit < 0) return std::nullopt;
-    value = value * 16 + static_cast<unsigned>(digit);
-    if (value > 0xFFFFFFFFULL) return std::nullopt;
+    if (digit < 0) return {};
+    // Past 32 bits the digits are still checked: only a text of the rule's form is a number.
+    if (value <= 0xFFFFFFFFULL) value = value * 16 + static_cast<unsigned>(digit);
   }
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+  if (value > 0xFFFFFFFFULL) return {std::nullopt, true};
+  return {static_cast<std::int32_t>(static_cast<std::uint32_t>(value))};
 }
 
-std::optional<std::int32_t> ParseDecimal(const QString& text, qsizetype pos) {
+TParsed ParseDecimal(const QString& text, qsizetype pos) {
   bool negative = false;
   if (pos < text.size() && (text[pos] == u'+' || text[pos] == u'-')) {
     negative = text[pos] == u'-';
     ++pos;
   }
-  if (pos >= text.size()) return std::nullopt;
+  if (pos >= text.size()) return {};
   const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
   std::int64_t value = 0;
   for (; pos < text.size(); ++pos) {
-    if (!IsDecimalDigit(text[pos])) return std::nullopt;
-    value = value * 10 + (text[pos].unicode() - u'0');
-    if (value > limit) return std::nullopt;
+    if (!IsDecimalDigit(text[pos])) return {};
+    if (value <= limit) value = value * 10 + (text[pos].unicode() - u'0');
   }
-  return static_cast<std::int32_t>(negative ? -value : value);
+  if (value > limit) return {std::nullopt, true};
+  return {static_cast<std::int32_t>(negative ? -value : value)};
 }
-}  // namespace
 
-std::optional<std::int32_t> TryStrToInt(const QString& text) {
+TParsed Parse(const QString& text) {
   qsizetype pos = 0;
   while (pos < text.size() && text[pos] == u' ') ++pos;
   const QStringView rest = QStringView(text).mid(pos);
@@ -51,20 +56,11 @@ std::optional<std::int32_t> TryStrToInt(const QString& text) {
   if (rest.startsWith(u"0x") || rest.startsWith(u"0X")) return ParseHex(text, pos + 2);
   return ParseDecimal(text, pos);
 }
+}  // namespace
 
-bool IsIntegerBeyond32Bits(const QString& text) {
-  if (TryStrToInt(text)) return false;
-  QStringView rest = QStringView(text);
-  while (rest.startsWith(u' ')) rest = rest.mid(1);
-  const auto all = [](QStringView digits, auto isDigit) {
-    return !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), isDigit);
-  };
-  const auto hex = [](QChar c) { return HexDigit(c) >= 0; };
-  if (rest.startsWith(u'$') || rest.startsWith(u'x') || rest.startsWith(u'X')) return all(rest.mid(1), hex);
-  if (rest.startsWith(u"0x") || rest.startsWith(u"0X")) return all(rest.mid(2), hex);
-  if (rest.startsWith(u'+') || rest.startsWith(u'-')) rest = rest.mid(1);
-  return all(rest, IsDecimalDigit);
-}
+std::optional<std::int32_t> TryStrToInt(const QString& text) { return Parse(text).Value; }
+
+bool IsIntegerBeyond32Bits(const QString& text) { return Parse(text).Beyond32Bits; }
 
 std::int32_t StrToInt(const QString& text) {
   if (const auto value = TryStrToInt(text)) return *value;

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "base/application_exception.h"
+#include "base/tcp_state.h"
 #include "net/platform_socket.h"
 
 namespace {
@@ -25,7 +26,7 @@ bool IsErrorOfEstablishedConnection(int error) {
 // limit) goes on taking the data and sends none.
 int PeerCloseWaitMs(int handle) {
   TConnectionState state;
-  const double roundTripMs = platform::ReadConnectionState(handle, state) && state.RttUs ? *state.RttUs / 1000.0 : 0;
+  const double roundTripMs = ReadConnectionState(handle, state) && state.RttUs ? *state.RttUs / 1000.0 : 0;
   return std::clamp(static_cast<int>(2 * roundTripMs) + 20, 20, 2000);
 }
 }  // namespace
@@ -159,7 +160,7 @@ void TNotificationSink::ReportPeerClose(std::uint64_t token) {
   {
     std::lock_guard lock(FMutex);
     auto entry = FRegistrations.find(token);
-    if (entry == FRegistrations.end() || !entry->second.PeerClosed) return;  // closed or broken meanwhile
+    if (entry == FRegistrations.end()) return;  // closed or broken meanwhile
     triple = {entry->second.Handle, snClose, 0};
     Forget(entry);
   }

@@ -14,8 +14,6 @@
 #include <cstring>
 #include <vector>
 
-#include "base/tcp_state.h"
-
 namespace platform {
 
 int CreateStreamSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
@@ -99,8 +97,6 @@ void ClearConnectTimeLimit(int handle) {
   const unsigned systemDefault = 0;
   ::setsockopt(handle, IPPROTO_TCP, TCP_USER_TIMEOUT, &systemDefault, sizeof systemDefault);
 }
-
-bool ReadConnectionState(int handle, TConnectionState& state) { return ::ReadConnectionState(handle, state); }
 
 bool HasPeer(int handle) {
   sockaddr_in peer{};

@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "base/connection_state.h"
-
 namespace platform {
 
 // A new IPv4 stream socket, or -1. Close-on-exec, so started programs do not inherit it.
@@ -45,10 +43,6 @@ int TakePendingError(int handle);
 void LimitConnectTime(int handle);
 // Back to the system's patience once connected: a run is never ended for slow acknowledgements.
 void ClearConnectTimeLimit(int handle);
-
-// The connection's state as the kernel keeps it (TCP_INFO); fields an older kernel lacks stay
-// empty. False when the kernel tells nothing.
-bool ReadConnectionState(int handle, TConnectionState& state);
 
 // Waits up to timeoutMs until the socket can take more data (or is closed or failed).
 void WaitWritable(int handle, int timeoutMs);

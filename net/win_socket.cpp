@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "base/application_exception.h"
+#include "base/tcp_state.h"
 #include "net/platform_socket.h"
 
 std::string SocketErrorMessage(int code, const char* api) {
@@ -126,7 +127,7 @@ void TCustomWinSocket::WaitUntilWritable(int timeoutMs) {
 
 bool TCustomWinSocket::ReadConnectionState(TConnectionState& state) {
   std::lock_guard lock(FConnectionLock);
-  return FConnected && platform::ReadConnectionState(FSocket, state);
+  return FConnected && ::ReadConnectionState(FSocket, state);
 }
 
 void TCustomWinSocket::HandleSocketNotification(int handle, int bit, int errorCode) {

@@ -127,7 +127,7 @@ void TForm1::CreateControls() {
   Label3->setBuddy(Edit3);
   Chart1->setAccessibleName(texts::ChartTitle);
 
-  setTabOrder(Edit1, Chart1);  // the design's order: the chart's menu is one Tab from the server
+  setTabOrder(Edit1, Chart1);  // the chart's menu is one Tab from the server field
   setTabOrder(Chart1, Button1);
   setTabOrder(Button1, Button2);
   setTabOrder(Button2, BitBtn1);
