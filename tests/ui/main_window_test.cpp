@@ -1,6 +1,7 @@
 // The main window's controls, layout, keyboard and chart on the offscreen platform.
 
 #include <QAccessible>
+#include <QComboBox>
 #include <QCursor>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
@@ -181,6 +182,7 @@ TEST_F(MainWindow, TabReachesTheExpertFieldsOnlyWhenTheirPanelIsShown) {
   EXPECT_EQ(NextByTab(), form->BitBtn1);
   EXPECT_EQ(NextByTab(), form->Edit2);
   EXPECT_EQ(NextByTab(), form->Edit3);
+  EXPECT_EQ(NextByTab(), form->ComboBox1);
   EXPECT_EQ(NextByTab(), form->Edit1);
 }
 

@@ -117,8 +117,9 @@ TEST_F(ResultExport, CtrlSSavesEveryPointOfTheRunSoFarAndAFailedSaveLeavesNothin
   // trip below a millisecond keeps three decimals.
   EXPECT_TRUE(QRegularExpression("^Minimale Umlaufzeit \\(ms\\);0,\\d{3}$").match(lines[6]).hasMatch())
       << lines[6].toStdString();
-  EXPECT_EQ(lines[16], "Sekunden;kiBytes/s;Umlaufzeit (ms);Erneut gesendet (%);Begrenzt durch");
-  for (const QString& row : lines.mid(17))
+  EXPECT_EQ(lines[16], "Richtung;Senden (Upload)");
+  EXPECT_EQ(lines[17], "Sekunden;kiBytes/s;Umlaufzeit (ms);Erneut gesendet (%);Begrenzt durch");
+  for (const QString& row : lines.mid(18))
     EXPECT_TRUE(QRegularExpression("^\\d+,\\d{3};\\d+,\\d\\d;\\d+,(\\d|\\d{3});\\d+,\\d;\\w+").match(row).hasMatch())
         << row.toStdString();
   // The proposal: the run's start in the name, in the documents or home folder.
