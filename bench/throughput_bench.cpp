@@ -1,5 +1,6 @@
-// Throughput of the real send path (client socket and sender worker, no window) against
-// korvaden-server on 127.0.0.1, next to iperf3 with the same block length when it is installed.
+// Throughput of the real send and receive paths (client socket and worker, no window) against
+// korvaden-server on 127.0.0.1, next to iperf3 (and iperf3 -R for the download) with the same
+// block length when it is installed.
 //
 //   korvaden-throughput-bench [seconds per run] [rounds]
 
@@ -71,6 +72,34 @@ std::optional<double> MeasureKorvaden(const QString& serverPath, int blockSize, 
   return received->first / received->second / MiB;
 }
 
+// MiB/s that the receiving worker read from korvaden-server, by its own published total.
+std::optional<double> MeasureKorvadenDownload(const QString& serverPath, int blockSize, int seconds) {
+  QProcess server;
+  const auto port = StartCompanionServer(server, serverPath);
+  if (!port) return std::nullopt;
+  TClientSocket socket;
+  socket.SetHost("127.0.0.1");
+  socket.SetPort(*port);
+  socket.SetActive(true);
+  if (!QTest::qWaitFor([&] { return socket.Active(); }, 5000)) return std::nullopt;
+
+  Counters.BlockSize = blockSize;
+  TStateSamples samples;
+  auto* worker = new TKorvadenThread(socket, samples, TDirection::Receive);
+  worker->FreeOnTerminate = true;
+  worker->Start();
+  QTest::qWait(seconds * 1000);
+  worker->Terminate();
+  worker->WaitFor();
+  const double bytes = static_cast<double>(Counters.TotalBytes.load());
+  const double ms = Counters.TotalMs.load();
+  socket.SetActive(false);
+  server.terminate();
+  server.waitForFinished(5000);
+  if (ms <= 0) return std::nullopt;
+  return bytes / (ms / 1000.0) / MiB;
+}
+
 // MiB/s that korvaden-server received from a plain blocking sender writing blockSize bytes at a
 // time: the receiving side alone, to compare with iperf3's server.
 std::optional<double> MeasureServerReceiving(const QString& serverPath, int blockSize, int seconds) {
@@ -95,8 +124,9 @@ std::optional<double> MeasureServerReceiving(const QString& serverPath, int bloc
   return received->first / received->second / MiB;
 }
 
-// MiB/s that iperf3's server received, with the same block length on 127.0.0.1.
-std::optional<double> MeasureIperf(int blockSize, int seconds) {
+// MiB/s that iperf3's server received, with the same block length on 127.0.0.1; reverse: what its
+// client received from the server (-R).
+std::optional<double> MeasureIperf(int blockSize, int seconds, bool reverse = false) {
   const QString iperf = QStandardPaths::findExecutable("iperf3");
   if (iperf.isEmpty()) return std::nullopt;
   const QString port = QString::number(5201 + blockSize % 997);
@@ -105,8 +135,10 @@ std::optional<double> MeasureIperf(int blockSize, int seconds) {
   if (!server.waitForStarted(5000)) return std::nullopt;
   QTest::qWait(300);
   QProcess client;
-  client.start(iperf,
-               {"-c", "127.0.0.1", "-p", port, "-l", QString::number(blockSize), "-t", QString::number(seconds), "-J"});
+  QStringList arguments{"-c", "127.0.0.1", "-p", port, "-l", QString::number(blockSize), "-t", QString::number(seconds),
+                        "-J"};
+  if (reverse) arguments << "-R";
+  client.start(iperf, arguments);
   client.waitForFinished((seconds + 20) * 1000);
   server.waitForFinished(5000);
   const auto result = QJsonDocument::fromJson(client.readAllStandardOutput()).object();
@@ -163,6 +195,27 @@ int main(int argc, char** argv) {
         "Blockgröße %6d: korvaden %9.1f MiB/s, iperf3 %9.1f MiB/s (Median aus %d Runden), "
         "Verhältnis %.3f (Ziel >= %.2f) %s\n",
         blockSize, *ours, *theirs, rounds, ratio, target, ratio >= target ? "erreicht" : "VERFEHLT");
+  }
+  // The download: the worker reading against iperf3 -R, at the default block and a large one.
+  for (const int blockSize : {1024, 131072}) {
+    std::vector<double> ourRates, theirRates;
+    for (int round = 0; round < rounds; ++round) {
+      if (const auto ours = MeasureKorvadenDownload(serverPath, blockSize, seconds)) ourRates.push_back(*ours);
+      if (const auto theirs = MeasureIperf(blockSize, seconds, true)) theirRates.push_back(*theirs);
+    }
+    const auto ours = Median(ourRates);
+    const auto theirs = Median(theirRates);
+    if (!ours) {
+      std::printf("Download, Blockgröße %6d: Messung mit korvaden-server fehlgeschlagen\n", blockSize);
+      ++failures;
+    } else if (!theirs) {
+      std::printf("Download, Blockgröße %6d: korvaden %9.1f MiB/s (iperf3 nicht verfügbar)\n", blockSize, *ours);
+    } else {
+      std::printf(
+          "Download, Blockgröße %6d: korvaden %9.1f MiB/s, iperf3 -R %9.1f MiB/s (Median aus %d Runden), "
+          "Verhältnis %.3f (Ziel >= 0,90) %s\n",
+          blockSize, *ours, *theirs, rounds, *ours / *theirs, *ours / *theirs >= 0.9 ? "erreicht" : "VERFEHLT");
+    }
   }
   return failures == 0 ? 0 : 1;
 }
