@@ -130,7 +130,9 @@ void TForm1::CreateControls() {
   Label2->setBuddy(Edit1);
   Label1->setBuddy(Edit2);
   Label3->setBuddy(Edit3);
-  Label4->setBuddy(ComboBox1);  // "&Richtung:" names the list and gives it Alt+R
+  // "&Richtung:" gives the list Alt+R; screen readers name it by this label (a list's own name on
+  // Linux is its current entry).
+  Label4->setBuddy(ComboBox1);
   Chart1->setAccessibleName(texts::ChartTitle);
 
   setTabOrder(Edit1, Chart1);  // the chart's menu is one Tab from the server field

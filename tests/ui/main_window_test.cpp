@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "measure/measure_texts.h"
@@ -137,7 +138,8 @@ TEST_F(MainWindow, CaptionsAreReadableAndControlsDoNotOverlap) {
   EXPECT_EQ(form->StatusPanel1->text(), QStringLiteral("Durchschnittliche Übertragungsrate: 1171875,19 kiBytes/s"));
   EXPECT_GE(form->StatusPanel0->contentsRect().width(),
             form->StatusPanel0->fontMetrics().horizontalAdvance(texts::IdleStatus));
-  const std::vector<QWidget*> inPanel{form->Label1, form->Edit2, form->Label3, form->Edit3};
+  const std::vector<QWidget*> inPanel{form->Label1, form->Edit2,  form->Label3,
+                                      form->Edit3,  form->Label4, form->ComboBox1};
   for (std::size_t i = 0; i < inPanel.size(); ++i) {
     EXPECT_TRUE(form->ProPanel->rect().contains(inPanel[i]->geometry()));
     for (std::size_t j = i + 1; j < inPanel.size(); ++j)
@@ -298,6 +300,9 @@ TEST_F(MainWindow, ScreenReadersHearWhatEachControlIsTheChartsLatestPointAndEver
   EXPECT_EQ(name(form->Edit1), "Name / IP des Servers:");
   EXPECT_EQ(name(form->Edit2), QString::fromUtf8("Blockgröße:"));
   EXPECT_EQ(name(form->Edit3), "Port-Nr.:");
+  const auto labels = QAccessible::queryAccessibleInterface(form->ComboBox1)->relations(QAccessible::Label);
+  EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                          [](const auto& label) { return label.first->text(QAccessible::Name) == "Richtung:"; }));
   EXPECT_EQ(name(form->Button1), "Start");
   EXPECT_EQ(name(form->Chart1), QString::fromUtf8("Übertragungsrate"));
 
