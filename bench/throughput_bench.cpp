@@ -45,8 +45,10 @@ std::optional<std::pair<double, double>> WaitForSummary(QProcess& server) {
   return std::nullopt;
 }
 
-// MiB/s that the server received from one run of the sender worker.
-std::optional<double> MeasureKorvaden(const QString& serverPath, int blockSize, int seconds) {
+// MiB/s of one run of the worker against korvaden-server: sending, what the server received by its
+// summary; receiving, what the worker read by its own published total.
+std::optional<double> MeasureKorvaden(const QString& serverPath, int blockSize, int seconds,
+                                      TDirection direction = TDirection::Send) {
   QProcess server;
   const auto port = StartCompanionServer(server, serverPath);
   if (!port) return std::nullopt;
@@ -58,46 +60,20 @@ std::optional<double> MeasureKorvaden(const QString& serverPath, int blockSize, 
 
   Counters.BlockSize = blockSize;
   TStateSamples samples;
-  auto* worker = new TKorvadenThread(socket, samples);
+  auto* worker = new TKorvadenThread(socket, samples, direction);
   worker->FreeOnTerminate = true;
   worker->Start();
   QTest::qWait(seconds * 1000);
   worker->Terminate();
   worker->WaitFor();
+  const std::pair<double, double> read{static_cast<double>(Counters.TotalBytes.load()),
+                                       Counters.TotalMs.load() / 1000.0};
   socket.SetActive(false);
-  const auto received = WaitForSummary(server);
+  const auto moved = direction == TDirection::Send ? WaitForSummary(server) : read;
   server.terminate();
   server.waitForFinished(5000);
-  if (!received) return std::nullopt;
-  return received->first / received->second / MiB;
-}
-
-// MiB/s that the receiving worker read from korvaden-server, by its own published total.
-std::optional<double> MeasureKorvadenDownload(const QString& serverPath, int blockSize, int seconds) {
-  QProcess server;
-  const auto port = StartCompanionServer(server, serverPath);
-  if (!port) return std::nullopt;
-  TClientSocket socket;
-  socket.SetHost("127.0.0.1");
-  socket.SetPort(*port);
-  socket.SetActive(true);
-  if (!QTest::qWaitFor([&] { return socket.Active(); }, 5000)) return std::nullopt;
-
-  Counters.BlockSize = blockSize;
-  TStateSamples samples;
-  auto* worker = new TKorvadenThread(socket, samples, TDirection::Receive);
-  worker->FreeOnTerminate = true;
-  worker->Start();
-  QTest::qWait(seconds * 1000);
-  worker->Terminate();
-  worker->WaitFor();
-  const double bytes = static_cast<double>(Counters.TotalBytes.load());
-  const double ms = Counters.TotalMs.load();
-  socket.SetActive(false);
-  server.terminate();
-  server.waitForFinished(5000);
-  if (ms <= 0) return std::nullopt;
-  return bytes / (ms / 1000.0) / MiB;
+  if (!moved || moved->second <= 0) return std::nullopt;
+  return moved->first / moved->second / MiB;
 }
 
 // MiB/s that korvaden-server received from a plain blocking sender writing blockSize bytes at a
@@ -200,7 +176,8 @@ int main(int argc, char** argv) {
   for (const int blockSize : {1024, 131072}) {
     std::vector<double> ourRates, theirRates;
     for (int round = 0; round < rounds; ++round) {
-      if (const auto ours = MeasureKorvadenDownload(serverPath, blockSize, seconds)) ourRates.push_back(*ours);
+      if (const auto ours = MeasureKorvaden(serverPath, blockSize, seconds, TDirection::Receive))
+        ourRates.push_back(*ours);
       if (const auto theirs = MeasureIperf(blockSize, seconds, true)) theirRates.push_back(*theirs);
     }
     const auto ours = Median(ourRates);
