@@ -204,6 +204,7 @@ void TRateChart::AppendRoundTrips() {
   for (; index < FSeries.Count(); ++index)
     AppendRoundTrip(xs[index], PointRoundTripMs ? PointRoundTripMs(index) : std::numeric_limits<double>::quiet_NaN());
   FitRightAxis();
+  UpdateTickSpacing();  // the new range came with a single tick
 }
 
 void TRateChart::AppendRoundTrip(double seconds, double ms) {
