@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The pictures of the documentation, each from a real run: the main window during a measurement on
 # 127.0.0.1, the same in expert mode, the About box with the help beside it, the dialog that
-# saves a measurement, and Messdetails beside the window at the end of a run on 127.0.0.1. With Xvfb and
+# saves a measurement, Messdetails beside the window at the end of a run on 127.0.0.1, and the chart
+# with its round-trip line during a run on 127.0.0.1. With Xvfb and
 # openbox they are taken on a virtual screen under a real window manager, frames included;
 # otherwise the windows draw themselves offscreen.
 #   bash scripts/snapshot.sh [folder]      (default docs/)
@@ -27,4 +28,5 @@ shoot "$folder/hauptfenster-experte.png" 12 --expert
 shoot "$folder/info-und-hilfe.png" --about
 shoot "$folder/messwerte-speichern.png" 4 --save
 shoot "$folder/messdetails-lokal.png" 8 --details
+shoot "$folder/umlaufzeit-lokal.png" 12 --round-trip
 echo "Bilder in $folder"
