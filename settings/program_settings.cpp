@@ -2,6 +2,11 @@
 
 #include "base/int_conversion.h"
 #include "base/tcp_port.h"
+#include "settings/registry_store.h"
+
+namespace {
+const QString ShowRoundTripName = QStringLiteral("ShowRoundTrip");
+}  // namespace
 
 namespace {
 const QString DirectionName = QStringLiteral("Direction");
@@ -43,4 +48,24 @@ void TProgramSettings::WriteExpertFields(const QString& blockSizeText, const QSt
 
 void TProgramSettings::EnableExpertMode() {
   FStore.WriteInteger(QString(), QStringLiteral("ProMode"), ExpertAccessCode);
+}
+
+bool TProgramSettings::ShowRoundTrip() {
+  try {
+    return FStore.ReadString(QString(), ShowRoundTripName, QString()) == QStringLiteral("1");
+  } catch (const ERegistryException&) {
+    return false;
+  }
+}
+
+void TProgramSettings::WriteShowRoundTrip(bool shown) {
+  if (!shown) {
+    bool stored = true;  // data of another type or unreadable now: replaced as well
+    try {
+      stored = !FStore.ReadString(QString(), ShowRoundTripName, QString()).isEmpty();
+    } catch (const ERegistryException&) {
+    }
+    if (!stored) return;
+  }
+  FStore.WriteString(QString(), ShowRoundTripName, shown ? QStringLiteral("1") : QStringLiteral("0"));
 }

@@ -2,7 +2,8 @@
 // The program's own values under its key in the settings store: "ProMode", which switches the
 // expert mode on when it holds the access code and is only ever read, and in expert mode
 // "BlockSize" and "Port", read at start-up and written at exit. Each operation reads or writes
-// one value; a value of the wrong type raises, as the store does.
+// one value; a value of the wrong type raises, as the store does. "ShowRoundTrip", in every mode,
+// remembers whether the chart draws the round-trip line.
 
 #include <QString>
 
@@ -34,6 +35,13 @@ class TProgramSettings {
 
   // Switches the expert mode on for the next start, as a user does by hand.
   void EnableExpertMode();
+
+  // "1" shows the round-trip line. A missing value, any other text and data of another type leave
+  // it off without a word: a view option is not worth an error box at start-up.
+  bool ShowRoundTrip();
+  // "1" or "0". A line that was never shown leaves no value behind: "0" only replaces a stored one,
+  // so that a user who never asked for the line finds the key as before.
+  void WriteShowRoundTrip(bool shown);
 
  private:
   TRegIniFile FStore;

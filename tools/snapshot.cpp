@@ -1,11 +1,13 @@
 // Takes pictures of the program's windows for the documentation: the main window during a real
 // measurement against korvaden-server, optionally in expert mode, the About box with the help
 // beside it, the dialog that saves a measurement, or Messdetails beside the window at a run's end;
-// --download receives instead of sending, in expert mode.
+// --download receives instead of sending, in expert mode; with --round-trip the chart also draws
+// each point's round trip.
 // Under a window manager the picture is taken from the screen, frames included; on the offscreen
 // platform the window draws itself.
 //
-//   korvaden-snapshot FILE.png [seconds] [--expert] [--download] [--about | --save | --details]
+//   korvaden-snapshot FILE.png [seconds] [--expert] [--download] [--round-trip]
+//                     [--about | --save | --details]
 
 #include <QApplication>
 #include <QGroupBox>
@@ -106,10 +108,11 @@ int main(int argc, char** argv) {
   const bool saveDialog = positional.removeAll(QStringLiteral("--save")) > 0;
   const bool details = positional.removeAll(QStringLiteral("--details")) > 0;
   const bool download = positional.removeAll(QStringLiteral("--download")) > 0;
+  const bool roundTrip = positional.removeAll(QStringLiteral("--round-trip")) > 0;
   if (positional.isEmpty()) {
-    std::fprintf(
-        stderr,
-        "Aufruf: korvaden-snapshot DATEI.png [Sekunden] [--expert] [--download] [--about | --save | --details]\n");
+    std::fprintf(stderr,
+                 "Aufruf: korvaden-snapshot DATEI.png [Sekunden] [--expert] [--download] [--round-trip] "
+                 "[--about | --save | --details]\n");
     return 2;
   }
   const int seconds = positional.size() > 1 ? std::max(2, positional[1].toInt()) : 12;
@@ -117,6 +120,7 @@ int main(int argc, char** argv) {
   if (download) TProgramSettings().WriteDirection(TDirection::Receive);
 
   TForm1 form;
+  form.RoundTripAction->setChecked(roundTrip);
   form.show();
   if (!QTest::qWaitForWindowExposed(&form)) return 1;
   QTest::qWait(500);  // the window manager has framed it

@@ -15,6 +15,9 @@
 #include <QScreen>
 #include <QStatusBar>
 
+#include <cmath>
+#include <limits>
+
 #include "base/application_exception.h"
 #include "base/int_conversion.h"
 #include "base/tcp_port.h"
@@ -88,6 +91,7 @@ TForm1::TForm1(QWidget* parent)
   Export = new TResultExport(*Chart1, History, Controller.Run.Details, this);
   connect(Chart1, &TRateChart::ContextMenuRequested, this, [this](const QPoint& at) { Export->ShowMenu(at); });
   CreateDetails();
+  CreateRoundTripEntry();
 
   OnDestroy = [this](QObject*) { FormDestroy(); };
   WndProp1.setObjectName(QStringLiteral("WndProp1"));
@@ -287,6 +291,7 @@ void TForm1::FormCreate() {
 // port from the store.
 void TForm1::ReadProgramSettings() {
   TProgramSettings settings;
+  RoundTripAction->setChecked(settings.ShowRoundTrip());  // in every mode, never an error
   if (!settings.ExpertMode()) return;
   Counters.BlockSize = settings.BlockSize(Counters.BlockSize);
   // A stored port out of range is shown, so that Start can name it, but never used.
@@ -302,6 +307,12 @@ void TForm1::ReadProgramSettings() {
 // What the expert fields hold at exit is kept, whether or not a Start used it; the first text
 // that is no integer ends the writing, and nothing here is ever reported.
 void TForm1::WriteProgramSettings() {
+  // In every mode, first and on its own: neither the normal mode nor an expert field that is no
+  // integer keeps the round-trip line's setting from being written.
+  try {
+    TProgramSettings().WriteShowRoundTrip(RoundTripAction->isChecked());
+  } catch (...) {
+  }
   try {
     TProgramSettings settings;
     if (ProPanel->isHidden()) return;
@@ -388,4 +399,20 @@ void TForm1::CreateDetails() {
     const auto elapsedMs = static_cast<std::uint32_t>(std::llround(seconds * 1000));
     return PointToolTipText(seconds, Series1.YValues[index], History.DetailsAt(elapsedMs));
   };
+}
+
+// The round trip of each point beside its rate, on demand: the chart stays as it was until asked.
+void TForm1::CreateRoundTripEntry() {
+  RoundTripAction = new QAction(texts::RoundTripEntry, this);
+  RoundTripAction->setCheckable(true);
+  connect(RoundTripAction, &QAction::toggled, Chart1, &TRateChart::SetRoundTripShown);
+  Export->Menu()->addSeparator();
+  Export->Menu()->addAction(RoundTripAction);
+  Chart1->PointRoundTripMs = [this](int index) {
+    const auto elapsedMs = static_cast<std::uint32_t>(std::llround(Series1.XValues[index] * 1000));
+    const TPointDetails* details = History.DetailsAt(elapsedMs);
+    return details ? static_cast<double>(details->RttMs) : std::numeric_limits<double>::quiet_NaN();
+  };
+  // A point's details come in after the point: only then is its round trip known.
+  connect(&Controller.Run, &TMeasurementRun::PointAdded, Chart1, &TRateChart::AppendRoundTrips);
 }

@@ -89,6 +89,8 @@ class TForm1 : public TForm, public TMeasurementView {
   // The run's details, opened from the chart's menu; not modal.
   TMeasurementDetails* Details = nullptr;
   QAction* DetailsAction = nullptr;
+  // Checkable: the chart's round-trip line, remembered as "ShowRoundTrip".
+  QAction* RoundTripAction = nullptr;
 
   void BitBtn1Click();
 
@@ -103,6 +105,7 @@ class TForm1 : public TForm, public TMeasurementView {
   void CreateControls();
   void CreateStatusBar();
   void CreateDetails();
+  void CreateRoundTripEntry();
   void DescribeChart();
   void LayoutControls();
   void LayoutChart();

@@ -54,6 +54,20 @@ std::pair<double, double> DrawableRange(const TChartAxis& axis) {
   const double maximum = axis.Maximum() > minimum ? axis.Maximum() : minimum + 1;
   return {minimum, maximum};
 }
+
+// The axes build their ticks at once: the spacing of the old range across a much larger new one
+// (0 to 1 before the first point, hundreds of thousands after it) would mean millions of ticks.
+// So the new range starts with one tick, and the proper spacing follows.
+void ApplyRange(QValueAxis* view, const TChartAxis& axis) {
+  const auto [minimum, maximum] = DrawableRange(axis);
+  view->setTickInterval(std::max(maximum - minimum, view->max() - view->min()));
+  view->setRange(minimum, maximum);
+}
+
+// Room above the highest round trip, as the rate has above the highest rate.
+constexpr double RoundTripHeadroom = 1.1;
+const QColor RoundTripColour = Qt::blue;
+const QColor RateColour = Qt::red;
 }  // namespace
 
 TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& leftAxis, QWidget* parent)
@@ -76,7 +90,7 @@ TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& 
   chart->setMargins(QMargins(6, 2, 12, 2));
 
   FLine = new QLineSeries;
-  FLine->setColor(Qt::red);
+  FLine->setColor(RateColour);
   FLine->setPointsVisible(false);
   chart->addSeries(FLine);
 
@@ -86,6 +100,8 @@ TRateChart::TRateChart(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& 
   chart->addAxis(FLeft, Qt::AlignLeft);
   FLine->attachAxis(FBottom);
   FLine->attachAxis(FLeft);
+  FLeftTitleBrush = FLeft->titleBrush();
+  FLeftLabelsBrush = FLeft->labelsBrush();
 
   connect(chart, &QChart::plotAreaChanged, this, [this] { UpdateTickSpacing(); });
   setRubberBand(QChartView::NoRubberBand);
@@ -101,15 +117,11 @@ void TRateChart::SyncFromModel() {
   points.reserve(FSeries.Count());
   for (int i = 0; i < FSeries.Count(); ++i) points.append(QPointF(FSeries.XValues[i], FSeries.YValues[i]));
   FLine->replace(points);
-  const auto [bottomMin, bottomMax] = DrawableRange(FBottomAxis);
-  const auto [leftMin, leftMax] = DrawableRange(FLeftAxis);
-  // The axes build their ticks at once: the spacing of the old range across a much larger new one
-  // (0 to 1 before the first point, hundreds of thousands after it) would mean millions of ticks.
-  // So the new ranges start with one tick each, and the proper spacing follows.
-  FBottom->setTickInterval(std::max(bottomMax - bottomMin, FBottom->max() - FBottom->min()));
-  FLeft->setTickInterval(std::max(leftMax - leftMin, FLeft->max() - FLeft->min()));
-  FBottom->setRange(bottomMin, bottomMax);
-  FLeft->setRange(leftMin, leftMax);
+  ApplyRange(FBottom, FBottomAxis);
+  ApplyRange(FLeft, FLeftAxis);
+  // Only a change of the round trips held fits the right axis anew; a pan just moves it.
+  if (RoundTripShown() && PruneRoundTrips()) FitRightAxis();
+  if (RoundTripShown()) ApplyRange(FRight, FRightAxis);
   UpdateTickSpacing();
   FollowPointToolTip();
 }
@@ -148,6 +160,125 @@ void TRateChart::UpdateTickSpacing() {
   const double leftSpan = FLeft->max() - FLeft->min();
   const double rows = std::max(1.0, plot.height() / (2.5 * QFontMetricsF(FLeft->labelsFont()).height()));
   SetLabelStep(FLeft, NiceStep(leftSpan / rows));
+  if (FRight) SetLabelStep(FRight, NiceStep((FRight->max() - FRight->min()) / rows));
+}
+
+void TRateChart::SetRoundTripShown(bool shown) {
+  if (shown == RoundTripShown()) return;
+  QChart* chart = this->chart();
+  if (shown) {
+    FRight = MakeAxis(texts::RoundTripAxisTitle);
+    // The rate's grid stays the only one; a second grid at other heights would only confuse.
+    FRight->setGridLineVisible(false);
+    FRight->setMinorGridLineVisible(false);
+    chart->addAxis(FRight, Qt::AlignRight);
+    // Coloured after the chart took the axes in, so that its theme does not paint over them.
+    FRight->setTitleBrush(RoundTripColour);
+    FRight->setLabelsBrush(RoundTripColour);
+    FLeft->setTitleBrush(RateColour);
+    FLeft->setLabelsBrush(RateColour);
+    FRightAxis.SetMinMax(0, FRightAxis.Maximum());  // an earlier pan is forgotten
+    FRoundTripSeconds = -std::numeric_limits<double>::infinity();
+    FRoundTripGap = false;
+    AppendRoundTrips();
+  } else {
+    RemoveRoundTripLines();
+    chart->removeAxis(FRight);
+    delete FRight;
+    FRight = nullptr;
+    FLeft->setTitleBrush(FLeftTitleBrush);
+    FLeft->setLabelsBrush(FLeftLabelsBrush);
+  }
+  UpdateTickSpacing();
+}
+
+void TRateChart::AppendRoundTrips() {
+  if (!RoundTripShown()) return;
+  const auto& xs = FSeries.XValues;
+  // Seconds that go back mean a new run whose clearing this view did not see.
+  if (FSeries.Count() > 0 && xs.Last() < FRoundTripSeconds) RemoveRoundTripLines();
+  PruneRoundTrips();
+  // The points not taken yet are the newest, at the end.
+  int index = FSeries.Count();
+  while (index > 0 && xs[index - 1] > FRoundTripSeconds) --index;
+  for (; index < FSeries.Count(); ++index)
+    AppendRoundTrip(xs[index], PointRoundTripMs ? PointRoundTripMs(index) : std::numeric_limits<double>::quiet_NaN());
+  FitRightAxis();
+  UpdateTickSpacing();  // the new range came with a single tick
+}
+
+void TRateChart::AppendRoundTrip(double seconds, double ms) {
+  FRoundTripSeconds = seconds;
+  // Qt's lines skip a NaN and would join its neighbours; a second without a known round trip
+  // ends the piece instead, and the next known one starts a new piece.
+  if (!std::isfinite(ms)) {
+    FRoundTripGap = true;
+    return;
+  }
+  if (FRoundTripLines.empty() || FRoundTripGap) {
+    auto* line = new QLineSeries;
+    line->setColor(RoundTripColour);
+    line->setMarkerSize(4);
+    chart()->addSeries(line);
+    line->attachAxis(FBottom);
+    line->attachAxis(FRight);
+    FRoundTripLines.push_back(line);
+    FRoundTripGap = false;
+  }
+  QLineSeries* line = FRoundTripLines.back();
+  line->append(seconds, ms);
+  line->setPointsVisible(line->count() == 1);  // a lone round trip between gaps is a dot
+}
+
+bool TRateChart::PruneRoundTrips() {
+  if (FSeries.Count() == 0) {
+    const bool held = !FRoundTripLines.empty();
+    RemoveRoundTripLines();
+    return held;
+  }
+  const double oldest = FSeries.XValues[0];
+  bool pruned = false;
+  while (!FRoundTripLines.empty()) {
+    QLineSeries* line = FRoundTripLines.front();
+    int drop = 0;
+    while (drop < line->count() && line->at(drop).x() < oldest) ++drop;
+    if (drop < line->count()) {
+      if (drop > 0) {
+        line->removePoints(0, drop);
+        line->setPointsVisible(line->count() == 1);
+      }
+      return pruned || drop > 0;
+    }
+    chart()->removeSeries(line);
+    delete line;
+    FRoundTripLines.pop_front();
+    pruned = true;
+  }
+  return pruned;
+}
+
+void TRateChart::RemoveRoundTripLines() {
+  for (QLineSeries* line : FRoundTripLines) {
+    chart()->removeSeries(line);
+    delete line;
+  }
+  FRoundTripLines.clear();
+  FRoundTripSeconds = -std::numeric_limits<double>::infinity();
+  FRoundTripGap = false;
+}
+
+void TRateChart::FitRightAxis() {
+  if (!FRight) return;
+  double highest = -1;
+  for (const QLineSeries* line : FRoundTripLines)
+    for (int i = 0; i < line->count(); ++i) highest = std::max(highest, line->at(i).y());
+  // Without any round trip the axis keeps its range, as the rate's does between runs.
+  if (highest >= 0) {
+    const double top = highest * RoundTripHeadroom;
+    // As on the left: a pan may have lifted the minimum above the new top.
+    FRightAxis.SetMinMax(FRightAxis.Minimum() <= top ? FRightAxis.Minimum() : std::min(0.0, top), top);
+  }
+  ApplyRange(FRight, FRightAxis);
 }
 
 void TRateChart::paintEvent(QPaintEvent* event) {
@@ -203,6 +334,7 @@ void TRateChart::mouseMoveEvent(QMouseEvent* event) {
   // Content follows the pointer: dragging right shows earlier seconds, dragging down higher rates.
   FBottomAxis.Shift(-moved.x() * (FBottom->max() - FBottom->min()) / plot.width());
   FLeftAxis.Shift(moved.y() * (FLeft->max() - FLeft->min()) / plot.height());
+  if (FRight) FRightAxis.Shift(moved.y() * (FRight->max() - FRight->min()) / plot.height());
   SyncFromModel();
   event->accept();
 }

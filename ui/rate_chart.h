@@ -2,11 +2,16 @@
 // The rate chart: draws the series model as a red line between the two model axes, recomputes the
 // series' first visible point at every draw, and pans both axes while the right button drags. A
 // right click that does not drag asks for the chart's context menu, and so do Shift+F10 and the
-// menu key while the chart has the keyboard focus.
+// menu key while the chart has the keyboard focus. On request it adds a blue line of each point's
+// round trip on a right-hand axis of its own.
 
 #include <QtCharts/QChartView>
 
+#include <QBrush>
+
+#include <deque>
 #include <functional>
+#include <limits>
 
 #include "measure/chart_axis.h"
 #include "measure/rate_series.h"
@@ -34,6 +39,19 @@ class TRateChart : public QChartView {
   // point at; -1 otherwise.
   int PointNear(const QPoint& position) const;
 
+  // The round trip in ms of the point at an index of the series; NaN when not known (yet).
+  std::function<double(int index)> PointRoundTripMs;
+  // Adds or removes the round-trip line with its axis at once; shown, it holds the round trips of
+  // the points already in view.
+  void SetRoundTripShown(bool shown);
+  bool RoundTripShown() const { return FRight != nullptr; }
+  // Appends the round trips of points added since the last call; the window calls it once a
+  // point's details are in, which is after the point itself.
+  void AppendRoundTrips();
+  // The round-trip line's pieces, split where a round trip is not known; empty while not shown.
+  const std::deque<QLineSeries*>& RoundTripLines() const { return FRoundTripLines; }
+  QValueAxis* RightAxisView() const { return FRight; }
+
  signals:
   void ContextMenuRequested(const QPoint& globalPosition);
 
@@ -55,6 +73,12 @@ class TRateChart : public QChartView {
   QPoint KeyboardMenuPosition() const;
   // A point's tooltip shown under a resting pointer follows the points that scroll beneath it.
   void FollowPointToolTip();
+  // Drops the round trips of points the series no longer holds; tells whether any went.
+  bool PruneRoundTrips();
+  void AppendRoundTrip(double seconds, double ms);
+  // The right axis from 0 to above the highest round trip held; a vertical pan moves its minimum.
+  void FitRightAxis();
+  void RemoveRoundTripLines();
 
   TRateSeries& FSeries;
   TChartAxis& FBottomAxis;
@@ -73,4 +97,16 @@ class TRateChart : public QChartView {
   bool FMenuKeyHandled = false;
   // The tooltip on screen is a point's, shown by this chart.
   bool FPointToolTipShown = false;
+
+  // The round-trip line: its axis (null while the line is off), the range that axis shows, the
+  // newest second taken over from the series, and whether the next known round trip follows a gap.
+  QValueAxis* FRight = nullptr;
+  TChartAxis FRightAxis{0, 100};
+  std::deque<QLineSeries*> FRoundTripLines;
+  double FRoundTripSeconds = -std::numeric_limits<double>::infinity();
+  bool FRoundTripGap = false;
+  // The left axis as it looks without the round-trip line; with it, each axis takes its line's
+  // colour, so that no legend is needed.
+  QBrush FLeftTitleBrush;
+  QBrush FLeftLabelsBrush;
 };

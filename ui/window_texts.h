@@ -30,6 +30,8 @@ inline const QString ChartTitle = QStringLiteral("Übertragungsrate");
 // The chart's axis titles.
 inline const QString SecondsAxisTitle = QStringLiteral("Sekunden");
 inline const QString RateAxisTitle = QStringLiteral("kiBytes/s");
+// The right axis, shown with the round-trip line only.
+inline const QString RoundTripAxisTitle = QStringLiteral("Umlaufzeit (ms)");
 // The chart's description for screen readers: the latest point, the average and, once known, the
 // latest round trip; a download says so first.
 QString ChartDescription(double latestSeconds, double latestRate, double average, std::optional<double> latestRttMs,
@@ -40,6 +42,7 @@ inline const QString CopyChartEntry = QStringLiteral("Diagramm &kopieren");
 inline const QString SaveChartEntry = QStringLiteral("Diagramm &speichern …");
 inline const QString SaveMeasurementEntry = QStringLiteral("&Messwerte speichern …");
 inline const QString DetailsEntry = QStringLiteral("Mess&details …");
+inline const QString RoundTripEntry = QStringLiteral("&Umlaufzeit anzeigen");
 // The save dialogs: caption, the proposed name's first word (the run's start follows), file filter.
 inline const QString SaveChartCaption = QStringLiteral("Diagramm speichern");
 inline const QString ChartFilePrefix = QStringLiteral("Diagramm");

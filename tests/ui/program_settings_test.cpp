@@ -3,18 +3,26 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
+#include <utility>
 
 #include "measure/measurement_counters.h"
 #include "tests/support/qstring_printer.h"
 #include "tests/ui/observed_messages.h"
 #include "tests/ui/settings_file.h"
 #include "ui/main_window.h"
+#include "ui/rate_chart.h"
+#include "ui/result_export.h"
 
 using settingsfile::ProgramKey;
 
@@ -174,4 +182,43 @@ TEST_F(ProgramSettings, APortOutOfRangeIsRefusedAndTheValidOneKept) {
   EXPECT_EQ(messages.size(), 5U);
   Exit();
   EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).contains(R"("Port"="2857")"));
+}
+
+// The round-trip line is a view option of every mode: switched from the chart's menu, kept at
+// exit, and a stored value other than "1", of whatever type, leaves it off without a word.
+TEST_F(ProgramSettings, TheRoundTripLineIsSwitchedFromTheChartMenuAndRememberedInEveryMode) {
+  Start({R"("ShowRoundTrip"="1")"});
+  EXPECT_FALSE(ExpertMode());
+  ASSERT_TRUE(form->RoundTripAction->isChecked());
+  EXPECT_TRUE(form->Export->Menu()->actions().contains(form->RoundTripAction));
+  ASSERT_NE(form->Chart1->RightAxisView(), nullptr);
+  EXPECT_EQ(form->Chart1->RightAxisView()->titleText(), "Umlaufzeit (ms)");
+  // Three seconds, the middle one without a round trip: two pieces, no zero between them.
+  for (const auto& [ms, rtt] : {std::pair{1000U, 20.0F}, {2000U, NAN}, {3000U, 30.0F}}) {
+    form->Series1.AddXY(ms / 1000.0, 100);
+    form->History.Add(ms, 100, {rtt});
+    emit form->Controller.Run.PointAdded();
+  }
+  ASSERT_EQ(form->Chart1->RoundTripLines().size(), 2U);
+  EXPECT_EQ(form->Chart1->RoundTripLines().back()->at(0), QPointF(3, 30));
+  EXPECT_DOUBLE_EQ(form->Chart1->RightAxisView()->max(), 33);
+
+  form->RoundTripAction->trigger();
+  EXPECT_EQ(form->Chart1->RightAxisView(), nullptr);
+  EXPECT_EQ(form->Chart1->chart()->series().size(), 1);
+  EXPECT_EQ(form->Chart1->chart()->axes().size(), 2);
+  Exit();
+  EXPECT_EQ(settingsfile::ValueLines(ProgramKey), QStringList{R"("ShowRoundTrip"="0")"});
+
+  for (const char* stored : {R"("ShowRoundTrip"="ja")", R"("ShowRoundTrip"=dword:00000001)"}) {
+    Start({stored});
+    EXPECT_FALSE(form->RoundTripAction->isChecked()) << stored;
+    form.reset();
+  }
+  EXPECT_TRUE(messages.empty());
+  form = std::make_unique<TForm1>();
+  form->RoundTripAction->trigger();
+  EXPECT_EQ(form->Chart1->chart()->axes().size(), 3);
+  Exit();
+  EXPECT_EQ(settingsfile::ValueLines(ProgramKey), QStringList{R"("ShowRoundTrip"="1")"});
 }
