@@ -6,9 +6,11 @@
 // server takes the end of the client's data as the end of the download. A client that shuts its
 // sending side (FIN) before it closes is reported as closed; a close with unread data sends a reset.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "base/connection_state.h"
 
@@ -47,3 +49,39 @@ void WriteStateRecord(char* block, std::uint32_t ms, const TConnectionState& sta
 void ClearStateRecord(char* block);
 // False when the block has no record. A value too large for its field reads as not known.
 bool ReadStateRecord(const char* block, std::uint32_t& ms, TConnectionState& state);
+
+// Finds the state records in a received stream of blocks of one size, however its reads cut it. A
+// record lies within one block's first StateRecordEnd bytes; those that a read cuts are gathered.
+class TStateRecordFinder {
+ public:
+  explicit TStateRecordFinder(std::uint32_t blockSize) : FBlockSize(blockSize) {}
+
+  // data: the stream's next size bytes. Calls found(ms, state) for each record they complete.
+  template <typename Found>
+  void Feed(const char* data, std::size_t size, Found&& found) {
+    const std::uint64_t end = FPosition + size;
+    if (FBlockSize >= StateRecordEnd) {
+      std::uint64_t block = FPosition / FBlockSize * FBlockSize;
+      if (FPosition - block >= StateRecordEnd) block += FBlockSize;
+      for (; block < end; block += FBlockSize) {
+        const std::uint64_t from = std::max(block, FPosition);
+        const std::uint64_t to = std::min(block + StateRecordEnd, end);
+        const bool whole = from == block && to == block + StateRecordEnd;
+        const char* head = whole ? data + (block - FPosition) : FHead.data();
+        if (!whole) {
+          // A cut head: gather it, and read it once it is whole.
+          std::memcpy(FHead.data() + (from - block), data + (from - FPosition), to - from);
+          if (to != block + StateRecordEnd) break;
+        }
+        std::uint32_t ms = 0;
+        if (TConnectionState state; ReadStateRecord(head, ms, state)) found(ms, state);
+      }
+    }
+    FPosition = end;
+  }
+
+ private:
+  std::uint64_t FBlockSize;
+  std::uint64_t FPosition = 0;  // of the next byte in the stream
+  std::array<char, StateRecordEnd> FHead{};
+};

@@ -5,23 +5,24 @@
 #include <algorithm>
 #include <limits>
 #include <thread>
+#include <vector>
 
 #include "base/stream_protocol.h"
-#include "base/tick_clock.h"
+#include "measure/counter_publisher.h"
 #include "measure/measurement_counters.h"
 #include "measure/state_samples.h"
 #include "net/client_socket.h"
 
 namespace {
-constexpr std::uint32_t WindowLengthMs = 500;
-// How often the acknowledged total is read: a point's interval ends at most about this long before
-// the tick that draws it. A reading costs a microsecond; a hundred a second cost nothing.
-constexpr std::uint32_t TotalIntervalMs = 10;
-// How often a reading also goes to the run's details: enough for a median per second.
+// How often a reading also goes to the run's details: enough for a median per second. The total is
+// read every TCounterPublisher::TotalIntervalMs; a reading costs a microsecond.
 constexpr std::uint32_t SampleIntervalMs = 100;
 // How long a sender facing a full send buffer sleeps at most before it looks at its stop flag and
 // reads the total again.
-constexpr int FullBufferWaitMs = TotalIntervalMs;
+constexpr int FullBufferWaitMs = TCounterPublisher::TotalIntervalMs;
+constexpr int ReceiveBufferSize = 1 << 20;
+// A download in which nothing arrived for this long after the connect: the server does not send.
+constexpr std::uint32_t SilenceLimitMs = 12000;
 }  // namespace
 
 void TBlockUnmap::operator()(char* block) const { ::munmap(block, size); }
@@ -68,27 +69,9 @@ void TKorvadenThread::SendLoop() {
     FBufferFailed = true;
     return;
   }
-  Counters.BeginUpdate();
-  Counters.WindowBytes = 0;
-  Counters.ElapsedMs = 1;
-  Counters.WindowMs = 1;
-  Counters.TotalBytes = 0;
-  Counters.TotalMs = 0;
-  const std::uint32_t runStart = GetTickCount();
-  Counters.RunStartTick = runStart;
-  Counters.EndUpdate();
-  std::uint32_t windowStart = runStart;
-  std::uint32_t totalRead = runStart;
+  TCounterPublisher publisher(static_cast<std::uint32_t>(blockSize));
   std::uint64_t accepted = 0;
-  std::uint64_t acceptedAtWindowStart = 0;
-  std::uint64_t total = 0;
-  std::uint64_t totalAtWindowStart = 0;
   TAcknowledgedTotal acknowledged(*FSocket.Socket(), FSamples);
-  std::uint32_t publishedElapsed = 1;
-  // A window normally closes after 500 ms; it closes early rather than let its 32-bit byte count
-  // wrap on a very fast link, which would show a plainly wrong rate.
-  const std::uint32_t fullWindow = std::numeric_limits<std::uint32_t>::max() - static_cast<std::uint32_t>(blockSize);
-
   while (!Terminated() && FSocket.Active()) {
     std::this_thread::yield();
     int sent;
@@ -102,33 +85,62 @@ void TKorvadenThread::SendLoop() {
     // A full send buffer: sleep until it takes more rather than spin, which would also keep the
     // connection lock from the window's notifications.
     if (sent < 0) FSocket.Socket()->WaitUntilWritable(FullBufferWaitMs);
-    // A tick that finds the worker updating adds no point. So the clock is read before the update
-    // begins, and a pass that would only store the elapsed time it stored before (passes take
-    // microseconds, the clock counts milliseconds) updates nothing: the update is a few stores about
-    // a thousand times a second, and a tick almost never meets one.
-    const std::uint32_t now = GetTickCount();
-    const bool windowClosed = now - windowStart > WindowLengthMs || accepted - acceptedAtWindowStart > fullWindow;
-    const bool totalDue = now - totalRead >= TotalIntervalMs;
-    if (now - runStart == publishedElapsed && !windowClosed && !totalDue) continue;
-    if (windowClosed || totalDue) {
-      total = acknowledged.Read(accepted, now - runStart);
-      totalRead = now;
-    }
-    Counters.BeginUpdate();
-    publishedElapsed = now - runStart;
-    Counters.ElapsedMs = publishedElapsed;
-    if (windowClosed || totalDue) {
-      Counters.TotalBytes = total;
-      Counters.TotalMs = publishedElapsed;
-    }
-    if (windowClosed) {
-      Counters.WindowBytes = static_cast<std::uint32_t>(
-          std::min<std::uint64_t>(total - totalAtWindowStart, std::numeric_limits<std::uint32_t>::max()));
-      Counters.WindowMs = GetTickCount() - windowStart;
-      windowStart = GetTickCount();
-      acceptedAtWindowStart = accepted;
-      totalAtWindowStart = total;
-    }
-    Counters.EndUpdate();
+    publisher.Pass(accepted, [&](std::uint32_t elapsedMs) { return acknowledged.Read(accepted, elapsedMs); });
   }
+}
+
+bool TKorvadenThread::SendRequest(std::int32_t blockSize) {
+  const auto request = EncodeDownloadRequest(static_cast<std::uint32_t>(blockSize));
+  std::size_t sent = 0;
+  while (sent < request.size() && !Terminated() && FSocket.Active()) {
+    int count;
+    try {
+      count = FSocket.Socket()->SendBytes(request.data() + sent, static_cast<int>(request.size() - sent));
+    } catch (const ESocketError&) {
+      Counters.ConnectionLost = true;
+      return false;
+    }
+    if (count > 0) sent += static_cast<std::size_t>(count);
+    if (count < 0) FSocket.Socket()->WaitUntilWritable(FullBufferWaitMs);
+  }
+  return sent == request.size();
+}
+
+void TKorvadenThread::ReceiveLoop() {
+  const std::int32_t blockSize = Counters.BlockSize.load();
+  FRunBlockSize = blockSize;
+  if (!SendRequest(blockSize)) return;
+  // One read takes what the kernel holds, up to this much: at 10 Gbit/s about a millisecond's worth,
+  // whatever the block size.
+  std::vector<char> buffer(ReceiveBufferSize);
+  TCounterPublisher publisher(ReceiveBufferSize);
+  TStateRecordFinder records(static_cast<std::uint32_t>(blockSize));
+  std::uint64_t received = 0;
+  while (!Terminated() && FSocket.Active()) {
+    int count;
+    try {
+      count = FSocket.Socket()->ReceiveBytes(buffer.data(), ReceiveBufferSize);
+    } catch (const ESocketError&) {
+      Counters.ConnectionLost = true;
+      break;
+    }
+    if (count > 0) {
+      received += static_cast<std::uint64_t>(count);
+      // The server's view of the connection, placed on our clock when it arrived.
+      records.Feed(buffer.data(), static_cast<std::size_t>(count), [&](std::uint32_t, const TConnectionState& state) {
+        FSamples.Add({publisher.ElapsedMs(), state});
+      });
+    } else if (count < 0) {
+      FSocket.Socket()->WaitUntilReadable(TCounterPublisher::TotalIntervalMs);
+    }
+    publisher.Pass(received, [&](std::uint32_t) { return received; });
+    // The server ended its sending: what it sent is all there is.
+    if (count == 0) break;
+    if (received == 0 && publisher.ElapsedMs() >= SilenceLimitMs) break;
+  }
+  // A server that sent nothing, closed or silent, is no broken connection but a server that does
+  // not send; a Stop is neither.
+  if (received == 0 && !Terminated() && !Counters.ConnectionLost) FSentNothing = true;
+  // The end of our data tells the server the download is over, before the connection closes.
+  FSocket.Socket()->ShutdownSending();
 }

@@ -1,14 +1,17 @@
 #pragma once
-// The sender worker: pushes marker-headed blocks into the connected socket as fast as it takes
-// them and publishes, about twice a second, the bytes and milliseconds of the last window, about
-// every 10 ms the bytes acknowledged since the run's start, and ten times a second the
-// connection's state into the run's samples.
+// The measurement worker. Sending, it pushes marker-headed blocks into the connected socket as fast
+// as it takes them and publishes, about twice a second, the bytes and milliseconds of the last
+// window, about every 10 ms the bytes acknowledged since the run's start, and ten times a second
+// the connection's state into the run's samples. Receiving, it asks the server for its blocks,
+// reads them as fast as they come and publishes the bytes read alike; the connection's state then
+// is the server's, from the records in its blocks.
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
+#include "base/direction.h"
 #include "base/thread.h"
 
 class TClientSocket;
@@ -52,20 +55,29 @@ class TAcknowledgedTotal {
 class TKorvadenThread : public TThread {
  public:
   // samples: the run's, which the worker fills with the connection's state as it reads it.
-  TKorvadenThread(TClientSocket& socket, TStateSamples& samples) : FSocket(socket), FSamples(samples) {}
+  TKorvadenThread(TClientSocket& socket, TStateSamples& samples, TDirection direction = TDirection::Send)
+      : FSocket(socket), FSamples(samples), FDirection(direction) {}
 
   // True when the run ended because its block buffer could not be allocated.
   bool BufferFailed() const { return FBufferFailed.load(); }
   std::int32_t RunBlockSize() const { return FRunBlockSize.load(); }
+  // True when a download ended without a byte from the server: closed at once, or silent for
+  // seconds after the connect.
+  bool SentNothing() const { return FSentNothing.load(); }
 
  protected:
-  void Execute() override { SendLoop(); }
+  void Execute() override { FDirection == TDirection::Receive ? ReceiveLoop() : SendLoop(); }
 
  private:
   void SendLoop();
+  void ReceiveLoop();
+  // The download request; false when the connection ended first.
+  bool SendRequest(std::int32_t blockSize);
 
   TClientSocket& FSocket;
   TStateSamples& FSamples;
+  const TDirection FDirection;
   std::atomic<bool> FBufferFailed{false};
+  std::atomic<bool> FSentNothing{false};
   std::atomic<std::int32_t> FRunBlockSize{0};
 };

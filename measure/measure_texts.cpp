@@ -31,7 +31,27 @@ QString AverageText(double average, const QLocale& locale) {
   return QStringLiteral("Durchschnittliche Übertragungsrate: %1 kiBytes/s").arg(FormatFixed2(average, locale));
 }
 
-QString LimitName(TRateLimit limit) {
+QString texts::ServerSendsNothing(const QString& server) {
+  return QStringLiteral(
+             "Der Server %1 sendet keine Daten. Er kennt den Download nicht oder lehnt ihn ab; "
+             "Senden (Upload) lässt sich trotzdem messen.")
+      .arg(server);
+}
+
+QString DirectionName(TDirection direction) {
+  return direction == TDirection::Receive ? texts::ReceiveDirection : texts::SendDirection;
+}
+
+QString LimitName(TRateLimit limit, TDirection direction) {
+  if (direction == TDirection::Receive) {
+    switch (limit) {
+      case TRateLimit::Network: break;
+      case TRateLimit::ReceiveWindow: return QStringLiteral("Empfangsfenster dieses Rechners");
+      case TRateLimit::SendBuffer: return QStringLiteral("Sendepuffer des Servers");
+      case TRateLimit::Program: return QStringLiteral("Server");
+      case TRateLimit::Unknown: return {};
+    }
+  }
   switch (limit) {
     case TRateLimit::Network: return QStringLiteral("Netz");
     case TRateLimit::ReceiveWindow: return QStringLiteral("Empfangsfenster des Servers");

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "base/direction.h"
 #include "measure/run_details.h"
 
 namespace texts {
@@ -22,10 +23,20 @@ QString BlockSizeTooSmall(const QString& blockSize);
 QString BlockSizeTooLarge(const QString& blockSize);
 QString BlockBufferUnavailable(std::int32_t blockSize);
 QString PortOutOfRange(const QString& port);
+// A download in which the server sent nothing: it closed at once or stayed silent.
+QString ServerSendsNothing(const QString& server);
+// The choices of the direction, as the expert panel offers them and the details name a run.
+inline const QString SendDirection = QStringLiteral("Senden (Upload)");
+inline const QString ReceiveDirection = QStringLiteral("Empfangen (Download)");
 }  // namespace texts
 
 // "Durchschnittliche Übertragungsrate: %.2f kiBytes/s" with the number as FormatFixed2 gives it.
 QString AverageText(double average, const QLocale& locale = QLocale());
 
-// "Netz", "Empfangsfenster des Servers", "Sendepuffer", "Programm"; empty when unknown.
-QString LimitName(TRateLimit limit);
+// "Senden (Upload)" or "Empfangen (Download)".
+QString DirectionName(TDirection direction);
+
+// "Netz", "Empfangsfenster des Servers", "Sendepuffer", "Programm"; empty when unknown. A download's
+// sender is the server, its receiver this computer: "Empfangsfenster dieses Rechners",
+// "Sendepuffer des Servers", "Server".
+QString LimitName(TRateLimit limit, TDirection direction = TDirection::Send);

@@ -22,6 +22,7 @@ TMeasurementController::~TMeasurementController() { Shutdown(); }
 
 void TMeasurementController::Button1Click(QObject*) {
   if (FView.ExpertPanelVisible() && !TakeExpertFields()) return;
+  FDirection = FView.ExpertPanelVisible() ? FView.DirectionChoice() : TDirection::Send;
   // A block below one byte cannot form a buffer: refuse it before anything starts.
   if (Counters.BlockSize < 1) {
     FView.ShowErrorMessage(texts::BlockSizeTooSmall(IntToStr(Counters.BlockSize)));
@@ -84,7 +85,7 @@ void TMeasurementController::ClientSocket1Connect(QObject*, TCustomWinSocket*) {
   Counters.TotalMs = 0;
   Counters.EndUpdate();
   Run.Samples.Clear();
-  auto* worker = new TKorvadenThread(FSocket, Run.Samples);
+  auto* worker = new TKorvadenThread(FSocket, Run.Samples, FDirection);
   worker->OnTerminate = [this, worker] { WorkerEnded(worker); };
   worker->FreeOnTerminate = true;
   try {
@@ -97,7 +98,8 @@ void TMeasurementController::ClientSocket1Connect(QObject*, TCustomWinSocket*) {
   }
   FWorker = worker;
   Timer1.start();
-  Run.Begin({FView.ServerText().trimmed(), FSocket.Port(), Counters.BlockSize, QDateTime::currentDateTime()});
+  Run.Begin(
+      {FView.ServerText().trimmed(), FSocket.Port(), Counters.BlockSize, QDateTime::currentDateTime(), FDirection});
 }
 
 void TMeasurementController::ClientSocket1Error(QObject*, TCustomWinSocket*, TErrorEvent ErrorEvent, int& ErrorCode) {
@@ -146,6 +148,7 @@ void TMeasurementController::WorkerEnded(TKorvadenThread* worker) {
   if (FWorker == worker) FWorker = nullptr;
   StopMeasurement();
   if (worker->BufferFailed()) FView.ShowErrorMessage(texts::BlockBufferUnavailable(worker->RunBlockSize()));
+  if (worker->SentNothing()) FView.ShowErrorMessage(texts::ServerSendsNothing(FView.ServerText()));
 }
 
 void TMeasurementController::Shutdown() {

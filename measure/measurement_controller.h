@@ -47,5 +47,7 @@ class TMeasurementController : public QObject {
   TMeasurementView& FView;
   TClientSocket& FSocket;
   TKorvadenThread* FWorker = nullptr;  // the running worker, forgotten once it has ended
+  // Which way the run started by the last Start goes: the expert panel's choice, else sending.
+  TDirection FDirection = TDirection::Send;
   bool FShutDown = false;
 };

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "base/direction.h"
+
 class TMeasurementView {
  public:
   virtual ~TMeasurementView() = default;
@@ -12,6 +14,7 @@ class TMeasurementView {
   virtual bool ExpertPanelVisible() const = 0;          // ProPanel
   virtual QString BlockSizeText() const = 0;            // Edit2
   virtual QString PortText() const = 0;                 // Edit3
+  virtual TDirection DirectionChoice() const = 0;       // ComboBox1
   virtual void SetStartEnabled(bool enabled) = 0;       // Button1
   virtual void SetStopEnabled(bool enabled) = 0;        // Button2
   virtual void SetStatusText(const QString& text) = 0;  // status panel 0

@@ -55,16 +55,23 @@ QByteArray TRunHistory::ToCsv(const QLocale& locale, const TRunSummary& summary)
   row("Zusätzliche Verzögerung unter Last (ms)", FormatMilliseconds(summary.AddedLatencyMs, locale));
   row("Erneut gesendet (% der gesendeten Bytes)", FormatFixed1(summary.RetransPercent, locale));
   row("Begrenzt durch das Netz (% der Zeit)", share(&TLimitShares::Network));
-  row("Begrenzt durch das Empfangsfenster des Servers (% der Zeit)", share(&TLimitShares::ReceiveWindow));
-  row("Begrenzt durch den Sendepuffer (% der Zeit)", share(&TLimitShares::SendBuffer));
-  row("Begrenzt durch das Programm (% der Zeit)", share(&TLimitShares::Program));
-  row("Hauptursache", limits ? LimitName(limits->Main()) : QString());
+  const bool receiving = FRun.Direction == TDirection::Receive;
+  row(receiving ? "Begrenzt durch das Empfangsfenster dieses Rechners (% der Zeit)"
+                : "Begrenzt durch das Empfangsfenster des Servers (% der Zeit)",
+      share(&TLimitShares::ReceiveWindow));
+  row(receiving ? "Begrenzt durch den Sendepuffer des Servers (% der Zeit)"
+                : "Begrenzt durch den Sendepuffer (% der Zeit)",
+      share(&TLimitShares::SendBuffer));
+  row(receiving ? "Begrenzt durch den Server (% der Zeit)" : "Begrenzt durch das Programm (% der Zeit)",
+      share(&TLimitShares::Program));
+  row("Hauptursache", limits ? LimitName(limits->Main(), FRun.Direction) : QString());
+  row("Richtung", DirectionName(FRun.Direction));
   text += QStringLiteral("Sekunden;kiBytes/s;Umlaufzeit (ms);Erneut gesendet (%);Begrenzt durch\n");
   for (std::size_t i = 0; i < FElapsedMs.size(); ++i) {
     const TPointDetails& details = FDetails[i];
     text += Seconds(FElapsedMs[i], locale) + u';' + FormatFixed2(FRates[i], locale) + u';' +
             FormatMilliseconds(details.RttMs, locale) + u';' + FormatFixed1(details.RetransPercent, locale) + u';' +
-            LimitName(details.Limit) + u'\n';
+            LimitName(details.Limit, FRun.Direction) + u'\n';
   }
   return text.toUtf8();
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/direction.h"
 #include "measure/run_details.h"
 
 struct TRunDescription {
@@ -18,6 +19,7 @@ struct TRunDescription {
   int Port = 0;
   std::int32_t BlockSize = 0;
   QDateTime Start;
+  TDirection Direction = TDirection::Send;
 };
 
 class TRunHistory {

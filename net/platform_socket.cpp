@@ -62,8 +62,20 @@ int Send(int handle, const void* buffer, int count) {
   return static_cast<int>(sent);
 }
 
+int Receive(int handle, void* buffer, int count) {
+  const auto length = count > 0 ? static_cast<std::size_t>(count) : 0U;
+  return static_cast<int>(::recv(handle, buffer, length, MSG_DONTWAIT));
+}
+
+int ShutdownSending(int handle) { return ::shutdown(handle, SHUT_WR); }
+
 void WaitWritable(int handle, int timeoutMs) {
   pollfd wanted{handle, POLLOUT, 0};
+  ::poll(&wanted, 1, timeoutMs);
+}
+
+void WaitReadable(int handle, int timeoutMs) {
+  pollfd wanted{handle, POLLIN, 0};
   ::poll(&wanted, 1, timeoutMs);
 }
 

@@ -30,6 +30,13 @@ int Connect(int handle, std::uint32_t address, std::uint16_t port);
 // One send that never raises SIGPIPE; a count below 0 sends nothing.
 int Send(int handle, const void* buffer, int count);
 
+// One receive that never waits: -1 with a would-block code when nothing is there yet, 0 once the
+// peer has ended its sending.
+int Receive(int handle, void* buffer, int count);
+
+// Ends our sending side (the peer reads its end), the receiving side stays open.
+int ShutdownSending(int handle);
+
 int Close(int handle);
 
 // Switches O_NONBLOCK; results are ignored by callers, like the registration they stand for.
@@ -46,6 +53,9 @@ void ClearConnectTimeLimit(int handle);
 
 // Waits up to timeoutMs until the socket can take more data (or is closed or failed).
 void WaitWritable(int handle, int timeoutMs);
+
+// Waits up to timeoutMs until the socket has data to read (or is closed or failed).
+void WaitReadable(int handle, int timeoutMs);
 
 // True once the socket has a peer, i.e. its connect has completed.
 bool HasPeer(int handle);

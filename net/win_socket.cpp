@@ -120,6 +120,31 @@ int TCustomWinSocket::SendBytes(const void* buffer, int count) {
   return sent;
 }
 
+int TCustomWinSocket::ReceiveBytes(void* buffer, int count) {
+  std::lock_guard lock(FConnectionLock);
+  if (!FConnected) return 0;
+  const int received = platform::Receive(FSocket, buffer, count);
+  if (received == -1) {
+    int code = platform::LastError();
+    if (!platform::IsWouldBlock(code)) {
+      SignalError(this, errReceive, code);
+      CloseConnection(FSocket);
+      if (code != 0) throw ESocketError(SocketErrorMessage(code, "recv"));
+    }
+  }
+  return received;
+}
+
+void TCustomWinSocket::ShutdownSending() {
+  std::lock_guard lock(FConnectionLock);
+  if (FConnected) platform::ShutdownSending(FSocket);
+}
+
+void TCustomWinSocket::WaitUntilReadable(int timeoutMs) {
+  const int handle = FSocket.load();
+  if (FConnected && handle != INVALID_SOCKET) platform::WaitReadable(handle, timeoutMs);
+}
+
 void TCustomWinSocket::WaitUntilWritable(int timeoutMs) {
   const int handle = FSocket.load();
   if (FConnected && handle != INVALID_SOCKET) platform::WaitWritable(handle, timeoutMs);

@@ -36,6 +36,14 @@ class TCustomWinSocket {
 
   // Thread-safe; one platform send per call. See the class comment in the .cpp for the results.
   int SendBytes(const void* buffer, int count);
+  // Thread-safe, never waits: the count read, 0 when the peer ended its sending or the connection is
+  // closed, -1 when nothing is there yet or a failure's code was cleared by the error hook. Raises
+  // like SendBytes.
+  int ReceiveBytes(void* buffer, int count);
+  // Thread-safe: ends our sending side, so the peer reads the end of our data; we still receive.
+  void ShutdownSending();
+  // Thread-safe: waits up to timeoutMs until the connection has data, like WaitUntilWritable.
+  void WaitUntilReadable(int timeoutMs);
   // Thread-safe: the current connection's state as the kernel keeps it; false when not connected or
   // where the platform does not tell.
   bool ReadConnectionState(TConnectionState& state);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "base/direction.h"
 #include "settings/reg_ini_file.h"
 
 class TProgramSettings {
@@ -22,6 +23,10 @@ class TProgramSettings {
   std::int32_t BlockSize(std::int32_t fallback);
   // As stored, also out of range: the caller shows it but uses only a valid port.
   std::int32_t Port(std::int32_t fallback);
+
+  // "1" receives; anything else, a missing value or one of another type, sends.
+  TDirection Direction();
+  void WriteDirection(TDirection direction);
 
   // What the expert fields hold at exit, block size first. A text that is no integer raises and
   // ends the writing; a port out of range is not kept, the one in force is.

@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -49,6 +50,7 @@ constexpr int FieldPanelGap = 15;     // the server field to the expert panel
 constexpr int BlockSizePortGap = 23;  // the block size field to the port's label
 constexpr int PanelTitleGap = 6;      // the expert panel's title to its fields
 constexpr int PanelMargin = 16;       // the expert panel's room right of and below its fields
+constexpr int PanelRowGap = 4;        // block size and port to the direction below them
 constexpr int ChartGap = 7;           // the buttons and the expert panel to the chart
 constexpr int ChartRightMargin = 15;  // the chart to the window's right edge
 constexpr int ChartBottomMargin = 9;  // the chart to the status bar
@@ -120,11 +122,15 @@ void TForm1::CreateControls() {
   Label3 = Named(new QLabel(texts::PortLabel, ProPanel), "Label3");
   Edit2 = Named(new QLineEdit(ProPanel), "Edit2");
   Edit3 = Named(new QLineEdit(ProPanel), "Edit3");
+  Label4 = Named(new QLabel(texts::DirectionLabel, ProPanel), "Label4");
+  ComboBox1 = Named(new QComboBox(ProPanel), "ComboBox1");
+  ComboBox1->addItems({texts::SendDirection, texts::ReceiveDirection});
   ProPanel->hide();
   // Screen readers name each field by its label; a label without "&" adds no accelerator.
   Label2->setBuddy(Edit1);
   Label1->setBuddy(Edit2);
   Label3->setBuddy(Edit3);
+  Label4->setBuddy(ComboBox1);  // "&Richtung:" names the list and gives it Alt+R
   Chart1->setAccessibleName(texts::ChartTitle);
 
   setTabOrder(Edit1, Chart1);  // the chart's menu is one Tab from the server field
@@ -133,6 +139,7 @@ void TForm1::CreateControls() {
   setTabOrder(Button2, BitBtn1);
   setTabOrder(BitBtn1, Edit2);
   setTabOrder(Edit2, Edit3);
+  setTabOrder(Edit3, ComboBox1);
   setFocusProxy(Edit1);
   Edit1->setFocus();
 
@@ -180,10 +187,19 @@ void TForm1::LayoutControls() {
                       label3.height());
   Edit3->setGeometry(std::max(208, Label3->geometry().right() + 1 + LabelFieldGap), fieldTop, edit2.width(),
                      edit2.height());
+  // The direction on a row of its own, lined up with the block size: the first row has no room.
+  const QSize label4 = AtLeast(Label4, 57, 13);
+  const QSize combo = ComboBox1->sizeHint();
+  const int comboTop = Edit2->geometry().bottom() + 1 + PanelRowGap;
+  Label4->setGeometry(16, comboTop + (combo.height() - label4.height()) / 2, label4.width(), label4.height());
+  ComboBox1->setGeometry(std::max(Edit2->x(), 16 + label4.width() + BlockSizeLabelGap), comboTop, combo.width(),
+                         combo.height());
   const int panelLeft =
       std::max({272, Edit1->geometry().right() + 1 + FieldPanelGap, BitBtn1->geometry().right() + 1 + ButtonGap});
-  ProPanel->setGeometry(panelLeft, 8, std::max(345, Edit3->geometry().right() + 1 + PanelMargin),
-                        std::max(57, Edit3->geometry().bottom() + 1 + PanelMargin));
+  ProPanel->setGeometry(
+      panelLeft, 8,
+      std::max({345, Edit3->geometry().right() + 1 + PanelMargin, ComboBox1->geometry().right() + 1 + PanelMargin}),
+      std::max(57, ComboBox1->geometry().bottom() + 1 + PanelMargin));
 
   FChartTop = std::max({72, BitBtn1->geometry().bottom() + 1 + ChartGap, ProPanel->geometry().bottom() + 1 + ChartGap});
 
@@ -278,6 +294,7 @@ void TForm1::ReadProgramSettings() {
   ProPanel->show();
   Edit2->setText(IntToStr(Counters.BlockSize));
   Edit3->setText(IntToStr(port));
+  ComboBox1->setCurrentIndex(settings.Direction() == TDirection::Receive ? 1 : 0);
 }
 
 // What the expert fields hold at exit is kept, whether or not a Start used it; the first text
@@ -286,6 +303,8 @@ void TForm1::WriteProgramSettings() {
   try {
     TProgramSettings settings;
     if (ProPanel->isHidden()) return;
+    // First: a field that is no integer ends the writing, and the direction is no field's text.
+    settings.WriteDirection(DirectionChoice());
     settings.WriteExpertFields(Edit2->text(), Edit3->text(), ClientSocket1.Port());
   } catch (...) {
   }
@@ -302,6 +321,9 @@ QString TForm1::ServerText() const { return Edit1->text(); }
 bool TForm1::ExpertPanelVisible() const { return !ProPanel->isHidden(); }
 QString TForm1::BlockSizeText() const { return Edit2->text(); }
 QString TForm1::PortText() const { return Edit3->text(); }
+TDirection TForm1::DirectionChoice() const {
+  return ComboBox1->currentIndex() == 1 ? TDirection::Receive : TDirection::Send;
+}
 void TForm1::SetStartEnabled(bool enabled) { Button1->setEnabled(enabled); }
 void TForm1::SetStopEnabled(bool enabled) { Button2->setEnabled(enabled); }
 void TForm1::SetStatusText(const QString& text) {
@@ -320,8 +342,9 @@ void TForm1::AnnounceChange(QLabel* panel) {
 void TForm1::DescribeChart() {
   if (Series1.Count() == 0) return;
   const int last = Series1.Count() - 1;
-  Chart1->setAccessibleDescription(texts::ChartDescription(Series1.XValues[last], Series1.YValues[last], Series1.Mean(),
-                                                           Controller.Run.Details.Summary().LatestRttMs));
+  Chart1->setAccessibleDescription(texts::ChartDescription(
+      Series1.XValues[last], Series1.YValues[last], Series1.Mean(), Controller.Run.Details.Summary().LatestRttMs,
+      History.HasRun() ? History.Run().Direction : TDirection::Send));
 }
 
 void TForm1::SetAverageText(const QString& text) {

@@ -12,6 +12,7 @@
 #include "ui/components/form.h"
 #include "ui/components/wnd_prop.h"
 
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -39,6 +40,7 @@ class TForm1 : public TForm, public TMeasurementView {
   bool ExpertPanelVisible() const override;
   QString BlockSizeText() const override;
   QString PortText() const override;
+  TDirection DirectionChoice() const override;
   void SetStartEnabled(bool enabled) override;
   void SetStopEnabled(bool enabled) override;
   void SetStatusText(const QString& text) override;
@@ -73,6 +75,9 @@ class TForm1 : public TForm, public TMeasurementView {
   QLabel* Label3 = nullptr;
   QLineEdit* Edit2 = nullptr;
   QLineEdit* Edit3 = nullptr;
+  // The run's direction below block size and port: sending (index 0) or receiving (index 1).
+  QLabel* Label4 = nullptr;
+  QComboBox* ComboBox1 = nullptr;
   QStatusBar* StatusBar1 = nullptr;
   QLabel* StatusPanel0 = nullptr;
   QLabel* StatusPanel1 = nullptr;

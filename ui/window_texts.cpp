@@ -1,14 +1,16 @@
 #include "ui/window_texts.h"
 
+#include "measure/measure_texts.h"
 #include "measure/measurement_run.h"
 #include "measure/number_format.h"
 
 QString texts::ChartDescription(double latestSeconds, double latestRate, double average,
-                                std::optional<double> latestRttMs) {
-  QString description = QStringLiteral("Letzter Wert %1 kiBytes/s nach %2 s, Durchschnitt %3 kiBytes/s")
-                            .arg(FormatFixed2(latestRate, QLocale()))
-                            .arg(FormatWhole(latestSeconds))
-                            .arg(FormatFixed2(average, QLocale()));
+                                std::optional<double> latestRttMs, TDirection direction) {
+  QString description = direction == TDirection::Receive ? DirectionName(direction) + QStringLiteral(": ") : QString();
+  description += QStringLiteral("Letzter Wert %1 kiBytes/s nach %2 s, Durchschnitt %3 kiBytes/s")
+                     .arg(FormatFixed2(latestRate, QLocale()))
+                     .arg(FormatWhole(latestSeconds))
+                     .arg(FormatFixed2(average, QLocale()));
   if (const QString rtt = FormatMilliseconds(latestRttMs); !rtt.isEmpty())
     description += QStringLiteral(", Umlaufzeit %1 ms").arg(rtt);
   return description;
@@ -41,15 +43,41 @@ QString QueueSentence(std::optional<double> addedMs, const QLocale& locale) {
 }
 
 // The kernel's own figures as last read, for whoever reads a ticket.
-QString ExpertLine(const TConnectionState& state) {
+QString ExpertLine(const TConnectionState& state, bool receiving) {
   QStringList parts;
   if (state.SndCwnd && state.SndMss)
     parts << QStringLiteral("Überlastfenster %1 Segmente zu %2 Bytes").arg(*state.SndCwnd).arg(*state.SndMss);
-  if (state.SndWnd) parts << QStringLiteral("Empfangsfenster des Servers %1 Bytes").arg(*state.SndWnd);
+  if (state.SndWnd)
+    parts << (receiving ? QStringLiteral("Empfangsfenster dieses Rechners %1 Bytes")
+                        : QStringLiteral("Empfangsfenster des Servers %1 Bytes"))
+                 .arg(*state.SndWnd);
   if (state.TotalRetrans) parts << QStringLiteral("%1 Segmente wiederholt").arg(*state.TotalRetrans);
   if (state.NotsentBytes) parts << QStringLiteral("%1 Bytes noch nicht gesendet").arg(*state.NotsentBytes);
-  return parts.isEmpty() ? QString()
-                         : QStringLiteral("\nZuletzt laut Kernel: %1.\n").arg(parts.join(QStringLiteral(", ")));
+  if (parts.isEmpty()) return {};
+  return (receiving ? QStringLiteral("\nZuletzt laut Kernel des Servers: %1.\n")
+                    : QStringLiteral("\nZuletzt laut Kernel: %1.\n"))
+      .arg(parts.join(QStringLiteral(", ")));
+}
+
+// A download's sender is the server and its receiver this computer.
+QString DownloadCauseSentence(TRateLimit cause) {
+  switch (cause) {
+    case TRateLimit::Network:
+      return QStringLiteral(
+          "Hauptursache: das Netz. Der Server hat so schnell gesendet, wie die Leitung und ihre Warteschlange "
+          "es zuließen.");
+    case TRateLimit::ReceiveWindow:
+      return QStringLiteral(
+          "Hauptursache: das Empfangsfenster dieses Rechners. Er nimmt die Daten langsamer an, als die Leitung "
+          "sie tragen könnte, etwa weil sein Empfangspuffer für diese Leitung zu klein ist.");
+    case TRateLimit::SendBuffer:
+      return QStringLiteral("Hauptursache: der Sendepuffer des Servers. Er ist für diese Leitung zu klein.");
+    case TRateLimit::Program:
+      return QStringLiteral(
+          "Hauptursache: der Server selbst. Er hatte oft keine Daten bereit, etwa weil er ausgelastet ist.");
+    case TRateLimit::Unknown: break;
+  }
+  return QStringLiteral("Keine Ursache hat die Rate mehr als die Hälfte der Zeit begrenzt.");
 }
 
 QString MainCauseSentence(TRateLimit cause) {
@@ -78,8 +106,10 @@ QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
   const TRunHistory& history = run.History;
   const TRunSummary summary = run.Details.Summary();
   QString text = QStringLiteral("Messdetails\n\n");
+  const bool receiving = history.HasRun() && history.Run().Direction == TDirection::Receive;
   if (history.HasRun()) {
     const TRunDescription& description = history.Run();
+    text += QStringLiteral("Richtung: %1\n").arg(DirectionName(description.Direction));
     text += QStringLiteral("Server: %1, Port %2, Blockgröße %3 Bytes\n")
                 .arg(description.Server)
                 .arg(description.Port)
@@ -89,7 +119,8 @@ QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
   text += QStringLiteral("Übertragungsrate\n");
   text += QStringLiteral("  Durchschnitt im Diagramm: %1 kiBytes/s\n\n").arg(FormatFixed2(run.Series1.Mean(), locale));
 
-  text += QStringLiteral("Umlaufzeit (Round Trip Time)\n");
+  text += receiving ? QStringLiteral("Umlaufzeit (Round Trip Time, wie der Server als Sender sie misst)\n")
+                    : QStringLiteral("Umlaufzeit (Round Trip Time)\n");
   text += QStringLiteral("  ohne Last (kleinste der Verbindung): %1\n").arg(Milliseconds(summary.MinRttMs, locale));
   text += QStringLiteral("  unter Last, Median: %1\n").arg(Milliseconds(summary.RttMedianMs, locale));
   text += QStringLiteral("  unter Last, 95. Perzentil: %1\n").arg(Milliseconds(summary.RttP95Ms, locale));
@@ -98,24 +129,29 @@ QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
   text += QueueSentence(summary.AddedLatencyMs, locale) + u'\n';
 
   text += QStringLiteral("Erneut gesendet: %1\n\n")
-              .arg(OrUnknown(FormatFixed1(summary.RetransPercent, locale), QStringLiteral(" % der gesendeten Bytes")));
+              .arg(OrUnknown(FormatFixed1(summary.RetransPercent, locale),
+                             receiving ? QStringLiteral(" % der vom Server gesendeten Bytes")
+                                       : QStringLiteral(" % der gesendeten Bytes")));
 
   text += QStringLiteral("Was die Rate begrenzt hat (Anteil der Messzeit)\n");
   if (const auto& limits = summary.Limits) {
     const QString percent = QStringLiteral(" %");
     text += QStringLiteral("  Netz (Überlastfenster: die Leitung oder ihre Warteschlange): %1\n")
                 .arg(FormatPercent(limits->Network, locale) + percent);
-    text += QStringLiteral("  Empfangsfenster des Servers: %1\n")
+    text += (receiving ? QStringLiteral("  Empfangsfenster dieses Rechners: %1\n")
+                       : QStringLiteral("  Empfangsfenster des Servers: %1\n"))
                 .arg(FormatPercent(limits->ReceiveWindow, locale) + percent);
-    text +=
-        QStringLiteral("  Sendepuffer dieses Rechners: %1\n").arg(FormatPercent(limits->SendBuffer, locale) + percent);
-    text += QStringLiteral("  Programm selbst (keine Daten bereit): %1\n")
+    text += (receiving ? QStringLiteral("  Sendepuffer des Servers: %1\n")
+                       : QStringLiteral("  Sendepuffer dieses Rechners: %1\n"))
+                .arg(FormatPercent(limits->SendBuffer, locale) + percent);
+    text += (receiving ? QStringLiteral("  Server selbst (keine Daten bereit): %1\n")
+                       : QStringLiteral("  Programm selbst (keine Daten bereit): %1\n"))
                 .arg(FormatPercent(limits->Program, locale) + percent);
-    text += MainCauseSentence(limits->Main()) + u'\n';
+    text += (receiving ? DownloadCauseSentence(limits->Main()) : MainCauseSentence(limits->Main())) + u'\n';
   } else {
     text += QStringLiteral("  %1\n").arg(texts::Unknown);
   }
-  text += ExpertLine(summary.Latest);
+  text += ExpertLine(summary.Latest, receiving);
   return text;
 }
 

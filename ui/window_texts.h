@@ -8,6 +8,8 @@
 
 #include <optional>
 
+#include "base/direction.h"
+
 class TMeasurementRun;
 struct TPointDetails;
 
@@ -20,6 +22,7 @@ inline const QString InfoHelpCaption = QStringLiteral("&Info / Hilfe");
 inline const QString ExpertPanelTitle = QStringLiteral(" Weitere Einstellungen: ");
 inline const QString BlockSizeLabel = QStringLiteral("Blockgröße:");
 inline const QString PortLabel = QStringLiteral("Port-Nr.:");
+inline const QString DirectionLabel = QStringLiteral("&Richtung:");
 // Added to the main window's title in expert mode.
 inline const QString ExpertTitleSuffix = QStringLiteral(" Pro");
 // The chart's title, and its name for screen readers.
@@ -28,8 +31,9 @@ inline const QString ChartTitle = QStringLiteral("Übertragungsrate");
 inline const QString SecondsAxisTitle = QStringLiteral("Sekunden");
 inline const QString RateAxisTitle = QStringLiteral("kiBytes/s");
 // The chart's description for screen readers: the latest point, the average and, once known, the
-// latest round trip.
-QString ChartDescription(double latestSeconds, double latestRate, double average, std::optional<double> latestRttMs);
+// latest round trip; a download says so first.
+QString ChartDescription(double latestSeconds, double latestRate, double average, std::optional<double> latestRttMs,
+                         TDirection direction = TDirection::Send);
 
 // The chart's menu.
 inline const QString CopyChartEntry = QStringLiteral("Diagramm &kopieren");

@@ -1,5 +1,6 @@
 // Whole measurements driven through the real window against real servers on 127.0.0.1.
 
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -292,4 +293,17 @@ TEST_F(MeasurementFlow, TheFirstPointOfARunNeverComesFromTheLastRunsCounters) {
   EXPECT_EQ(form->BottomAxis.Minimum(), 0);
   form->Button2->click();
   EXPECT_TRUE(WaitForIdle());
+}
+
+TEST_F(MeasurementFlow, DownloadFromAServerThatNeverSendsEndsWithAMessageWithinFifteenSeconds) {
+  LoopbackServer server(ServerMode::Record);  // takes the request, sends nothing
+  form->ProPanel->show();
+  form->Edit3->setText(QString::number(server.port()));
+  form->ComboBox1->setCurrentIndex(1);
+  Start("127.0.0.1", server.port());
+  ASSERT_TRUE(WaitForMeasuring());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
+  EXPECT_TRUE(messages[0].Text.startsWith("Der Server 127.0.0.1 sendet keine Daten.")) << messages[0].Text;
+  EXPECT_TRUE(WaitForIdle());
+  EXPECT_EQ(messages.size(), 1U);
 }

@@ -1,5 +1,6 @@
 // The expert mode and the program settings read at start-up and written at exit.
 
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -61,7 +62,21 @@ TEST_F(ProgramSettings, AccessCodeSwitchesTheExpertModeOnAndTheFieldsAreSavedAtE
   EXPECT_EQ(form->Edit3->text(), "2857");
   Exit();
   EXPECT_EQ(settingsfile::ValueLines(ProgramKey),
-            (QStringList{R"("ProMode"="5594")", R"("BlockSize"="1024")", R"("Port"="2857")"}));
+            (QStringList{R"("ProMode"="5594")", R"("Direction"="0")", R"("BlockSize"="1024")", R"("Port"="2857")"}));
+}
+
+TEST_F(ProgramSettings, DirectionOneReceivesAnythingElseSendsAndTheChoiceIsSavedAtExit) {
+  for (const char* other : {R"("Direction"="2")", R"("Direction"=dword:00000001)", R"("Direction"="")"}) {
+    Start({R"("ProMode"="5594")", other});
+    EXPECT_EQ(form->DirectionChoice(), TDirection::Send) << other;
+    form.reset();
+  }
+  Start({R"("ProMode"="5594")", R"("Direction"="1")"});
+  EXPECT_EQ(form->ComboBox1->currentText(), QString::fromUtf8("Empfangen (Download)"));
+  form->ComboBox1->setCurrentIndex(0);
+  Exit();
+  EXPECT_TRUE(settingsfile::ValueLines(ProgramKey).contains(R"("Direction"="0")"));
+  EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(ProgramSettings, AccessCodeGoesThroughTheDefaultConversion) {

@@ -11,6 +11,7 @@
 #include "tests/support/qstring_printer.h"
 #include "tests/support/server_process.h"
 #include "tests/ui/observed_messages.h"
+#include "tests/ui/settings_file.h"
 #include "ui/main_window.h"
 
 TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
@@ -50,4 +51,56 @@ TEST(WholeRun, AddsPointsMovesTheAxesAndShowsTheAverageThenStops) {
   EXPECT_TRUE(messages.empty());
   server.sendSignal(SIGTERM);
   EXPECT_EQ(server.waitForExit(testsupport::Patience), 0);
+}
+
+namespace {
+// A window in expert mode whose direction is receiving, started against the server on port.
+void StartDownload(TForm1& form, std::uint16_t port) {
+  form.show();
+  form.ClientSocket1.SetPort(port);
+  form.Edit3->setText(QString::number(port));
+  form.Edit1->setText(QStringLiteral("127.0.0.1"));
+  form.Button1->click();
+}
+}  // namespace
+
+TEST(WholeRun, DownloadCountsWhatArrivesShowsTheServersViewAndStops) {
+  servertest::ServerProcess server({"--bind", "127.0.0.1", "--port", "0"});
+  const auto port = server.waitForListeningPort(testsupport::Patience);
+  ASSERT_TRUE(port.has_value());
+  settingsfile::Write(settingsfile::ProgramKey, {R"("ProMode"="5594")", R"("Direction"="1")"});
+  TObservedMessages messages;
+  {
+    TForm1 form;
+    StartDownload(form, *port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Series1.Count() >= 2; }, testsupport::PatienceMs));
+    EXPECT_GT(form.Series1.YValues.MaxValue(), 0);
+    // The round trip comes from the records in the server's blocks.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Controller.Run.Details.Summary().MinRttMs.has_value(); },
+                                testsupport::PatienceMs));
+    EXPECT_EQ(form.History.Run().Direction, TDirection::Receive);
+    form.Button2->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Button1->isEnabled() && !form.Controller.HasWorker(); },
+                                testsupport::PatienceMs));
+  }
+  EXPECT_TRUE(messages.empty());
+  settingsfile::Remove();
+}
+
+TEST(WholeRun, DownloadFromAServerThatRefusesItSaysTheServerSendsNothing) {
+  servertest::ServerProcess server({"--bind", "127.0.0.1", "--port", "0", "--no-download"});
+  const auto port = server.waitForListeningPort(testsupport::Patience);
+  ASSERT_TRUE(port.has_value());
+  settingsfile::Write(settingsfile::ProgramKey, {R"("ProMode"="5594")", R"("Direction"="1")"});
+  TObservedMessages messages;
+  {
+    TForm1 form;
+    StartDownload(form, *port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
+    EXPECT_EQ(messages[0].Caption, "Fehler");
+    EXPECT_TRUE(messages[0].Text.contains("sendet keine Daten")) << messages[0].Text;
+    EXPECT_TRUE(form.Button1->isEnabled());
+  }
+  EXPECT_EQ(messages.size(), 1U);
+  settingsfile::Remove();
 }
