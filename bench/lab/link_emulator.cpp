@@ -45,6 +45,10 @@
 //                     0 when there were none.
 // PACKETS             shaped packets read from the sending side's device since the previous line;
 // DROPPED_QUEUE       of these the ones dropped at the full FIFO, DROPPED_LOSS the ones lost at random.
+// On the downlink the program reads what arrives at once, so a filled hole's step must show where
+// it happened, not smeared over 50 ms by a reader that interpolates between lines: there a delivery
+// that fills a hole also gets a line with the bytes before it and one a nanosecond later with the
+// bytes after it. Lines always come with rising times.
 //
 // The queue log gets a line for every shaped packet that left the FIFO or was dropped. The lines
 // are gathered in memory and written with one write() whenever a truth line is due, with or without
@@ -341,7 +345,7 @@ class Link {
       WriteDue(shapedLine_, receiverFd_, now);
       WriteDue(returnLine_, senderFd_, now);
       if (now >= nextTruth_) {
-        WriteTruth(now);
+        WriteTruth(now, tracker_.Total());
         nextTruth_ = std::max(nextTruth_ + kTruthInterval, now + 1);
       }
       pollfd fds[2] = {{senderFd_, POLLIN, 0}, {receiverFd_, POLLIN, 0}};
@@ -354,7 +358,7 @@ class Link {
       if (fds[0].revents != 0) ReadSender();
       if (fds[1].revents != 0) ReadReceiver();
     }
-    WriteTruth(NowNs());
+    WriteTruth(NowNs(), tracker_.Total());
   }
 
   std::string Summary() const {
@@ -442,7 +446,15 @@ class Link {
       const auto& bytes = line.front().bytes;
       const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
       if (written && fd == receiverFd_) {
-        if (const auto segment = ParseTcp(bytes.data(), bytes.size())) tracker_.Delivered(*segment);
+        if (const auto segment = ParseTcp(bytes.data(), bytes.size())) {
+          const std::uint64_t before = tracker_.Total();
+          tracker_.Delivered(*segment);
+          if (down_ && tracker_.Total() - before > segment->payload) {
+            const std::int64_t at = NowNs();
+            WriteTruth(at, before);
+            WriteTruth(at + 1, tracker_.Total());
+          }
+        }
       }
       line.pop_front();
     }
@@ -479,7 +491,9 @@ class Link {
     queueLog_.clear();
   }
 
-  void WriteTruth(std::int64_t now) {
+  void WriteTruth(std::int64_t now, std::uint64_t inOrder) {
+    now = std::max(now, lastTruthNs_ + 1);  // after a step's lines, which may be later than the loop's now
+    lastTruthNs_ = now;
     WriteQueueLog();
     std::int64_t p95 = 0;
     std::int64_t max = 0;
@@ -495,7 +509,7 @@ class Link {
     char line[256];
     const int length = std::snprintf(
         line, sizeof line, "%" PRId64 " %" PRIu64 " %" PRId64 " %" PRId64 " %" PRIu64 " %" PRIu64 " %" PRIu64 "\n", now,
-        tracker_.Total(), p95 / 1000, max / 1000, shaped_.packets - shapedAtLastLine_.packets,
+        inOrder, p95 / 1000, max / 1000, shaped_.packets - shapedAtLastLine_.packets,
         shaped_.droppedQueue - shapedAtLastLine_.droppedQueue, shaped_.droppedLoss - shapedAtLastLine_.droppedLoss);
     shapedAtLastLine_ = shaped_;
     // One write per line, so a reader following the file never sees half a line.
@@ -521,6 +535,7 @@ class Link {
   std::deque<Packet> returnLine_;  // on the way back to the sending side
   std::int64_t linkFree_ = 0;
   std::int64_t nextTruth_ = 0;
+  std::int64_t lastTruthNs_ = 0;
   std::vector<std::int64_t> slotWaitsNs_;  // of the packets that left the FIFO since the last line
   std::string queueLog_;                   // its lines since then, for --queue-log
   Counts shaped_;
