@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The network lab (as root): the chart against what the server could read, on uplinks with delay
-# and loss (a user-space link between TUN devices) and on fast shaped lines (tbf), and the connect
-# to a silent server.
-#   bash scripts/lab.sh [seconds per link, default 30] ["LINK ..." of 2 10 l w r m 100 1000]
+# and loss (a user-space link between TUN devices) and on fast shaped lines (tbf), the same as
+# downloads against what the program could read, and the connect to a silent server.
+#   bash scripts/lab.sh [seconds per link, default 30] ["LINK ..." of 2 10 l w r m 100 1000, each
+#   also with a "d" after it for the download]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 

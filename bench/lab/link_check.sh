@@ -6,7 +6,9 @@
 #   2. iperf3 over 10 Mbit/s, 20 ms, 200 ms queue: the received rate is the rate less the headers,
 #      and the link's truth file counts the bytes iperf3 received;
 #   3. iperf3 over 20 Mbit/s, 100 ms, 0.5 % loss, 200 ms queue: it runs through, and the truth
-#      file again counts the bytes iperf3 received.
+#      file again counts the bytes iperf3 received;
+#   4. and 5. the same two on the downlink (--direction down), iperf3 sending from the server's
+#      namespace to the client's (-R): the shaped direction's rate and truth are judged alike.
 #
 #   bash bench/lab/link_check.sh BIN_DIR
 #
@@ -96,15 +98,15 @@ stop_link() {
   ip netns del "$server" 2>/dev/null
 }
 
-# The truth file's in-order TCP bytes in its last line: every TCP flow of the uplink, so iperf3's
-# control connection too (a few hundred bytes), up to the server's reset of the flow.
+# The truth file's in-order TCP bytes in its last line: every TCP flow of the shaped direction, so
+# iperf3's control connection too (a few hundred bytes), up to the receiver's reset of the flow.
 truth_bytes() { tail -n 1 "$truth" 2>/dev/null | awk '{ print $2 }'; }
 
 # The truth file's queue over the whole run: the longest wait, packets and drops.
 truth_queue() {
   awk '{ if ($4 > max) max = $4; packets += $5; queue += $6; loss += $7 }
-    END { printf "Warteschlange: längste Wartezeit %.1f ms; %d Pakete hinauf, %d an der vollen Warteschlange verworfen, %d zufällig verloren\n",
-      max / 1000, packets, queue, loss }' "$truth" 2>/dev/null
+    END { printf "Warteschlange: längste Wartezeit %.1f ms; %d Pakete %s, %d an der vollen Warteschlange verworfen, %d zufällig verloren\n",
+      max / 1000, packets, way, queue, loss }' way="$1" "$truth" 2>/dev/null
 }
 
 # within MEASURED EXPECTED PERCENT: prints the deviation in percent; true when inside the bound.
@@ -112,9 +114,10 @@ within() {
   awk -v m="$1" -v e="$2" -v p="$3" 'BEGIN { d = (m - e) / e * 100; printf "%+.2f", d; exit !(e > 0 && d <= p && d >= -p) }'
 }
 
-# run_iperf SECONDS: iperf3 from the client namespace to the server namespace; JSON in $work/iperf.json.
+# run_iperf SECONDS [-R]: iperf3 from the client namespace to the server namespace, with -R the
+# other way; JSON in $work/iperf.json.
 run_iperf() {
-  local seconds=$1
+  local seconds=$1 reverse=${2:-}
   rm -f "$work/iperf.json"
   timeout --kill-after=5 $((seconds + 40)) ip netns exec "$server" iperf3 -s -B 198.18.0.2 -1 >/dev/null 2>&1 &
   server_pid=$!
@@ -122,7 +125,7 @@ run_iperf() {
     ip netns exec "$server" ss -ltn 2>/dev/null | grep -q '198.18.0.2:5201' && break
     sleep 0.1
   done
-  timeout --kill-after=5 $((seconds + 30)) ip netns exec "$client" iperf3 -c 198.18.0.2 -t "$seconds" -J \
+  timeout --kill-after=5 $((seconds + 30)) ip netns exec "$client" iperf3 -c 198.18.0.2 -t "$seconds" -J $reverse \
     >"$work/iperf.json" 2>/dev/null &
   client_pid=$!
   wait "$client_pid"
@@ -165,18 +168,22 @@ check_ping() {
 goodput() { awk -v r="$1" 'BEGIN { printf "%.4f", r * 1448 / 1500 }'; }
 
 # check_iperf NUMBER TITLE SECONDS RATE_BOUND TRUTH_BOUND LINK-OPTIONS...: with a rate bound in
-# percent the received rate is judged, else only that iperf3 ran through.
+# percent the received rate is judged, else only that iperf3 ran through. With --direction down
+# among the link's options iperf3 sends from the server's side.
 check_iperf() {
-  local number=$1 title=$2 seconds=$3 rate_bound=$4 truth_bound=$5 rate
+  local number=$1 title=$2 seconds=$3 rate_bound=$4 truth_bound=$5 rate reverse="" way=hinauf
   shift 5
   rate="$(sed -n 's/.*--rate-mbit \([0-9.]*\).*/\1/p' <<<"$*")"
+  if [[ " $* " == *" --direction down "* ]]; then
+    reverse=-R way=hinab
+  fi
   echo "=== Prüfung $number: iperf3 $seconds s, $title"
   if ! start_link "i$number" $((seconds + 30)) "$@"; then
     stop_link
     echo "Prüfung $number (iperf3, $title): FEHLGESCHLAGEN (keine Verbindung)"
     return 1
   fi
-  run_iperf "$seconds"
+  run_iperf "$seconds" $reverse
   local iperf_status=$?
   stop_link
   local error bytes mbit retransmits congestion truth_total expected rate_deviation truth_deviation ok=0
@@ -184,6 +191,10 @@ check_iperf() {
   bytes="$(jq -r '.end.sum_received.bytes // 0' "$work/iperf.json" 2>/dev/null)"
   mbit="$(jq -r '(.end.sum_received.bits_per_second // 0) / 1e6' "$work/iperf.json" 2>/dev/null \
     | awk '{ printf "%.3f", $1 }')"
+  # Reversed, iperf3's receiving client starts its clock a round trip and a slow start before the
+  # first data arrives: the rate is that of the seconds after the first.
+  [ -n "$reverse" ] && mbit="$(jq -r '[.intervals[1:][].sum.bits_per_second] | if length > 0 then add / length / 1e6
+    else 0 end' "$work/iperf.json" 2>/dev/null | awk '{ printf "%.3f", $1 }')"
   retransmits="$(jq -r '.end.sum_sent.retransmits // "?"' "$work/iperf.json" 2>/dev/null)"
   congestion="$(jq -r '.end.sender_tcp_congestion // "?"' "$work/iperf.json" 2>/dev/null)"
   truth_total="$(truth_bytes)"
@@ -193,16 +204,29 @@ check_iperf() {
   fi
   echo "  iperf3: ${mbit:-0} Mbit/s empfangen, ${bytes:-0} Byte, $retransmits Wiederholungen" \
     "(Staukontrolle $congestion)"
-  echo "  $(truth_queue)"
+  echo "  $(truth_queue $way)"
   if [ "$rate_bound" != - ]; then
     expected="$(goodput "$rate")"
     rate_deviation="$(within "${mbit:-0}" "$expected" "$rate_bound")" || ok=1
-    echo "  Rate: ${mbit} Mbit/s, erwartet $expected Mbit/s Nutzlast ($rate Mbit/s × 1448/1500 Byte je Paket)," \
+    echo "  Rate${reverse:+ ab der zweiten Sekunde}: ${mbit} Mbit/s, erwartet $expected Mbit/s Nutzlast ($rate Mbit/s × 1448/1500 Byte je Paket)," \
       "Abweichung $rate_deviation % (erlaubt ±$rate_bound %)"
   fi
-  truth_deviation="$(within "${truth_total:-0}" "${bytes:-0}" "$truth_bound")" || ok=1
-  echo "  Wahrheitsdatei: ${truth_total:-?} Byte in Reihenfolge zugestellt, iperf3 empfing ${bytes:-0} Byte," \
-    "Abweichung $truth_deviation % (erlaubt ±$truth_bound %)"
+  if [ -z "$reverse" ]; then
+    truth_deviation="$(within "${truth_total:-0}" "${bytes:-0}" "$truth_bound")" || ok=1
+    echo "  Wahrheitsdatei: ${truth_total:-?} Byte in Reihenfolge zugestellt, iperf3 empfing ${bytes:-0} Byte," \
+      "Abweichung $truth_deviation % (erlaubt ±$truth_bound %)"
+  else
+    # The receiving iperf3 stops counting at the test's end and closes its socket only after the
+    # results have been exchanged, a round trip later: what was queued and on its way then still
+    # reaches the client's device and counts. The truth lies between what iperf3 read and what it
+    # wrote.
+    local sent
+    sent="$(jq -r '.end.sum_sent.bytes // 0' "$work/iperf.json" 2>/dev/null)"
+    awk -v t="${truth_total:-0}" -v r="${bytes:-0}" -v s="${sent:-0}" -v p="$truth_bound" \
+      'BEGIN { exit !(r > 0 && t >= r * (1 - p / 100) && t <= s * (1 + p / 100)) }' || ok=1
+    echo "  Wahrheitsdatei: ${truth_total:-?} Byte in Reihenfolge zugestellt, iperf3 empfing ${bytes:-0} Byte" \
+      "und schrieb ${sent:-0} Byte (erlaubt dazwischen, ±$truth_bound %)"
+  fi
   echo "Prüfung $number (iperf3, $title): $(verdict $ok)"
   return $ok
 }
@@ -211,8 +235,12 @@ check_ping || failed=1
 check_iperf 2 "10 Mbit/s, 20 ms, Warteschlange 200 ms" 10 2 1 --rate-mbit 10 --delay-ms 20 --queue-ms 200 || failed=1
 check_iperf 3 "20 Mbit/s, 100 ms, 0,5 % Verlust, Warteschlange 200 ms" 15 - 1 \
   --rate-mbit 20 --delay-ms 100 --queue-ms 200 --loss 0.005 --seed 1 || failed=1
+check_iperf 4 "Download, 10 Mbit/s, 20 ms, Warteschlange 200 ms" 10 2 1 --rate-mbit 10 --delay-ms 20 --queue-ms 200 \
+  --direction down || failed=1
+check_iperf 5 "Download, 20 Mbit/s, 100 ms, 0,5 % Verlust, Warteschlange 200 ms" 15 - 1 \
+  --rate-mbit 20 --delay-ms 100 --queue-ms 200 --loss 0.005 --seed 1 --direction down || failed=1
 if [ $failed -eq 0 ]; then
-  echo "Verbindungsprüfung: alle drei Prüfungen bestanden."
+  echo "Verbindungsprüfung: alle fünf Prüfungen bestanden."
 else
   echo "Verbindungsprüfung: mindestens eine Prüfung fehlgeschlagen."
 fi

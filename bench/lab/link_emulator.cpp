@@ -1,13 +1,16 @@
 // korvaden-lab-link: the network lab's link with delay and random loss, which this kernel cannot
-// make (it has no netem). It joins two TUN devices in user space. What the client's device sends
-// is the uplink: random loss, a tail-drop FIFO in front of a bottleneck of the given rate, and a
-// constant one-way delay, then it is written into the server's device. What the server's device
-// sends comes back after the same delay, unshaped and without loss, as acknowledgements come back
-// on a real downlink.
+// make (it has no netem). It joins two TUN devices in user space. One direction is the shaped
+// one: what the sending side's device sends meets random loss, a tail-drop FIFO in front of a
+// bottleneck of the given rate, and a constant one-way delay, then it is written into the other
+// device. What comes back comes after the same delay, unshaped and without loss, as
+// acknowledgements come back on a real line. --direction up (the default) shapes the uplink, from
+// the client's device to the server's, as an upload meets it; --direction down shapes the
+// downlink, from the server's device to the client's, as a download meets it. The truth file and
+// the queue log speak of the shaped direction only.
 //
 //   korvaden-lab-link --client-dev NAME --server-dev NAME --rate-mbit MBIT --duration SECONDS
-//                     [--delay-ms MS (0)] [--queue-ms MS (200)] [--loss P (0)] [--seed N (1)]
-//                     [--truth FILE] [--queue-log FILE]
+//                     [--direction up|down (up)] [--delay-ms MS (0)] [--queue-ms MS (200)]
+//                     [--loss P (0)] [--seed N (1)] [--truth FILE] [--queue-log FILE]
 //
 // The devices: it creates both (IFF_TUN | IFF_NO_PI, not persistent) in the namespace it runs in,
 // prints the line "bereit" and leaves the rest to its caller: move each device into its namespace
@@ -17,31 +20,37 @@
 // Without IFF_VNET_HDR a TUN device offers no segmentation offloads, so the kernel hands it no
 // packet larger than its MTU.
 //
-// The uplink, per packet and in this order:
+// The shaped direction, per packet and in this order:
 //   loss   dropped with probability --loss (std::mt19937_64 seeded with --seed: runs repeat);
 //   queue  dropped when it would wait longer than --queue-ms before its serialisation begins,
 //          that is when the bytes ahead of it exceed rate × queue time;
 //   rate   its serialisation ends at max(arrival, link free) + size × 8 / rate, size counting
 //          the IP packet (a TUN device has no link-layer header);
-//   delay  --delay-ms after that it is written into the server's device.
+//   delay  --delay-ms after that it is written into the receiving side's device.
 // Everything runs on CLOCK_MONOTONIC. Packets in flight wait in deques: the FIFO holds at most
 // the queue time's worth of the rate, the delay lines what the rate and delay can have in flight.
 //
 // The truth file gets a line every 50 ms and one at the end, each written whole and at once:
 //   MONOTONIC_NS IN_ORDER_BYTES QUEUE_DELAY_P95_US QUEUE_DELAY_MAX_US PACKETS DROPPED_QUEUE DROPPED_LOSS
 // MONOTONIC_NS        CLOCK_MONOTONIC when the line was written (std::chrono::steady_clock on Linux).
-// IN_ORDER_BYTES      since the start, summed over all IPv4 TCP flows of the uplink: payload written
-//                     into the server's device with no hole below it, that is up to each flow's
-//                     first sequence number not yet delivered. Retransmissions count once; data
-//                     beyond a hole counts when the hole is filled. A flow stops counting once the
-//                     server has reset it: what arrives after that, no one reads.
-// QUEUE_DELAY_*_US    over the uplink packets that left the FIFO (began their serialisation) since
+// IN_ORDER_BYTES      since the start, summed over all IPv4 TCP flows of the shaped direction:
+//                     payload written into the receiving side's device (the server's on the
+//                     uplink, the client's on the downlink) with no hole below it, that is up to
+//                     each flow's first sequence number not yet delivered: what the receiver can
+//                     read. Retransmissions count once; data beyond a hole counts when the hole is
+//                     filled. A flow stops counting once the receiving side has reset it: what
+//                     arrives after that, no one reads.
+// QUEUE_DELAY_*_US    over the shaped packets that left the FIFO (began their serialisation) since
 //                     the previous line: time waited in the FIFO, without their own serialisation;
 //                     0 when there were none.
-// PACKETS             uplink packets read from the client's device since the previous line;
+// PACKETS             shaped packets read from the sending side's device since the previous line;
 // DROPPED_QUEUE       of these the ones dropped at the full FIFO, DROPPED_LOSS the ones lost at random.
+// On the downlink the program reads what arrives at once, so a filled hole's step must show where
+// it happened, not smeared over 50 ms by a reader that interpolates between lines: there a delivery
+// that fills a hole also gets a line with the bytes before it and one a nanosecond later with the
+// bytes after it. Lines always come with rising times.
 //
-// The queue log gets a line for every uplink packet that left the FIFO or was dropped. The lines
+// The queue log gets a line for every shaped packet that left the FIFO or was dropped. The lines
 // are gathered in memory and written with one write() whenever a truth line is due, with or without
 // --truth, and at the end, so a packet costs no system call:
 //   MONOTONIC_NS WAIT_US   it began its serialisation at MONOTONIC_NS after waiting WAIT_US in the
@@ -109,6 +118,7 @@ struct Options {
   std::string serverDev;
   std::string truthPath;
   std::string queueLogPath;
+  std::string direction = "up";
   double rateMbit = 0;
   double delayMs = 0;
   double queueMs = 200;
@@ -137,7 +147,8 @@ Options ParseOptions(int argc, char** argv) {
   const std::map<std::string, std::string*> texts{{"--client-dev", &options.clientDev},
                                                   {"--server-dev", &options.serverDev},
                                                   {"--truth", &options.truthPath},
-                                                  {"--queue-log", &options.queueLogPath}};
+                                                  {"--queue-log", &options.queueLogPath},
+                                                  {"--direction", &options.direction}};
   const std::map<std::string, Number> numbers{{"--rate-mbit", {&options.rateMbit, 0.001, 100'000}},
                                               {"--delay-ms", {&options.delayMs, 0, 60'000}},
                                               {"--queue-ms", {&options.queueMs, 0, 60'000}},
@@ -157,6 +168,9 @@ Options ParseOptions(int argc, char** argv) {
   }
   if (options.clientDev.empty() || options.serverDev.empty() || options.rateMbit == 0 || options.durationSeconds == 0) {
     Fail("Nötig sind --client-dev, --server-dev, --rate-mbit und --duration");
+  }
+  if (options.direction != "up" && options.direction != "down") {
+    Fail("--direction ist up oder down, nicht " + options.direction);
   }
   if (options.seed != static_cast<double>(static_cast<std::uint64_t>(options.seed))) {
     Fail("--seed muss eine ganze Zahl sein");
@@ -212,7 +226,7 @@ std::optional<TcpSegment> ParseTcp(const std::uint8_t* ip, std::size_t size) {
   return segment;
 }
 
-// Per uplink TCP flow, the sequence space delivered without a hole. Positions are byte offsets
+// Per TCP flow of the shaped direction, the sequence space delivered without a hole. Positions are byte offsets
 // from the flow's first data byte, 64 bits wide; a sequence number becomes one by its serial
 // distance from the first byte not yet delivered, which survives the 32-bit wrap.
 class InOrderTracker {
@@ -234,12 +248,12 @@ class InOrderTracker {
     Add(flow, start, start + segment.payload);
   }
 
-  // A reset from the server ends its flow's count.
-  void FromServer(const TcpSegment& segment) {
+  // A reset from the receiving side ends its flow's count.
+  void FromReceiver(const TcpSegment& segment) {
     if (!segment.rst) return;
-    const FlowKey uplink{segment.flow.destination, segment.flow.source, segment.flow.destinationPort,
+    const FlowKey shaped{segment.flow.destination, segment.flow.source, segment.flow.destinationPort,
                          segment.flow.sourcePort};
-    if (auto entry = flows_.find(uplink); entry != flows_.end()) {
+    if (auto entry = flows_.find(shaped); entry != flows_.end()) {
       entry->second.reset = true;
       entry->second.beyondHole.clear();
     }
@@ -298,7 +312,7 @@ struct Packet {
   std::vector<std::uint8_t> bytes;
 };
 
-// Uplink packets since the start: read from the client, dropped at the full FIFO, lost at random.
+// Shaped packets since the start: read from the sending side, dropped at the full FIFO, lost at random.
 struct Counts {
   std::uint64_t packets = 0;
   std::uint64_t droppedQueue = 0;
@@ -307,9 +321,11 @@ struct Counts {
 
 class Link {
  public:
+  // On the downlink the server's device is the sending side and the client's the receiving one.
   Link(const Options& options, int clientFd, int serverFd, int truthFd, int queueLogFd)
-      : clientFd_(clientFd),
-        serverFd_(serverFd),
+      : down_(options.direction == "down"),
+        senderFd_(down_ ? serverFd : clientFd),
+        receiverFd_(down_ ? clientFd : serverFd),
         truthFd_(truthFd),
         queueLogFd_(queueLogFd),
         nsPerByte_(8'000.0 / options.rateMbit),
@@ -326,30 +342,32 @@ class Link {
       const std::int64_t now = NowNs();
       if (now >= end) break;
       StartSerialisations(now);
-      WriteDue(uplink_, serverFd_, now);
-      WriteDue(downlink_, clientFd_, now);
+      WriteDue(shapedLine_, receiverFd_, now);
+      WriteDue(returnLine_, senderFd_, now);
       if (now >= nextTruth_) {
-        WriteTruth(now);
+        WriteTruth(now, tracker_.Total());
         nextTruth_ = std::max(nextTruth_ + kTruthInterval, now + 1);
       }
-      pollfd fds[2] = {{clientFd_, POLLIN, 0}, {serverFd_, POLLIN, 0}};
+      pollfd fds[2] = {{senderFd_, POLLIN, 0}, {receiverFd_, POLLIN, 0}};
       const std::int64_t wait = std::max<std::int64_t>(0, NextDeadline(end) - NowNs());
       const timespec timeout{static_cast<time_t>(wait / kNsPerSecond), static_cast<long>(wait % kNsPerSecond)};
       if (ppoll(fds, 2, &timeout, &waitMask) < 0) {
         if (errno == EINTR) continue;
         Fail(WithErrno("ppoll fehlgeschlagen"));
       }
-      if (fds[0].revents != 0) ReadClient();
-      if (fds[1].revents != 0) ReadServer();
+      if (fds[0].revents != 0) ReadSender();
+      if (fds[1].revents != 0) ReadReceiver();
     }
-    WriteTruth(NowNs());
+    WriteTruth(NowNs(), tracker_.Total());
   }
 
   std::string Summary() const {
-    return std::to_string(up_.packets) + " Pakete hinauf, davon " + std::to_string(up_.droppedQueue) +
-           " an der vollen Warteschlange verworfen und " + std::to_string(up_.droppedLoss) + " zufällig verloren; " +
-           std::to_string(downPackets_) + " Pakete hinab; " + std::to_string(tracker_.Total()) +
-           " Byte TCP in Reihenfolge";
+    const std::string shapedWay = down_ ? " Pakete hinab" : " Pakete hinauf";
+    const std::string returnWay = down_ ? " Pakete hinauf" : " Pakete hinab";
+    return std::to_string(shaped_.packets) + shapedWay + ", davon " + std::to_string(shaped_.droppedQueue) +
+           " an der vollen Warteschlange verworfen und " + std::to_string(shaped_.droppedLoss) +
+           " zufällig verloren; " + std::to_string(returnPackets_) + returnWay + "; " +
+           std::to_string(tracker_.Total()) + " Byte TCP in Reihenfolge";
   }
 
  private:
@@ -364,13 +382,13 @@ class Link {
     Fail(WithErrno("Lesen vom TUN-Gerät fehlgeschlagen (Gerät entfernt?)"));
   }
 
-  void ReadClient() {
+  void ReadSender() {
     std::size_t size = 0;
-    for (int i = 0; i < kReadsPerWakeup && ReadPacket(clientFd_, size); ++i) {
-      ++up_.packets;
+    for (int i = 0; i < kReadsPerWakeup && ReadPacket(senderFd_, size); ++i) {
+      ++shaped_.packets;
       const std::int64_t now = NowNs();
       if (loss_ > 0 && lossDraw_(random_) < loss_) {
-        ++up_.droppedLoss;
+        ++shaped_.droppedLoss;
         LogDrop(now);
       } else {
         Enqueue(size, now);
@@ -383,7 +401,7 @@ class Link {
   void Enqueue(std::size_t size, std::int64_t now) {
     const std::int64_t start = std::max(now, linkFree_);
     if (start - now > queueNs_) {
-      ++up_.droppedQueue;
+      ++shaped_.droppedQueue;
       LogDrop(now);
       return;
     }
@@ -396,15 +414,16 @@ class Link {
     fifo_.push_back(std::move(packet));
   }
 
-  void ReadServer() {
+  // What the receiving side sends back: only the constant delay.
+  void ReadReceiver() {
     std::size_t size = 0;
-    for (int i = 0; i < kReadsPerWakeup && ReadPacket(serverFd_, size); ++i) {
-      ++downPackets_;
-      if (const auto segment = ParseTcp(buffer_.data(), size)) tracker_.FromServer(*segment);
+    for (int i = 0; i < kReadsPerWakeup && ReadPacket(receiverFd_, size); ++i) {
+      ++returnPackets_;
+      if (const auto segment = ParseTcp(buffer_.data(), size)) tracker_.FromReceiver(*segment);
       Packet packet;
       packet.due = NowNs() + delayNs_;
       packet.bytes.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(size));
-      downlink_.push_back(std::move(packet));
+      returnLine_.push_back(std::move(packet));
     }
   }
 
@@ -416,18 +435,26 @@ class Link {
       slotWaitsNs_.push_back(packet.waitedNs);
       LogStart(packet.due, packet.waitedNs);
       packet.due += packet.serialisationNs + delayNs_;
-      uplink_.push_back(std::move(packet));
+      shapedLine_.push_back(std::move(packet));
     }
   }
 
   // Writing fails while the device is not up yet; the packet is lost then, as on a dead link. What
-  // reaches the server's device counts for the truth.
+  // reaches the receiving side's device counts for the truth.
   void WriteDue(std::deque<Packet>& line, int fd, std::int64_t now) {
     while (!line.empty() && line.front().due <= now) {
       const auto& bytes = line.front().bytes;
       const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-      if (written && fd == serverFd_) {
-        if (const auto segment = ParseTcp(bytes.data(), bytes.size())) tracker_.Delivered(*segment);
+      if (written && fd == receiverFd_) {
+        if (const auto segment = ParseTcp(bytes.data(), bytes.size())) {
+          const std::uint64_t before = tracker_.Total();
+          tracker_.Delivered(*segment);
+          if (down_ && tracker_.Total() - before > segment->payload) {
+            const std::int64_t at = NowNs();
+            WriteTruth(at, before);
+            WriteTruth(at + 1, tracker_.Total());
+          }
+        }
       }
       line.pop_front();
     }
@@ -435,7 +462,7 @@ class Link {
 
   std::int64_t NextDeadline(std::int64_t end) const {
     std::int64_t next = std::min(end, nextTruth_);
-    for (const auto* line : {&fifo_, &uplink_, &downlink_}) {
+    for (const auto* line : {&fifo_, &shapedLine_, &returnLine_}) {
       if (!line->empty()) next = std::min(next, line->front().due);
     }
     return next;
@@ -464,7 +491,9 @@ class Link {
     queueLog_.clear();
   }
 
-  void WriteTruth(std::int64_t now) {
+  void WriteTruth(std::int64_t now, std::uint64_t inOrder) {
+    now = std::max(now, lastTruthNs_ + 1);  // after a step's lines, which may be later than the loop's now
+    lastTruthNs_ = now;
     WriteQueueLog();
     std::int64_t p95 = 0;
     std::int64_t max = 0;
@@ -480,17 +509,18 @@ class Link {
     char line[256];
     const int length = std::snprintf(
         line, sizeof line, "%" PRId64 " %" PRIu64 " %" PRId64 " %" PRId64 " %" PRIu64 " %" PRIu64 " %" PRIu64 "\n", now,
-        tracker_.Total(), p95 / 1000, max / 1000, up_.packets - upAtLastLine_.packets,
-        up_.droppedQueue - upAtLastLine_.droppedQueue, up_.droppedLoss - upAtLastLine_.droppedLoss);
-    upAtLastLine_ = up_;
+        inOrder, p95 / 1000, max / 1000, shaped_.packets - shapedAtLastLine_.packets,
+        shaped_.droppedQueue - shapedAtLastLine_.droppedQueue, shaped_.droppedLoss - shapedAtLastLine_.droppedLoss);
+    shapedAtLastLine_ = shaped_;
     // One write per line, so a reader following the file never sees half a line.
     if (write(truthFd_, line, static_cast<std::size_t>(length)) != length) {
       Fail(WithErrno("Wahrheitsdatei lässt sich nicht schreiben"));
     }
   }
 
-  int clientFd_;
-  int serverFd_;
+  bool down_;
+  int senderFd_;    // the device whose packets are shaped
+  int receiverFd_;  // the device they are written into, whose packets come back with the delay only
   int truthFd_;
   int queueLogFd_;
   double nsPerByte_;
@@ -500,16 +530,17 @@ class Link {
   std::mt19937_64 random_;
   std::uniform_real_distribution<double> lossDraw_{0.0, 1.0};
   std::vector<std::uint8_t> buffer_;
-  std::deque<Packet> fifo_;      // uplink, waiting for the bottleneck
-  std::deque<Packet> uplink_;    // uplink, serialising and then on its way to the server
-  std::deque<Packet> downlink_;  // on the way to the client
+  std::deque<Packet> fifo_;        // shaped, waiting for the bottleneck
+  std::deque<Packet> shapedLine_;  // shaped, serialising and then on its way to the receiving side
+  std::deque<Packet> returnLine_;  // on the way back to the sending side
   std::int64_t linkFree_ = 0;
   std::int64_t nextTruth_ = 0;
+  std::int64_t lastTruthNs_ = 0;
   std::vector<std::int64_t> slotWaitsNs_;  // of the packets that left the FIFO since the last line
   std::string queueLog_;                   // its lines since then, for --queue-log
-  Counts up_;
-  Counts upAtLastLine_;
-  std::uint64_t downPackets_ = 0;
+  Counts shaped_;
+  Counts shapedAtLastLine_;
+  std::uint64_t returnPackets_ = 0;
   InOrderTracker tracker_;
 };
 

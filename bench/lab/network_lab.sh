@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The network lab: real uplinks between private network namespaces. Each link joins a client
-# namespace, where the real main window runs (offscreen), to a server namespace with
+# The network lab: real uplinks and downlinks between private network namespaces. Each link joins
+# a client namespace, where the real main window runs (offscreen), to a server namespace with
 # korvaden-server. Two kinds of link:
 #   - delay and loss (korvaden-lab-link): two TUN devices joined in user space, with a rate, a
 #     tail-drop queue, a one-way delay and random loss, as Wi-Fi, mobile and long-distance uplinks
@@ -8,18 +8,24 @@
 #   - fast lines: a veth pair of MTU 1500 whose client side has the shape of the uplink, the
 #     token-bucket shaper tbf with a deep queue as in a home router (a user-space link would be
 #     the bottleneck there). The acknowledgements come back unshaped, as on a real downlink.
+# Each link also runs as a download, its name with a "d" after it (10d, wd, 1000d, ...): the same
+# shape on the downlink, korvaden-lab-link with --direction down or tbf on the server's side of the
+# veth pair, and the window measuring a download; the truth is then what the program could read.
 # Every chart point is printed beside the truth over the same interval, then the run's details
 # (round trip, added latency, bytes sent again, what limited the rate) beside the link's queue and
 # drops; each link ends with result lines, and a table of them closes the run. Then a silent server: a route from the client
-# into a namespace that owns no such address and forwards nothing.
+# into a namespace that owns no such address and forwards nothing; and a download from a server
+# that accepts and never sends, which must end in an error message within 15 s.
 #
 #   bash bench/lab/network_lab.sh BIN_DIR [SECONDS per link, default 30] [--short | "LINK ..."]
 #
 # The links: 2 (2 Mbit/s, 15 ms, 1 s queue), 10 (10 Mbit/s, 20 ms), l (20 Mbit/s, 100 ms, 200 ms
 # queue), w (the same with 0.5 % loss), r (20 Mbit/s, 20 ms, a server with a 16 KiB receive buffer),
-# m (8 Mbit/s, 300 ms, 0.2 % loss), 100 and 1000 (tbf on veth). Needs root. --short measures
-# w and 1000 for a few seconds, as the test command does; a list of names measures only those. Only addresses inside its own namespaces are used, from 198.18.0.0/15. Every
-# run is bounded in time, and the namespaces and the link are removed on every way out.
+# m (8 Mbit/s, 300 ms, 0.2 % loss), 100 and 1000 (tbf on veth); each with a "d" as a download,
+# where rd's small receive buffer is the program's (tcp_rmem of the client's namespace). Needs root.
+# --short measures w, 1000 and wd for a few seconds, as the test command does; a list of names
+# measures only those. Only addresses inside its own namespaces are used, from 198.18.0.0/15.
+# Every run is bounded in time, and the namespaces and the link are removed on every way out.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/tun_link.sh"
 bin="${1:?Ordner mit korvaden-lab-probe fehlt}"
@@ -86,26 +92,35 @@ measure() {
   return "$status"
 }
 
-# link RATE_MBIT QUEUE_MS: a veth pair shaped by tbf.
+# link NAME up|down RATE_MBIT QUEUE_MS: a veth pair shaped by tbf, on the client's side for an
+# upload, on the server's for a download; the probe reads the client's device either way (what it
+# sent, or what it received, which is what left the server's shaper).
 link() {
-  local mbit=$1 queue=$2
+  local name=$1 direction=$2 mbit=$3 queue=$4
   # The bucket holds 4 ms of the rate (the shaper's timer granularity), at least two frames: a
   # larger one would let a slow link deliver in bursts that no real line of that rate has.
   local burst=$((mbit * 1000000 / 8 / 250))
   [ $burst -lt 3028 ] && burst=3028
-  pair "$mbit" || return 1
-  tc -n "$prefix-$mbit-c" qdisc add dev "kl$$$mbit" root tbf rate "${mbit}mbit" burst "$burst" latency "${queue}ms" \
+  pair "$name" || return 1
+  local title="${mbit} Mbit/s (tbf, Warteschlange ${queue} ms)" options=()
+  local shaped_ns="$prefix-$name-c" shaped_dev="kl$$$name"
+  if [ "$direction" = down ]; then
+    shaped_ns="$prefix-$name-s" shaped_dev="kl$$${name}s" title="Download: $title" options=(--download)
+  fi
+  tc -n "$shaped_ns" qdisc add dev "$shaped_dev" root tbf rate "${mbit}mbit" burst "$burst" latency "${queue}ms" \
     || return 1
-  measure "$mbit" "${mbit} Mbit/s (tbf, Warteschlange ${queue} ms)" --device "kl$$$mbit" || return 1
-  ip netns del "$prefix-$mbit-c"
-  ip netns del "$prefix-$mbit-s"
+  measure "$name" "$title" --device "kl$$$name" "${options[@]}" || return 1
+  ip netns del "$prefix-$name-c"
+  ip netns del "$prefix-$name-s"
 }
 
-# lossy NAME RATE_MBIT DELAY_MS QUEUE_MS LOSS [RECEIVE_BUFFER]: the user-space link with delay and
-# loss between two namespaces; its truth file is what the points are judged against, its queue log
-# what the details are. With RECEIVE_BUFFER the server's connections get a receive buffer that small.
+# lossy NAME up|down RATE_MBIT DELAY_MS QUEUE_MS LOSS [RECEIVE_BUFFER]: the user-space link with
+# delay and loss between two namespaces, shaping the uplink or the downlink; its truth file is what
+# the points are judged against, its queue log what the details are. With RECEIVE_BUFFER the
+# receiver's connections get a receive buffer that small: the server's in an upload, the program's
+# in a download (the client namespace's TCP receive buffers, which the program leaves to the system).
 lossy() {
-  local name=$1 mbit=$2 delay=$3 queue=$4 loss=$5 buffer=${6:-}
+  local name=$1 direction=$2 mbit=$3 delay=$4 queue=$5 loss=$6 buffer=${7:-}
   local client="$prefix-$name-c" server="$prefix-$name-s" client_dev="kc$$$name" server_dev="ks$$$name"
   if [ ! -c /dev/net/tun ]; then
     echo "Netzlabor: $mbit Mbit/s mit $delay ms übersprungen: /dev/net/tun fehlt."
@@ -114,11 +129,19 @@ lossy() {
   ip netns add "$client" && namespaces+=("$client") && ip netns add "$server" && namespaces+=("$server") || return 1
   start_tun_link "$bin" "$client" "$server" "$client_dev" "$server_dev" "$work/$name.link" "$work/$name.err" \
     $((seconds + 120)) --rate-mbit "$mbit" --delay-ms "$delay" --queue-ms "$queue" --loss "$loss" --seed 1 \
-    --truth "$work/$name.truth" --queue-log "$work/$name.queue" --duration $((seconds + 90)) || return 1
+    --truth "$work/$name.truth" --queue-log "$work/$name.queue" --duration $((seconds + 90)) --direction "$direction" \
+    || return 1
   local percent title options=()
   percent=$(awk -v p="$loss" 'BEGIN { printf "%g", p * 100 }')
   title="$mbit Mbit/s, $delay ms, ${percent} % Verlust, Warteschlange $queue ms"
-  if [ -n "$buffer" ]; then
+  if [ "$direction" = down ]; then
+    title="Download: $title"
+    options=(--download)
+    if [ -n "$buffer" ]; then
+      title+=", Empfangspuffer des Programms $buffer Bytes"
+      ip netns exec "$client" sysctl -q -w net.ipv4.tcp_rmem="4096 $buffer $buffer" || return 1
+    fi
+  elif [ -n "$buffer" ]; then
     title+=", Empfangspuffer des Servers $buffer Bytes"
     options=(--receive-buffer "$buffer")
   fi
@@ -138,26 +161,37 @@ silent() {
   # 198.18.1.1 lies behind the server namespace, which has no such address and does not forward.
   ip -n "$prefix-q-c" route add 198.18.1.0/24 via 198.18.0.2
   echo "=== Netzlabor: stummer Server 198.18.1.1"
-  timeout --kill-after=10 90 ip netns exec "$prefix-q-c" "$bin/korvaden-lab-probe" silent 198.18.1.1
+  local status=0
+  timeout --kill-after=10 90 ip netns exec "$prefix-q-c" "$bin/korvaden-lab-probe" silent 198.18.1.1 || status=1
+  # A download from a server that takes the connection and never sends, on the namespace's loopback.
+  echo "=== Netzlabor: Download von einem Server, der nichts sendet"
+  timeout --kill-after=10 60 ip netns exec "$prefix-q-c" "$bin/korvaden-lab-probe" mute --download || status=1
+  return $status
 }
 
-# One word a line: the name, then the kind and its figures.
+# One word a line: the name, then the kind and its figures. A name with a "d" after it is the same
+# link as a download.
 run_one() {
-  case "$1" in
-    2) lossy 2 2 15 1000 0 ;;
-    10) lossy 10 10 20 200 0 ;;
-    l) lossy l 20 100 200 0 ;;
-    w) lossy w 20 100 200 0.005 ;;
-    r) lossy r 20 20 200 0 16384 ;;
-    m) lossy m 8 300 500 0.002 ;;
-    100) link 100 50 ;;
-    1000) link 1000 20 ;;
+  local name=$1 direction=up
+  if [[ $name == *d ]]; then
+    name=${name%d}
+    direction=down
+  fi
+  case "$name" in
+    2) lossy "$1" $direction 2 15 1000 0 ;;
+    10) lossy "$1" $direction 10 20 200 0 ;;
+    l) lossy "$1" $direction 20 100 200 0 ;;
+    w) lossy "$1" $direction 20 100 200 0.005 ;;
+    r) lossy "$1" $direction 20 20 200 0 16384 ;;
+    m) lossy "$1" $direction 8 300 500 0.002 ;;
+    100) link "$1" $direction 100 50 ;;
+    1000) link "$1" $direction 1000 20 ;;
     *) echo "Netzlabor: keine Leitung namens $1" >&2; return 1 ;;
   esac
 }
 case "$short" in
-  --short) chosen=(w 1000) ;;
-  "") chosen=(2 10 l w r m 100 1000) ;;
+  --short) chosen=(w 1000 wd) ;;
+  "") chosen=(2 10 l w r m 100 1000 2d 10d ld wd rd md 100d 1000d) ;;
   *) read -ra chosen <<<"$short" ;;
 esac
 for name in "${chosen[@]}"; do run_one "$name" || failed=1; done

@@ -2,31 +2,46 @@
 //
 //   korvaden-lab-probe link SECONDS NAMESPACE ADDRESS [--truth FILE --delay MS [--queue-log FILE]
 //                                        | --device NAME] [--receive-buffer BYTES] [--snapshot PNG]
+//                                        [--download]
 //                                        korvaden-server on ADDRESS in the server's namespace and
 //                                        the real main window here measuring against it; prints
 //                                        every chart point beside the truth over the same interval,
 //                                        then the run's details beside the link's queue and drops
-//   korvaden-lab-probe silent ADDRESS    Start against an address that answers nothing; prints
+//   korvaden-lab-probe silent ADDRESS [--download]
+//                                        Start against an address that answers nothing; prints
 //                                        how long the window waited for the connect-failed message
+//   korvaden-lab-probe mute --download   A download from a server here on loopback that accepts
+//                                        and never sends; prints how long the window waited for
+//                                        its error message, which must come within 15 s
 //
-// The truth is what the far end could read in order. With --truth it comes from the lab's link
-// (korvaden-lab-link), which counts it every 50 ms on the monotonic clock that the program's tick
+// --download makes the window's run a download (the direction in its settings, written before the
+// window reads them): the server sends, the program reads, and the truth is what the program
+// could read in order. Without it the run is an upload and the truth what the server could read.
+//
+// With --truth the truth comes from the lab's link (korvaden-lab-link, shaping the direction the
+// run measures), which counts it every 50 ms on the monotonic clock that the program's tick
 // counter also reads; --delay is that link's one-way delay. With --device (the kernel's shaper on
-// a veth pair, which delivers at once and loses nothing) it is what left the shaper onto the
-// device: its transmitted bytes less the headers of its packets, read every 20 ms. Otherwise it
-// comes from the server's per-second lines, counted from its accept. A point is judged over the
-// interval it stands for; where the program reports none, over the second before it.
+// a veth pair, which delivers at once and loses nothing) it is what crossed the client's device:
+// in an upload the bytes it transmitted, in a download the bytes it received (what left the
+// server's shaper), each less the headers of its packets, read every 20 ms. Otherwise it comes
+// from the server's per-second lines, counted from its accept. A point is judged over the interval
+// it stands for; where the program reports none, over the second before it.
 //
 // The details are judged against the link's queue log (korvaden-lab-link --queue-log): the least
 // round trip against twice the one-way delay, the added latency against the 95th percentile of the
 // packets' waits in the queue over the same seconds, the bytes sent again against the share of
-// packets the link dropped. --receive-buffer gives the server a small receive buffer;
+// packets the link dropped. In a download they are the server's view, as its state records bring
+// it. --receive-buffer gives the server a small receive buffer;
 // --snapshot saves a picture of the window with its "Messdetails" beside it, taken at the run's end.
 //
 // Exits 0 when the run produced what it measures (points and truth, or the message); the figures
 // are printed for the reader to judge, the last line of a link in one line for the lab's table.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -48,11 +63,13 @@
 #include <thread>
 #include <vector>
 
+#include "base/direction.h"
 #include "measure/measure_texts.h"
 #include "measure/measurement_controller.h"
 #include "measure/measurement_counters.h"
 #include "measure/number_format.h"
 #include "measure/run_details.h"
+#include "settings/program_settings.h"
 #include "support/companion_process.h"
 #include "support/side_by_side.h"
 #include "ui/components/application.h"
@@ -133,13 +150,17 @@ void ReadTruthFile(const QString& path, TTruth& truth) {
   }
 }
 
-// The TCP payload that left the device: every packet it sent is one segment of ours (or, with
-// segmentation offload, several with one set of headers) with 14 bytes Ethernet, 20 IP and 32 TCP
-// header (with timestamps); the client sends nothing else.
+// The TCP payload that crossed the client's device, sent in an upload, received in a download:
+// every packet is one segment of ours (or, with segmentation offload, several with one set of
+// headers) with 14 bytes Ethernet, 20 IP and 32 TCP header (with timestamps); nothing else goes that
+// way but the handshake and the download's request.
 class TDeviceTruth {
  public:
-  explicit TDeviceTruth(const QString& device)
-      : FFolder("/sys/class/net/" + device.toStdString() + "/statistics/"), FThread([this] { Sample(); }) {}
+  TDeviceTruth(const QString& device, bool received)
+      : FFolder("/sys/class/net/" + device.toStdString() + "/statistics/"),
+        FBytes(received ? "rx_bytes" : "tx_bytes"),
+        FPackets(received ? "rx_packets" : "tx_packets"),
+        FThread([this] { Sample(); }) {}
   ~TDeviceTruth() {
     FStop = true;
     FThread.join();
@@ -157,7 +178,7 @@ class TDeviceTruth {
   }
   void Sample() {
     while (!FStop) {
-      const double payload = Read("tx_bytes") - Read("tx_packets") * (14 + 20 + 32);
+      const double payload = Read(FBytes) - Read(FPackets) * (14 + 20 + 32);
       {
         std::lock_guard lock(FLock);
         FSamples.emplace_back(NowMs(), payload);
@@ -167,6 +188,8 @@ class TDeviceTruth {
   }
 
   const std::string FFolder;
+  const char* const FBytes;
+  const char* const FPackets;
   std::atomic<bool> FStop{false};
   std::mutex FLock;
   std::vector<std::pair<double, double>> FSamples;
@@ -214,6 +237,7 @@ struct TLinkTruth {
   QString queueLog;
   QString receiveBuffer;
   QString snapshot;
+  bool download = false;
 };
 
 double Percentile(std::vector<double> values, double share) {
@@ -233,7 +257,8 @@ struct TQueueTruth {
   std::size_t packets = 0;
 };
 
-TQueueTruth ReadQueueLog(const QString& path, double fromMs, double toMs, double waitsFromMs, double roundTripMs) {
+TQueueTruth ReadQueueLog(const QString& path, double fromMs, double toMs, double waitsFromMs, double waitsToMs,
+                         double roundTripMs) {
   TQueueTruth truth;
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return truth;
@@ -247,7 +272,7 @@ TQueueTruth ReadQueueLog(const QString& path, double fromMs, double toMs, double
     ++truth.packets;
     if (fields[1] == "D") {
       ++dropped;
-    } else if (ms + roundTripMs >= waitsFromMs && ms + roundTripMs <= toMs) {
+    } else if (ms + roundTripMs >= waitsFromMs && ms + roundTripMs <= waitsToMs) {
       waits.push_back(fields[1].toDouble() / 1000);
     }
   }
@@ -269,12 +294,18 @@ void ReportDetails(const TRunSummary& summary, double chartMean, const TLinkTrut
       qPrintable(ms(summary.AddedLatencyMs)));
   QString line;
   if (const auto& limits = summary.Limits) {
-    const QString cause = limits->Main() == TRateLimit::Unknown ? QString("keine") : LimitName(limits->Main());
-    std::printf(
-        "  begrenzt durch Netz %.0f %%, Empfangsfenster %.0f %%, Sendepuffer %.0f %%, Programm %.0f %%; "
-        "Hauptursache: %s\n",
-        limits->Network * 100, limits->ReceiveWindow * 100, limits->SendBuffer * 100, limits->Program * 100,
-        qPrintable(cause));
+    // In a download the window, buffer and program are the program's, the server's and the server.
+    const TDirection direction = source.download ? TDirection::Receive : TDirection::Send;
+    const QString cause =
+        limits->Main() == TRateLimit::Unknown ? QString("keine") : LimitName(limits->Main(), direction);
+    const auto label = [&](TRateLimit limit, const char* uploadLabel) {
+      return source.download ? LimitName(limit, direction) : QString(uploadLabel);
+    };
+    std::printf("  begrenzt durch Netz %.0f %%, %s %.0f %%, %s %.0f %%, %s %.0f %%; Hauptursache: %s\n",
+                limits->Network * 100, qPrintable(label(TRateLimit::ReceiveWindow, "Empfangsfenster")),
+                limits->ReceiveWindow * 100, qPrintable(label(TRateLimit::SendBuffer, "Sendepuffer")),
+                limits->SendBuffer * 100, qPrintable(label(TRateLimit::Program, "Programm")), limits->Program * 100,
+                qPrintable(cause));
     line += QString::asprintf("Hauptursache %s (Netz %.0f %%, Empfangsfenster %.0f %%)", qPrintable(cause),
                               limits->Network * 100, limits->ReceiveWindow * 100);
   }
@@ -287,7 +318,10 @@ void ReportDetails(const TRunSummary& summary, double chartMean, const TLinkTrut
     line += QString::asprintf(", Minimum %+.1f %%", error);
   }
   if (!source.queueLog.isEmpty()) {
-    const TQueueTruth queue = ReadQueueLog(source.queueLog, runStartMs, endMs, runStartMs + 2000, 2 * source.delayMs);
+    // In a download the sender's view reaches the program in its state records, one delay later.
+    const double seenUntilMs = source.download ? endMs - source.delayMs : endMs;
+    const TQueueTruth queue =
+        ReadQueueLog(source.queueLog, runStartMs, endMs, runStartMs + 2000, seenUntilMs, 2 * source.delayMs);
     if (summary.AddedLatencyMs) {
       const double allowed = std::max(20.0, 0.2 * queue.waitP95Ms);
       const double off = *summary.AddedLatencyMs - queue.waitP95Ms;
@@ -321,7 +355,7 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
   const QString& truthFile = source.file;
   const double delayMs = source.delayMs;
   std::optional<TDeviceTruth> device;
-  if (!source.device.isEmpty()) device.emplace(source.device);
+  if (!source.device.isEmpty()) device.emplace(source.device, source.download);
   QProcess server;
   QStringList serverOptions;
   if (!source.receiveBuffer.isEmpty()) serverOptions << "--receive-buffer" << source.receiveBuffer;
@@ -364,6 +398,8 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
     sampling(sender, index);
   };
   form.ClientSocket1.SetPort(*port);
+  // In expert mode, which a download needs, Start takes the port from its field.
+  form.Edit3->setText(QString::number(*port));
   form.Edit1->setText(address);
   form.Button1->click();
   if (!QTest::qWaitFor([&] { return connectedMs > 0; }, 30000)) {
@@ -389,7 +425,9 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
   // acknowledgement of a byte reaches the program one delay after the byte reached the server, so
   // this is the most any sender can know by then. Both are judged, and so is the point against the
   // second it appears in (from the previous point's appearance, the first from the connect): the
-  // phase is how long before its appearance the point's interval ended.
+  // phase is how long before its appearance the point's interval ended. In a download the program
+  // is the far end and reads what arrives at once: there is no delay to shift by.
+  const double lagMs = source.download ? 0 : delayMs;
   std::puts(
       "  Sekunde   Intervall s     Phase ms   Diagramm kiB/s   Wahrheit kiB/s   Abweichung   um die Laufzeit "
       "verschoben   in seiner Sekunde");
@@ -406,8 +444,8 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
     }
     const auto off = [&](double expected) { return expected > 0 ? (point.rate - expected) / expected * 100 : 0; };
     const double expected = truth.Rate(from, to);
-    const double expectedEarlier = truth.Rate(from - delayMs, to - delayMs);
-    const double expectedInSecond = truth.Rate(secondFrom - delayMs, point.shownMs - delayMs);
+    const double expectedEarlier = truth.Rate(from - lagMs, to - lagMs);
+    const double expectedInSecond = truth.Rate(secondFrom - lagMs, point.shownMs - lagMs);
     errors.push_back(off(expected));
     lagged.push_back(off(expectedEarlier));
     inSecond.push_back(off(expectedInSecond));
@@ -422,7 +460,7 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
   }
   std::printf("gleitender Durchschnitt %.1f kiB/s\n", average);
   std::printf("Ergebnis: %s, CPU des Programms %.1f %%\n", qPrintable(Judge(errors)), cpuShare);
-  if (delayMs > 0) std::printf("Ergebnis um %.0f ms verschoben: %s\n", delayMs, qPrintable(Judge(lagged)));
+  if (lagMs > 0) std::printf("Ergebnis um %.0f ms verschoben: %s\n", lagMs, qPrintable(Judge(lagged)));
   std::printf("Ergebnis in ihrer Sekunde: %s\n", qPrintable(Judge(inSecond)));
   std::printf("Ergebnis Phase: Intervallende vor dem Erscheinen Median %.1f ms, höchstens %.1f ms\n", Median(phases),
               *std::max_element(phases.begin(), phases.end()));
@@ -447,6 +485,48 @@ int ConnectToSilentServer(TForm1& form, const QString& address) {
   std::printf("Meldung nach %.1f s: %s\n", seconds, qPrintable(messages.front().Text.replace(QChar(13), ' ')));
   return messages.front().Text == texts::ConnectFailed(address).replace(QChar(13), ' ') ? 0 : 1;
 }
+
+// A download from a server that never sends: a listening socket on loopback that accepts nothing.
+// The kernel completes the connect and keeps the request; the window must give up with an error
+// message, and soon.
+int DownloadFromMuteServer(TForm1& form) {
+  constexpr double allowedSeconds = 15;
+  const int mute = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (mute < 0 || bind(mute, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(mute, 4) != 0 ||
+      getsockname(mute, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    std::puts("kein stummer Server auf 127.0.0.1");
+    if (mute >= 0) close(mute);
+    return 1;
+  }
+  const int port = ntohs(address.sin_port);
+  std::vector<TShownMessage> messages;
+  TMessageService::SetObserver([&](const TShownMessage& message) { messages.push_back(message); });
+  QElapsedTimer waited;
+  waited.start();
+  form.ClientSocket1.SetPort(port);
+  form.Edit3->setText(QString::number(port));
+  form.Edit1->setText(QStringLiteral("127.0.0.1"));
+  form.Button1->click();
+  const bool ended = QTest::qWaitFor([&] { return !messages.empty(); }, 60000);
+  const double seconds = waited.elapsed() / 1000.0;
+  TMessageService::SetObserver(nullptr);
+  close(mute);
+  if (!ended) {
+    std::puts("nach 60 s noch keine Meldung");
+    return 1;
+  }
+  const TShownMessage& message = messages.front();
+  // The connect succeeds here: a connect-failed message would be the wrong one.
+  const bool met = message.Caption == texts::ErrorCaption && seconds <= allowedSeconds &&
+                   message.Text != texts::ConnectFailed(QStringLiteral("127.0.0.1"));
+  std::printf("Meldung nach %.1f s (erlaubt %.0f s) mit Titel \"%s\": %s\n", seconds, allowedSeconds,
+              qPrintable(message.Caption), qPrintable(QString(message.Text).replace(QChar(13), ' ')));
+  return met ? 0 : 1;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -466,22 +546,36 @@ int main(int argc, char** argv) {
       arguments.remove(at, 2);
     }
   }
+  if (const qsizetype at = arguments.indexOf("--download"); at > 0) {
+    source.download = true;
+    arguments.remove(at);
+  }
   if (const qsizetype at = arguments.indexOf("--delay"); at > 0 && at + 1 < arguments.size()) {
     source.delayMs = arguments[at + 1].toDouble();
     arguments.remove(at, 2);
   }
   const bool link = arguments.size() == 5 && arguments[1] == "link";
-  if (!link && !(arguments.size() == 3 && arguments[1] == "silent")) {
+  const bool silent = arguments.size() == 3 && arguments[1] == "silent";
+  const bool mute = arguments.size() == 2 && arguments[1] == "mute" && source.download;
+  if (!link && !silent && !mute) {
     std::fputs(
         "Aufruf: korvaden-lab-probe link SEKUNDEN NAMENSRAUM ADRESSE [--truth DATEI --delay MS [--queue-log DATEI]"
-        " | --device NAME] [--receive-buffer BYTES] [--snapshot BILD.png] | silent ADRESSE\n",
+        " | --device NAME] [--receive-buffer BYTES] [--snapshot BILD.png] [--download]"
+        " | silent ADRESSE [--download] | mute --download\n",
         stderr);
     return 2;
   }
+  if (source.download) {
+    // The window reads its settings when it is made; the direction is an expert's choice.
+    TProgramSettings settings;
+    settings.EnableExpertMode();
+    settings.WriteDirection(TDirection::Receive);
+  }
   TForm1 form;
   form.show();
-  const int result = link ? MeasureLink(form, std::max(3, arguments[2].toInt()), arguments[3], arguments[4], source)
-                          : ConnectToSilentServer(form, arguments[2]);
+  const int result = link     ? MeasureLink(form, std::max(3, arguments[2].toInt()), arguments[3], arguments[4], source)
+                     : silent ? ConnectToSilentServer(form, arguments[2])
+                              : DownloadFromMuteServer(form);
   form.FormDestroy();
   return result;
 }
