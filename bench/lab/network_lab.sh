@@ -24,7 +24,9 @@
 # m (8 Mbit/s, 300 ms, 0.2 % loss), 100 and 1000 (tbf on veth); each with a "d" as a download,
 # where rd's small receive buffer is the program's (tcp_rmem of the client's namespace). Needs root.
 # --short measures w, 1000 and wd for a few seconds, as the test command does; a list of names
-# measures only those. Only addresses inside its own namespaces are used, from 198.18.0.0/15.
+# measures only those. The uploads l and 10 run with the chart's round-trip line on: on l the line
+# is judged point by point against the link's queue, and the program's CPU on 10 is that with the
+# line drawn. Only addresses inside its own namespaces are used, from 198.18.0.0/15.
 # Every run is bounded in time, and the namespaces and the link are removed on every way out.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/tun_link.sh"
@@ -76,11 +78,16 @@ pair() {
 }
 
 failed=0
+round_trip=()
 # measure NAME TITLE [PROBE-OPTIONS...]: the probe in the pair's client namespace; its result
 # lines go into the table.
 measure() {
   local name=$1 title=$2
   shift 2
+  if [ ${#round_trip[@]} -gt 0 ]; then
+    title+=", mit Umlaufzeit-Linie"
+    set -- "$@" "${round_trip[@]}"
+  fi
   # KORVADEN_LAB_PICTURES=FOLDER: a picture of the window with its details at each link's end.
   [ -n "${KORVADEN_LAB_PICTURES:-}" ] && set -- "$@" --snapshot "$KORVADEN_LAB_PICTURES/messdetails-$name.png"
   echo "=== Netzlabor: $title, $seconds s"
@@ -88,7 +95,7 @@ measure() {
     "$bin/korvaden-lab-probe" link "$seconds" "$prefix-$name-s" 198.18.0.2 "$@" | tee "$work/$name.out"
   local status=${PIPESTATUS[0]}
   printf '%s\n  %s\n' "$title" "$(sed -n 's/^Ergebnis: //p' "$work/$name.out")" >>"$work/table"
-  sed -n 's/^\(Ergebnis \(um\|in\|Phase\|Messdetails\).*\)/  \1/p' "$work/$name.out" >>"$work/table"
+  sed -n 's/^\(Ergebnis \(um\|in\|Phase\|Messdetails\|Umlaufzeit\).*\)/  \1/p' "$work/$name.out" >>"$work/table"
   return "$status"
 }
 
@@ -177,6 +184,9 @@ run_one() {
     name=${name%d}
     direction=down
   fi
+  # The probe's options for the round-trip line: on for the uploads l and 10 only.
+  round_trip=()
+  [ $direction = up ] && { [ "$name" = l ] || [ "$name" = 10 ]; } && round_trip=(--round-trip)
   case "$name" in
     2) lossy "$1" $direction 2 15 1000 0 ;;
     10) lossy "$1" $direction 10 20 200 0 ;;

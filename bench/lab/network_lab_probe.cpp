@@ -2,7 +2,7 @@
 //
 //   korvaden-lab-probe link SECONDS NAMESPACE ADDRESS [--truth FILE --delay MS [--queue-log FILE]
 //                                        | --device NAME] [--receive-buffer BYTES] [--snapshot PNG]
-//                                        [--download]
+//                                        [--download] [--round-trip]
 //                                        korvaden-server on ADDRESS in the server's namespace and
 //                                        the real main window here measuring against it; prints
 //                                        every chart point beside the truth over the same interval,
@@ -33,6 +33,11 @@
 // packets the link dropped. In a download they are the server's view, as its state records bring
 // it. --receive-buffer gives the server a small receive buffer;
 // --snapshot saves a picture of the window with its "Messdetails" beside it, taken at the run's end.
+//
+// --round-trip ticks "Umlaufzeit anzeigen" before the run, so the chart draws its round-trip line
+// (and the picture has it). With a queue log, an upload's line is judged point by point: the
+// round trip in the details of each of the first 20 points after the first two against twice the
+// delay plus the median wait in the link's queue that the sender saw over the point's interval.
 //
 // Exits 0 when the run produced what it measures (points and truth, or the message); the figures
 // are printed for the reader to judge, the last line of a link in one line for the lab's table.
@@ -238,6 +243,7 @@ struct TLinkTruth {
   QString receiveBuffer;
   QString snapshot;
   bool download = false;
+  bool roundTrip = false;
 };
 
 double Percentile(std::vector<double> values, double share) {
@@ -247,12 +253,14 @@ double Percentile(std::vector<double> values, double share) {
   return *std::max(values.begin(), rank);
 }
 
-// The link's queue over [fromMs, toMs]: the 95th percentile of the packets' waits, and the share
-// of the packets it read that it dropped. The sender learns a packet's wait when its
+// The link's queue over [fromMs, toMs]: the median and 95th percentile of the packets' waits, and
+// the share of the packets it read that it dropped. The sender learns a packet's wait when its
 // acknowledgement comes back, a round trip after it left the queue: the waits are those the sender
 // could see from waitsFromMs on, each taken at that time.
 struct TQueueTruth {
+  double waitMedianMs = 0;
   double waitP95Ms = 0;
+  std::size_t waits = 0;
   double droppedPercent = 0;
   std::size_t packets = 0;
 };
@@ -276,7 +284,9 @@ TQueueTruth ReadQueueLog(const QString& path, double fromMs, double toMs, double
       waits.push_back(fields[1].toDouble() / 1000);
     }
   }
+  truth.waitMedianMs = Median(waits);
   truth.waitP95Ms = Percentile(waits, 0.95);
+  truth.waits = waits.size();
   truth.droppedPercent = truth.packets ? 100.0 * dropped / truth.packets : 0;
   return truth;
 }
@@ -341,6 +351,51 @@ void ReportDetails(const TRunSummary& summary, double chartMean, const TLinkTrut
     }
   }
   std::printf("Ergebnis Messdetails: %s\n", qPrintable(line));
+}
+
+// The chart's round-trip line point by point against the link's queue, in an upload: of the first
+// 20 points after the first two (the start-up's), how many have a round trip within 10 % or 10 ms,
+// whichever is more, of what the link made of it. A packet's round trip is its wait in the queue,
+// its serialisation (under a millisecond here) and twice the delay, and the sender learns it when
+// the acknowledgement comes back: a packet that began its serialisation at t is acknowledged at
+// about t + 2 × delay, for the delay comes after the queue and nothing queues on the way back. So
+// the waits behind a point are those of the packets that left the queue one base round trip
+// before its interval, which is how ReadQueueLog takes them; a point's round trip is the median of
+// the smoothed round trips read in its interval, and it is judged against the median of those waits.
+void JudgeRoundTripLine(const TForm1& form, const std::vector<TShownPoint>& shown, const TLinkTruth& source,
+                        double runStartMs) {
+  constexpr std::size_t judged = 20, skipped = 2, needed = 18;
+  const double baseMs = 2 * source.delayMs;
+  std::printf("Umlaufzeit-Linie gegen zweimal die Laufzeit (%.0f ms) plus den Median der Warteschlange:\n", baseMs);
+  std::puts("  Sekunde   Intervall s     Linie ms   Warteschlange ms (Pakete)   erwartet ms   Abweichung");
+  std::size_t within = 0;
+  std::vector<double> offs;
+  for (std::size_t i = skipped; i < std::min(shown.size(), skipped + judged); ++i) {
+    const TShownPoint& point = shown[i];
+    const TPointDetails* details = form.History.DetailsAt(static_cast<std::uint32_t>(std::llround(point.x * 1000)));
+    const TQueueTruth queue =
+        ReadQueueLog(source.queueLog, point.fromMs - baseMs, point.toMs, point.fromMs, point.toMs, baseMs);
+    const double expected = baseMs + queue.waitMedianMs;
+    if (!details || std::isnan(details->RttMs) || queue.waits == 0) {
+      std::printf("  %7.2f   %5.2f–%5.2f   %10s   %16.1f (%5zu)   %11.1f   –\n", point.x,
+                  (point.fromMs - runStartMs) / 1000, (point.toMs - runStartMs) / 1000, "–", queue.waitMedianMs,
+                  queue.waits, expected);
+      continue;
+    }
+    const double off = details->RttMs - expected;
+    const bool met = std::abs(off) <= std::max(10.0, 0.1 * expected);
+    within += met;
+    offs.push_back(std::abs(off));
+    std::printf("  %7.2f   %5.2f–%5.2f   %10.1f   %16.1f (%5zu)   %11.1f   %+7.1f ms (%+5.1f %%)%s\n", point.x,
+                (point.fromMs - runStartMs) / 1000, (point.toMs - runStartMs) / 1000,
+                static_cast<double>(details->RttMs), queue.waitMedianMs, queue.waits, expected, off,
+                off / expected * 100, met ? "" : "  außerhalb");
+  }
+  std::printf(
+      "Ergebnis Umlaufzeit-Linie: %zu von %zu Punkten innerhalb 10 %% (oder 10 ms) von zweimal der Laufzeit "
+      "plus der Warteschlange, Median der Abweichung %.1f ms, schlimmste %.1f ms (Ziel %zu: %s)\n",
+      within, judged, Median(offs), offs.empty() ? 0.0 : *std::max_element(offs.begin(), offs.end()), needed,
+      qPrintable(Verdict(within >= needed)));
 }
 
 // The window with its details beside it, as they stand; offscreen each draws itself.
@@ -465,6 +520,13 @@ int MeasureLink(TForm1& form, int seconds, const QString& serverNamespace, const
   std::printf("Ergebnis Phase: Intervallende vor dem Erscheinen Median %.1f ms, höchstens %.1f ms\n", Median(phases),
               *std::max_element(phases.begin(), phases.end()));
   ReportDetails(details, average, source, runStartMs, endMs);
+  if (source.roundTrip && !source.queueLog.isEmpty()) {
+    // In a download the round trips are the server's, as its state records bring them late.
+    if (source.download)
+      std::puts("Umlaufzeit-Linie: im Download nicht beurteilt (die Umlaufzeiten sind die des Servers)");
+    else
+      JudgeRoundTripLine(form, shown, source, runStartMs);
+  }
   return 0;
 }
 
@@ -550,6 +612,10 @@ int main(int argc, char** argv) {
     source.download = true;
     arguments.remove(at);
   }
+  if (const qsizetype at = arguments.indexOf("--round-trip"); at > 0) {
+    source.roundTrip = true;
+    arguments.remove(at);
+  }
   if (const qsizetype at = arguments.indexOf("--delay"); at > 0 && at + 1 < arguments.size()) {
     source.delayMs = arguments[at + 1].toDouble();
     arguments.remove(at, 2);
@@ -560,7 +626,7 @@ int main(int argc, char** argv) {
   if (!link && !silent && !mute) {
     std::fputs(
         "Aufruf: korvaden-lab-probe link SEKUNDEN NAMENSRAUM ADRESSE [--truth DATEI --delay MS [--queue-log DATEI]"
-        " | --device NAME] [--receive-buffer BYTES] [--snapshot BILD.png] [--download]"
+        " | --device NAME] [--receive-buffer BYTES] [--snapshot BILD.png] [--download] [--round-trip]"
         " | silent ADRESSE [--download] | mute --download\n",
         stderr);
     return 2;
@@ -573,6 +639,8 @@ int main(int argc, char** argv) {
   }
   TForm1 form;
   form.show();
+  // As a user would tick it in the chart's menu before starting.
+  if (source.roundTrip) form.RoundTripAction->setChecked(true);
   const int result = link     ? MeasureLink(form, std::max(3, arguments[2].toInt()), arguments[3], arguments[4], source)
                      : silent ? ConnectToSilentServer(form, arguments[2])
                               : DownloadFromMuteServer(form);
