@@ -148,7 +148,8 @@ void TMeasurementController::WorkerEnded(TKorvadenThread* worker) {
   if (FWorker == worker) FWorker = nullptr;
   StopMeasurement();
   if (worker->BufferFailed()) FView.ShowErrorMessage(texts::BlockBufferUnavailable(worker->RunBlockSize()));
-  if (worker->SentNothing()) FView.ShowErrorMessage(texts::ServerSendsNothing(FView.ServerText()));
+  // A window that closes ends the connection itself: the server said nothing wrong.
+  if (worker->SentNothing() && !FShutDown) FView.ShowErrorMessage(texts::ServerSendsNothing(FView.ServerText()));
 }
 
 void TMeasurementController::Shutdown() {
