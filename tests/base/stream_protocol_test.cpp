@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -56,4 +57,26 @@ TEST(StreamProtocol, TellsUploadsFromDownloadRequestsAndCarriesTheStateRecord) {
   ClearStateRecord(block.data());
   EXPECT_FALSE(ReadStateRecord(block.data(), ms, state));
   EXPECT_EQ(std::memcmp(block.data(), UploadStart(StateRecordEnd).data(), StateRecordEnd), 0);
+}
+
+TEST(StreamProtocol, FindsEachRecordHoweverTheReadsCutTheStream) {
+  constexpr std::size_t blockSize = 200;
+  std::vector<char> stream(4 * blockSize, '\0');
+  for (std::size_t block = 0; block < 4; ++block) WriteMarker(stream.data() + block * blockSize, blockSize);
+  TConnectionState state;
+  state.RttUs = 1234;
+  WriteStateRecord(stream.data() + blockSize, 7, state);      // block 1
+  WriteStateRecord(stream.data() + 3 * blockSize, 9, state);  // block 3
+  for (std::size_t chunk = 1; chunk <= stream.size(); ++chunk) {
+    TStateRecordFinder finder(blockSize);
+    std::vector<std::uint32_t> found;
+    for (std::size_t at = 0; at < stream.size(); at += chunk) {
+      finder.Feed(stream.data() + at, std::min(chunk, stream.size() - at),
+                  [&](std::uint32_t ms, const TConnectionState& read) {
+                    found.push_back(ms);
+                    EXPECT_EQ(read.RttUs, 1234U);
+                  });
+    }
+    EXPECT_EQ(found, (std::vector<std::uint32_t>{7, 9})) << "reads of " << chunk << " bytes";
+  }
 }
