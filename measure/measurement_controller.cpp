@@ -33,6 +33,7 @@ void TMeasurementController::Button1Click(QObject*) {
   FView.SetStatusText(texts::ConnectingStatus(FView.ServerText()));
   QCoreApplication::processEvents();
   Counters.ConnectionLost = false;
+  FStopPressed = false;
   try {
     // Blanks pasted around a name belong to no name.
     FSocket.SetHost(FView.ServerText().trimmed());
@@ -114,6 +115,7 @@ void TMeasurementController::ClientSocket1Error(QObject*, TCustomWinSocket*, TEr
 
 void TMeasurementController::Button2Click(QObject*) {
   if (Timer1.isActive()) {
+    FStopPressed = true;
     if (FWorker) FWorker->Terminate();
   } else {
     StopMeasurement();
@@ -140,7 +142,8 @@ void TMeasurementController::ShowIdle() {
   FView.SetStartEnabled(true);
   FView.SetStopEnabled(false);
   QCoreApplication::processEvents();
-  if (Counters.ConnectionLost) FView.ShowErrorMessage(texts::ConnectionLost);
+  // A break that comes after Stop, before the worker has seen it, ends a run that was over anyway.
+  if (Counters.ConnectionLost && !FStopPressed) FView.ShowErrorMessage(texts::ConnectionLost);
   FView.SetStatusText(texts::IdleStatus);
 }
 

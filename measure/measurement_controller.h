@@ -49,5 +49,6 @@ class TMeasurementController : public QObject {
   TKorvadenThread* FWorker = nullptr;  // the running worker, forgotten once it has ended
   // Which way the run started by the last Start goes: the expert panel's choice, else sending.
   TDirection FDirection = TDirection::Send;
+  bool FStopPressed = false;  // Stop ended the running measurement
   bool FShutDown = false;
 };
