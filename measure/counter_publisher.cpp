@@ -7,15 +7,9 @@
 
 TCounterPublisher::TCounterPublisher(std::uint32_t maxStep)
     : FFullWindow(std::numeric_limits<std::uint32_t>::max() - maxStep) {
-  Counters.BeginUpdate();
-  Counters.WindowBytes = 0;
-  Counters.ElapsedMs = 1;
-  Counters.WindowMs = 1;
-  Counters.TotalBytes = 0;
-  Counters.TotalMs = 0;
   FRunStart = GetTickCount();
   Counters.RunStartTick = FRunStart;
-  Counters.EndUpdate();
+  Counters.Restart(1);
   FWindowStart = FTotalRead = FRunStart;
 }
 

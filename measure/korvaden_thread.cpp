@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -61,6 +62,19 @@ std::uint64_t TAcknowledgedTotal::Read(std::uint64_t acceptedTotal, std::uint32_
   return FLast;
 }
 
+namespace {
+// One call into the socket; a failure it raises is a broken connection, and gives nothing.
+template <typename Call>
+std::optional<int> UnlessBroken(Call call) {
+  try {
+    return call();
+  } catch (const ESocketError&) {
+    Counters.ConnectionLost = true;
+    return std::nullopt;
+  }
+}
+}  // namespace
+
 void TKorvadenThread::SendLoop() {
   const std::int32_t blockSize = Counters.BlockSize.load();
   FRunBlockSize = blockSize;
@@ -74,13 +88,10 @@ void TKorvadenThread::SendLoop() {
   TAcknowledgedTotal acknowledged(*FSocket.Socket(), FSamples);
   while (!Terminated() && FSocket.Active()) {
     std::this_thread::yield();
-    int sent;
-    try {
-      sent = FSocket.Socket()->SendBytes(buffer.get(), blockSize);
-    } catch (const ESocketError&) {
-      Counters.ConnectionLost = true;
-      break;
-    }
+    const std::optional<int> result =
+        UnlessBroken([&] { return FSocket.Socket()->SendBytes(buffer.get(), blockSize); });
+    if (!result) break;
+    const int sent = *result;
     if (sent > 0) accepted += static_cast<std::uint64_t>(sent);
     // A full send buffer: sleep until it takes more rather than spin, which would also keep the
     // connection lock from the window's notifications.
@@ -93,15 +104,11 @@ bool TKorvadenThread::SendRequest(std::int32_t blockSize) {
   const auto request = EncodeDownloadRequest(static_cast<std::uint32_t>(blockSize));
   std::size_t sent = 0;
   while (sent < request.size() && !Terminated() && FSocket.Active()) {
-    int count;
-    try {
-      count = FSocket.Socket()->SendBytes(request.data() + sent, static_cast<int>(request.size() - sent));
-    } catch (const ESocketError&) {
-      Counters.ConnectionLost = true;
-      return false;
-    }
-    if (count > 0) sent += static_cast<std::size_t>(count);
-    if (count < 0) FSocket.Socket()->WaitUntilWritable(FullBufferWaitMs);
+    const std::optional<int> count = UnlessBroken(
+        [&] { return FSocket.Socket()->SendBytes(request.data() + sent, static_cast<int>(request.size() - sent)); });
+    if (!count) return false;
+    if (*count > 0) sent += static_cast<std::size_t>(*count);
+    if (*count < 0) FSocket.Socket()->WaitUntilWritable(FullBufferWaitMs);
   }
   return sent == request.size();
 }
@@ -117,13 +124,10 @@ void TKorvadenThread::ReceiveLoop() {
   TStateRecordFinder records(static_cast<std::uint32_t>(blockSize));
   std::uint64_t received = 0;
   while (!Terminated() && FSocket.Active()) {
-    int count;
-    try {
-      count = FSocket.Socket()->ReceiveBytes(buffer.data(), ReceiveBufferSize);
-    } catch (const ESocketError&) {
-      Counters.ConnectionLost = true;
-      break;
-    }
+    const std::optional<int> result =
+        UnlessBroken([&] { return FSocket.Socket()->ReceiveBytes(buffer.data(), ReceiveBufferSize); });
+    if (!result) break;
+    const int count = *result;
     if (count > 0) {
       received += static_cast<std::uint64_t>(count);
       // The server's view of the connection, placed on our clock when it arrived.

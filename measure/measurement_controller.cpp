@@ -78,13 +78,7 @@ void TMeasurementController::ClientSocket1Connect(QObject*, TCustomWinSocket*) {
   FView.SetStatusText(texts::MeasuringStatus);
   // Until the new worker publishes, a tick finds no window (WindowMs 0) and adds nothing: a large
   // block takes the worker a while to fill, and the last run's counters must not become a point.
-  Counters.BeginUpdate();
-  Counters.WindowBytes = 0;
-  Counters.WindowMs = 0;
-  Counters.ElapsedMs = 0;
-  Counters.TotalBytes = 0;
-  Counters.TotalMs = 0;
-  Counters.EndUpdate();
+  Counters.Restart(0);
   Run.Samples.Clear();
   auto* worker = new TKorvadenThread(FSocket, Run.Samples, FDirection);
   worker->OnTerminate = [this, worker] { WorkerEnded(worker); };

@@ -42,6 +42,18 @@ class TMeasurementCounters {
     FSequence.fetch_add(1, std::memory_order_acq_rel);
   }
 
+  // Every count back to zero in one update; ms as the elapsed and the window's time. With 0 a tick
+  // finds no window and adds no point.
+  void Restart(std::uint32_t ms) {
+    BeginUpdate();
+    WindowBytes = 0;
+    ElapsedMs = ms;
+    WindowMs = ms;
+    TotalBytes = 0;
+    TotalMs = 0;
+    EndUpdate();
+  }
+
   // Reader side: false when the worker is updating, or started an update while we read.
   bool TrySnapshot(TCounterSnapshot& snapshot) const {
     if (Updating.load(std::memory_order_acquire)) return false;

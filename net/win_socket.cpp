@@ -107,31 +107,25 @@ int TCustomWinSocket::SendBytes(const void* buffer, int count) {
   std::lock_guard lock(FConnectionLock);
   if (!FConnected) return 0;
   const int sent = platform::Send(FSocket, buffer, count);
-  if (sent == -1) {
-    int code = platform::LastError();
-    // A peer that only closed normally still takes what we send: any failure here, also the EPIPE
-    // of a reset that answered our data after the peer's close, is a break.
-    if (!platform::IsWouldBlock(code)) {
-      SignalError(this, errSend, code);
-      CloseConnection(FSocket);
-      if (code != 0) throw ESocketError(SocketErrorMessage(code, "send"));
-    }
-  }
+  // A peer that only closed normally still takes what we send: any failure here, also the EPIPE
+  // of a reset that answered our data after the peer's close, is a break.
+  if (sent == -1) FailTransfer(errSend, "send");
   return sent;
+}
+
+void TCustomWinSocket::FailTransfer(TErrorEvent ErrorEvent, const char* api) {
+  int code = platform::LastError();
+  if (platform::IsWouldBlock(code)) return;
+  SignalError(this, ErrorEvent, code);
+  CloseConnection(FSocket);
+  if (code != 0) throw ESocketError(SocketErrorMessage(code, api));
 }
 
 int TCustomWinSocket::ReceiveBytes(void* buffer, int count) {
   std::lock_guard lock(FConnectionLock);
   if (!FConnected) return 0;
   const int received = platform::Receive(FSocket, buffer, count);
-  if (received == -1) {
-    int code = platform::LastError();
-    if (!platform::IsWouldBlock(code)) {
-      SignalError(this, errReceive, code);
-      CloseConnection(FSocket);
-      if (code != 0) throw ESocketError(SocketErrorMessage(code, "recv"));
-    }
-  }
+  if (received == -1) FailTransfer(errReceive, "recv");
   return received;
 }
 

@@ -63,6 +63,10 @@ class TCustomWinSocket {
 
  protected:
   void ApplyNotificationSet();
+  // After a send or receive returned -1, with the connection lock held: nothing for a call that
+  // would block; otherwise the error hook, the close, and an ESocketError unless the hook cleared
+  // the code.
+  void FailTransfer(TErrorEvent ErrorEvent, const char* api);
   void EnsureSink();
   // Closes a handle that is no longer the current one, after taking it out of the sink.
   void ReleaseHandle(int handle);

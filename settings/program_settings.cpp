@@ -6,10 +6,17 @@
 
 namespace {
 const QString ShowRoundTripName = QStringLiteral("ShowRoundTrip");
+const QString DirectionName = QStringLiteral("Direction");
 }  // namespace
 
-namespace {
-const QString DirectionName = QStringLiteral("Direction");
+// A switch stored as text: only "1" is on; a missing value, any other text or data of another type
+// is off, and never an error.
+bool TProgramSettings::IsOne(const QString& name) {
+  try {
+    return FStore.ReadString(QString(), name, QString()) == QStringLiteral("1");
+  } catch (const ERegistryException&) {
+    return false;
+  }
 }
 
 bool TProgramSettings::ExpertMode() {
@@ -24,15 +31,7 @@ std::int32_t TProgramSettings::Port(std::int32_t fallback) {
   return FStore.ReadInteger(QString(), QStringLiteral("Port"), fallback);
 }
 
-TDirection TProgramSettings::Direction() {
-  try {
-    return FStore.ReadString(QString(), DirectionName, QString()) == QStringLiteral("1") ? TDirection::Receive
-                                                                                         : TDirection::Send;
-  } catch (...) {
-    // A value of another type is no direction: the run sends, as it always did.
-    return TDirection::Send;
-  }
-}
+TDirection TProgramSettings::Direction() { return IsOne(DirectionName) ? TDirection::Receive : TDirection::Send; }
 
 void TProgramSettings::WriteDirection(TDirection direction) {
   FStore.WriteString(QString(), DirectionName,
@@ -50,13 +49,7 @@ void TProgramSettings::EnableExpertMode() {
   FStore.WriteInteger(QString(), QStringLiteral("ProMode"), ExpertAccessCode);
 }
 
-bool TProgramSettings::ShowRoundTrip() {
-  try {
-    return FStore.ReadString(QString(), ShowRoundTripName, QString()) == QStringLiteral("1");
-  } catch (const ERegistryException&) {
-    return false;
-  }
-}
+bool TProgramSettings::ShowRoundTrip() { return IsOne(ShowRoundTripName); }
 
 void TProgramSettings::WriteShowRoundTrip(bool shown) {
   if (!shown) {

@@ -44,5 +44,6 @@ class TProgramSettings {
   void WriteShowRoundTrip(bool shown);
 
  private:
+  bool IsOne(const QString& name);
   TRegIniFile FStore;
 };

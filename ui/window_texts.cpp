@@ -59,43 +59,36 @@ QString ExpertLine(const TConnectionState& state, bool receiving) {
       .arg(parts.join(QStringLiteral(", ")));
 }
 
-// A download's sender is the server and its receiver this computer.
-QString DownloadCauseSentence(TRateLimit cause) {
+// What held the rate back for more than half of the time, in a sentence. A download's sender is
+// the server and its receiver this computer.
+QString MainCauseSentence(TRateLimit cause, bool receiving) {
   switch (cause) {
     case TRateLimit::Network:
-      return QStringLiteral(
-          "Hauptursache: das Netz. Der Server hat so schnell gesendet, wie die Leitung und ihre Warteschlange "
-          "es zuließen.");
+      return receiving ? QStringLiteral(
+                             "Hauptursache: das Netz. Der Server hat so schnell gesendet, wie die Leitung und ihre "
+                             "Warteschlange es zuließen.")
+                       : QStringLiteral(
+                             "Hauptursache: das Netz. Die Verbindung hat so schnell gesendet, wie die Leitung und ihre "
+                             "Warteschlange es zuließen.");
     case TRateLimit::ReceiveWindow:
-      return QStringLiteral(
-          "Hauptursache: das Empfangsfenster dieses Rechners. Er nimmt die Daten langsamer an, als die Leitung "
-          "sie tragen könnte, etwa weil sein Empfangspuffer für diese Leitung zu klein ist.");
+      return receiving ? QStringLiteral(
+                             "Hauptursache: das Empfangsfenster dieses Rechners. Er nimmt die Daten langsamer an, als "
+                             "die Leitung sie tragen könnte, etwa weil sein Empfangspuffer für diese Leitung zu klein "
+                             "ist.")
+                       : QStringLiteral(
+                             "Hauptursache: das Empfangsfenster des Servers. Der Server nimmt die Daten langsamer an, "
+                             "als die Leitung sie tragen könnte.");
     case TRateLimit::SendBuffer:
-      return QStringLiteral("Hauptursache: der Sendepuffer des Servers. Er ist für diese Leitung zu klein.");
+      return receiving
+                 ? QStringLiteral("Hauptursache: der Sendepuffer des Servers. Er ist für diese Leitung zu klein.")
+                 : QStringLiteral("Hauptursache: der Sendepuffer dieses Rechners. Er ist für diese Leitung zu klein.");
     case TRateLimit::Program:
-      return QStringLiteral(
-          "Hauptursache: der Server selbst. Er hatte oft keine Daten bereit, etwa weil er ausgelastet ist.");
-    case TRateLimit::Unknown: break;
-  }
-  return QStringLiteral("Keine Ursache hat die Rate mehr als die Hälfte der Zeit begrenzt.");
-}
-
-QString MainCauseSentence(TRateLimit cause) {
-  switch (cause) {
-    case TRateLimit::Network:
-      return QStringLiteral(
-          "Hauptursache: das Netz. Die Verbindung hat so schnell gesendet, wie die Leitung und ihre "
-          "Warteschlange es zuließen.");
-    case TRateLimit::ReceiveWindow:
-      return QStringLiteral(
-          "Hauptursache: das Empfangsfenster des Servers. Der Server nimmt die Daten langsamer an, als die "
-          "Leitung sie tragen könnte.");
-    case TRateLimit::SendBuffer:
-      return QStringLiteral("Hauptursache: der Sendepuffer dieses Rechners. Er ist für diese Leitung zu klein.");
-    case TRateLimit::Program:
-      return QStringLiteral(
-          "Hauptursache: das Programm selbst. Es hatte oft keine Daten bereit, etwa weil der Rechner ausgelastet "
-          "ist.");
+      return receiving ? QStringLiteral(
+                             "Hauptursache: der Server selbst. Er hatte oft keine Daten bereit, etwa weil er "
+                             "ausgelastet ist.")
+                       : QStringLiteral(
+                             "Hauptursache: das Programm selbst. Es hatte oft keine Daten bereit, etwa weil der "
+                             "Rechner ausgelastet ist.");
     case TRateLimit::Unknown: break;
   }
   return QStringLiteral("Keine Ursache hat die Rate mehr als die Hälfte der Zeit begrenzt.");
@@ -147,7 +140,7 @@ QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
     text += (receiving ? QStringLiteral("  Server selbst (keine Daten bereit): %1\n")
                        : QStringLiteral("  Programm selbst (keine Daten bereit): %1\n"))
                 .arg(FormatPercent(limits->Program, locale) + percent);
-    text += (receiving ? DownloadCauseSentence(limits->Main()) : MainCauseSentence(limits->Main())) + u'\n';
+    text += MainCauseSentence(limits->Main(), receiving) + u'\n';
   } else {
     text += QStringLiteral("  %1\n").arg(texts::Unknown);
   }
