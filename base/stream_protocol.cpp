@@ -57,26 +57,61 @@ void WriteMarker(char* block, std::size_t size) {
   block[length] = '\0';
 }
 
+// Every request, answer and end: a 12-byte tag and a u32 big-endian.
+static std::array<char, 16> TaggedValue(const char* tag, std::uint32_t value) {
+  std::array<char, 16> message{};
+  std::memcpy(message.data(), tag, TagLength);
+  for (std::size_t i = 0; i < 4; ++i) message[TagLength + i] = static_cast<char>((value >> (8 * (3 - i))) & 0xFF);
+  return message;
+}
+
+static std::uint32_t TaggedValueOf(const char* message) {
+  std::uint32_t value = 0;
+  for (std::size_t i = TagLength; i < TagLength + 4; ++i) value = (value << 8) | static_cast<unsigned char>(message[i]);
+  return value;
+}
+
+static bool ParseTagged(const char* tag, const char* data, std::size_t size, std::uint32_t& value) {
+  if (size != 16 || std::memcmp(data, tag, TagLength) != 0) return false;
+  value = TaggedValueOf(data);
+  return true;
+}
+
 std::array<char, DownloadRequestSize> EncodeDownloadRequest(std::uint32_t blockSize) {
-  std::array<char, DownloadRequestSize> request{};
-  std::memcpy(request.data(), DownloadRequestTag, TagLength);
-  for (std::size_t i = 0; i < 4; ++i) request[TagLength + i] = static_cast<char>((blockSize >> (8 * (3 - i))) & 0xFF);
-  return request;
+  return TaggedValue(DownloadRequestTag, blockSize);
+}
+std::array<char, ProbeMessageSize> EncodeProbeRequest(std::uint32_t token) { return TaggedValue(ProbeRequestTag, token); }
+std::array<char, ProbeMessageSize> EncodeProbeAnswer(std::uint32_t token) { return TaggedValue(ProbeAnswerTag, token); }
+bool ParseProbeRequest(const char* data, std::size_t size, std::uint32_t& token) {
+  return ParseTagged(ProbeRequestTag, data, size, token);
+}
+bool ParseProbeAnswer(const char* data, std::size_t size, std::uint32_t& token) {
+  return ParseTagged(ProbeAnswerTag, data, size, token);
+}
+
+std::array<char, DownloadEndSize> EncodeDownloadEnd(std::uint64_t bytesBefore) {
+  return TaggedValue(DownloadEndTag, static_cast<std::uint32_t>(bytesBefore));
+}
+
+bool IsDownloadEnd(const char* last, std::uint64_t total) {
+  std::uint32_t before = 0;
+  return total >= DownloadEndSize && ParseTagged(DownloadEndTag, last, DownloadEndSize, before) &&
+         before == static_cast<std::uint32_t>(total - DownloadEndSize);
 }
 
 TStreamStart ParseStreamStart(const char* data, std::size_t size, std::uint32_t& blockSize) {
-  // Any byte off the tag makes it an upload: its blocks part from the tag at byte 8 at the latest.
+  // Any byte off both tags makes it an upload: its blocks part from them at byte 8 at the latest.
   const std::size_t compared = std::min(size, TagLength);
-  if (std::memcmp(data, DownloadRequestTag, compared) != 0) return TStreamStart::Upload;
-  if (size < DownloadRequestSize) return TStreamStart::NeedMore;
-  std::uint32_t value = 0;
-  for (std::size_t i = TagLength; i < DownloadRequestSize; ++i)
-    value = (value << 8) | static_cast<unsigned char>(data[i]);
-  if (value == 0 || value > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+  const bool download = std::memcmp(data, DownloadRequestTag, compared) == 0;
+  const bool probe = std::memcmp(data, ProbeRequestTag, compared) == 0;
+  if (!download && !probe) return TStreamStart::Upload;
+  if (size < DownloadRequestSize || download == probe) return TStreamStart::NeedMore;
+  const std::uint32_t value = TaggedValueOf(data);
+  if (download && (value == 0 || value > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))) {
     return TStreamStart::Invalid;
   }
   blockSize = value;
-  return TStreamStart::Download;
+  return probe ? TStreamStart::Probe : TStreamStart::Download;
 }
 
 void WriteStateRecord(char* block, std::uint32_t ms, const TConnectionState& state) {

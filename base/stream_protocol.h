@@ -29,10 +29,34 @@ inline constexpr char DownloadRequestTag[] = "KORVADENrecv";  // 12 bytes on the
 inline constexpr std::size_t DownloadRequestSize = 16;        // tag + block size, u32 big-endian
 std::array<char, DownloadRequestSize> EncodeDownloadRequest(std::uint32_t blockSize);
 
-// What the first bytes of a connection say: Upload, Download (blockSize set, 1..INT32_MAX), or NeedMore (a
-// prefix of a download request so far), or Invalid (tag but block size 0 or > INT32_MAX).
-enum class TStreamStart { NeedMore, Upload, Download, Invalid };
+// Latency probe: a client that only wants to know how fast the server answers sends this tag and a
+// token of its own (u32 big-endian); the server answers at once with ProbeAnswerTag and the same
+// token, and answers every further request on that connection alike. The probe is no measurement.
+inline constexpr char ProbeRequestTag[] = "KORVADENping";  // 12 bytes on the wire
+inline constexpr char ProbeAnswerTag[] = "KORVADENpong";
+inline constexpr std::size_t ProbeMessageSize = 16;
+std::array<char, ProbeMessageSize> EncodeProbeRequest(std::uint32_t token);
+std::array<char, ProbeMessageSize> EncodeProbeAnswer(std::uint32_t token);
+// The token of a whole request or answer; false for anything else.
+bool ParseProbeRequest(const char* data, std::size_t size, std::uint32_t& token);
+bool ParseProbeAnswer(const char* data, std::size_t size, std::uint32_t& token);
+
+// What the first bytes of a connection say: Upload, Download (blockSize set, 1..INT32_MAX), Probe
+// (blockSize holds the token), or NeedMore (a prefix of a download or probe request so far), or
+// Invalid (download tag but block size 0 or > INT32_MAX).
+enum class TStreamStart { NeedMore, Upload, Download, Invalid, Probe };
 TStreamStart ParseStreamStart(const char* data, std::size_t size, std::uint32_t& blockSize);
+
+// The end of a download that the server ends on purpose (its time limit): after the last block byte
+// it sends this tag and the number of stream bytes before it (u32 big-endian, modulo 2^32), then
+// closes. A stream that ends without it was broken off: a server killed or stopped mid-run still
+// sends what its kernel had queued and an ordinary FIN. A server that ends within a block's head
+// first completes the head, so the end never lands inside a state record.
+inline constexpr char DownloadEndTag[] = "KORVADENdone";
+inline constexpr std::size_t DownloadEndSize = 16;
+std::array<char, DownloadEndSize> EncodeDownloadEnd(std::uint64_t bytesBefore);
+// last: the stream's last DownloadEndSize bytes; total: all bytes of the stream, the end included.
+bool IsDownloadEnd(const char* last, std::uint64_t total);
 
 // A download's blocks: each block of the requested size looks like an upload's block (as much of
 // "KORVADENdata" as fits before a terminating zero, zeros after).
