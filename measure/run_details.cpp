@@ -8,6 +8,7 @@ namespace {
 constexpr std::uint32_t StartUpMs = 2000;
 constexpr std::uint32_t RecentMs = 60000;
 constexpr double BinGrowth = 1.01;
+}  // namespace
 
 // Whether the data in flight filled the receive window the server advertised: what the kernel
 // delivered per least round trip reaches most of that window. A pacing congestion control (BBR)
@@ -22,7 +23,7 @@ bool WindowFull(const TConnectionState& state) {
 
 // The shares of [a, b]; none without the kernel's busy and limited times. windowFull: the share of
 // the time the server's window was seen full.
-std::optional<TLimitShares> SharesBetween(const TStateSample& a, const TStateSample& b, double windowFull) {
+std::optional<TLimitShares> LimitSharesBetween(const TStateSample& a, const TStateSample& b, double windowFull) {
   const TConnectionState &from = a.State, &to = b.State;
   if (!from.BusyUs || !to.BusyUs || !from.RwndLimitedUs || !to.RwndLimitedUs || !from.SndbufLimitedUs ||
       !to.SndbufLimitedUs || b.Ms <= a.Ms) {
@@ -47,7 +48,6 @@ std::optional<double> RetransPercentBetween(const TConnectionState& from, const 
   const double again = *to.BytesRetrans >= *from.BytesRetrans ? *to.BytesRetrans - *from.BytesRetrans : 0.0;
   return again / static_cast<double>(*to.BytesSent - *from.BytesSent) * 100;
 }
-}  // namespace
 
 namespace {
 std::pair<double, TRateLimit> LargestShare(const TLimitShares& shares) {
@@ -142,7 +142,7 @@ TPointDetails TRunDetails::Point(std::uint32_t fromMs, std::uint32_t toMs) const
   }
   if (const auto again = RetransPercentBetween(from->State, to->State))
     point.RetransPercent = static_cast<float>(*again);
-  if (const auto shares = SharesBetween(*from, *to, WindowFullShare(fromMs, toMs))) point.Limit = shares->Largest();
+  if (const auto shares = LimitSharesBetween(*from, *to, WindowFullShare(fromMs, toMs))) point.Limit = shares->Largest();
   return point;
 }
 
@@ -158,7 +158,7 @@ TRunSummary TRunDetails::Summary() const {
   if (summary.RttP95Ms && summary.MinRttMs)
     summary.AddedLatencyMs = std::max(0.0, *summary.RttP95Ms - *summary.MinRttMs);
   summary.RetransPercent = RetransPercentBetween(FFirst->State, latest);
-  summary.Limits = SharesBetween(*FFirst, FRecent.back(),
+  summary.Limits = LimitSharesBetween(*FFirst, FRecent.back(),
                                  static_cast<double>(FWindowFullSamples) / std::max<std::uint64_t>(1, FSamples));
   return summary;
 }

@@ -48,6 +48,14 @@ struct TRunSummary {
   TConnectionState Latest;               // the raw figures as last read, for experts
 };
 
+// Whether the data in flight filled the receive window the peer advertised.
+bool WindowFull(const TConnectionState& state);
+// The shares of the time between two readings of one connection; none without the kernel's busy and
+// limited times. windowFull: the share of that time the peer's window was seen full.
+std::optional<TLimitShares> LimitSharesBetween(const TStateSample& a, const TStateSample& b, double windowFull);
+// Of the bytes sent between two readings, the share sent again, in per cent.
+std::optional<double> RetransPercentBetween(const TConnectionState& from, const TConnectionState& to);
+
 class TRunDetails {
  public:
   void Begin();

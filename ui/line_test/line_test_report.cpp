@@ -1,0 +1,166 @@
+#include "ui/line_test/line_test_report.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "base/direction.h"
+#include "measure/measure_texts.h"
+#include "measure/number_format.h"
+
+namespace linetest {
+namespace {
+
+QJsonValue Number(std::optional<double> value) {
+  return value && std::isfinite(*value) ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonObject LatencyJson(const TLatency& latency) {
+  return {{"median", Number(latency.MedianMs)}, {"p90", Number(latency.P90Ms)}};
+}
+
+QString CauseName(const TDirectionResult& direction, bool download) {
+  return LimitName(direction.Cause, download ? TDirection::Receive : TDirection::Send);
+}
+
+QJsonObject DirectionJson(const TDirectionResult& direction, bool download) {
+  const QString cause = CauseName(direction, download);
+  return {{"mbit_s", Number(direction.Mbit())},
+          {"bytes", direction.Measured ? QJsonValue(static_cast<double>(direction.Bytes)) : QJsonValue()},
+          {"seconds", direction.Measured ? QJsonValue(direction.Seconds) : QJsonValue()},
+          {"connections", direction.Connections},
+          {"latency_ms", LatencyJson(direction.Latency)},
+          {"retransmitted_percent", Number(direction.RetransPercent)},
+          {"cause", cause.isEmpty() ? QJsonValue() : QJsonValue(cause)},
+          {"window", QJsonObject{{"start_monotonic_ns", static_cast<double>(direction.WindowStartNs)},
+                                 {"end_monotonic_ns", static_cast<double>(direction.WindowEndNs)}}}};
+}
+
+QString LatencyText(const TLatency& latency, const QLocale& locale) {
+  if (!latency.MedianMs) return QStringLiteral("nicht bekannt");
+  return QStringLiteral("%1 ms (90 %: %2 ms)")
+      .arg(FormatMilliseconds(latency.MedianMs, locale), FormatMilliseconds(latency.P90Ms, locale));
+}
+
+QString AddedText(std::optional<double> ms, const QLocale& locale) {
+  return ms ? QStringLiteral("+") + FormatMilliseconds(ms, locale) + QStringLiteral(" ms") : QStringLiteral("–");
+}
+
+QString DirectionText(const QString& name, const TDirectionResult& d, bool download, const QLocale& locale) {
+  if (!d.Measured) return name + QStringLiteral(": nicht gemessen");
+  QString line = QStringLiteral("%1: %2, %3 Verbindung%4, Latenz %5")
+                     .arg(name, RateText(d.Mbit(), locale))
+                     .arg(d.Connections)
+                     .arg(d.Connections == 1 ? QString() : QStringLiteral("en"), LatencyText(d.Latency, locale));
+  if (d.RetransPercent) line += QStringLiteral(", erneut gesendet %1 %").arg(FormatFixed2(*d.RetransPercent, locale));
+  if (const QString cause = CauseName(d, download); !cause.isEmpty())
+    line += QStringLiteral(", begrenzt durch: ") + cause;
+  return line;
+}
+
+}  // namespace
+
+QString RateText(std::optional<double> mbit, const QLocale& locale) {
+  if (!mbit) return {};
+  return QStringLiteral("%1 Mbit/s (%2 kiB/s)")
+      .arg(FormatFixed1(*mbit, locale), FormatWhole(*mbit * 1e6 / 8 / 1024, locale));
+}
+
+QString ReportText(const TResult& r, const QLocale& locale) {
+  QStringList lines;
+  lines << QStringLiteral("Leitungstest gegen %1 (%2, Port %3), %4")
+               .arg(r.Server, r.Address)
+               .arg(r.Port)
+               .arg(GermanDateTime(r.Start));
+  lines << QStringLiteral("Latenz ohne Last: ") + LatencyText(r.Idle, locale);
+  lines << DirectionText(QStringLiteral("Download"), r.Download, true, locale);
+  lines << DirectionText(QStringLiteral("Upload"), r.Upload, false, locale);
+  if (r.Both.Measured) {
+    QStringList both;
+    if (r.Both.DownloadMbit) both << QStringLiteral("Download ") + RateText(r.Both.DownloadMbit, locale);
+    if (r.Both.UploadMbit) both << QStringLiteral("Upload ") + RateText(r.Both.UploadMbit, locale);
+    both << QStringLiteral("Latenz ") + LatencyText(r.Both.Latency, locale);
+    lines << QStringLiteral("Beides: ") + both.join(QStringLiteral(", "));
+  }
+  lines << QStringLiteral("Zusätzliche Latenz unter Last: Download %1, Upload %2, beides %3")
+               .arg(AddedText(r.AddedDownloadMs, locale), AddedText(r.AddedUploadMs, locale),
+                    AddedText(r.AddedBothMs, locale));
+  if (!r.Grade.isEmpty()) {
+    lines << QStringLiteral("Note: %1 (zusätzliche Latenz im Mittel %2 ms)")
+                 .arg(r.Grade, FormatMilliseconds(r.AddedLatencyMs, locale));
+  }
+  if (r.Rpm) {
+    lines << QStringLiteral("Reaktionsfähigkeit: %1 RPM (%2)").arg(FormatWhole(*r.Rpm, locale), r.RpmClass);
+  }
+  lines << QString() << QStringLiteral("Urteil: ") + r.Verdict;
+  for (const QString& missing : r.Missing) lines << QStringLiteral("Nicht gemessen: ") + missing;
+  return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QByteArray ReportJson(const TResult& r) {
+  QJsonObject both{{"download_mbit_s", Number(r.Both.DownloadMbit)},
+                   {"upload_mbit_s", Number(r.Both.UploadMbit)},
+                   {"latency_ms", LatencyJson(r.Both.Latency)}};
+  QJsonObject json{{"server", r.Server},
+                   {"address", r.Address},
+                   {"port", r.Port},
+                   {"start", r.Start.toOffsetFromUtc(r.Start.offsetFromUtc()).toString(Qt::ISODate)},
+                   {"phase_seconds", r.PhaseSeconds},
+                   {"idle_latency_ms", LatencyJson(r.Idle)},
+                   {"download", DirectionJson(r.Download, true)},
+                   {"upload", DirectionJson(r.Upload, false)},
+                   {"both", both},
+                   {"added_latency_ms", Number(r.AddedLatencyMs)},
+                   {"added_latency_by_phase_ms", QJsonObject{{"download", Number(r.AddedDownloadMs)},
+                                                             {"upload", Number(r.AddedUploadMs)},
+                                                             {"both", Number(r.AddedBothMs)}}},
+                   {"grade", r.Grade.isEmpty() ? QJsonValue() : QJsonValue(r.Grade)},
+                   {"rpm", Number(r.Rpm)},
+                   {"rpm_class", r.RpmClass.isEmpty() ? QJsonValue() : QJsonValue(r.RpmClass)},
+                   {"verdict", r.Verdict},
+                   {"missing", QJsonArray::fromStringList(r.Missing)}};
+  QJsonArray points;
+  for (const TPoint& p : r.Points) {
+    points.append(QJsonObject{{"seconds", p.Seconds},
+                              {"phase", PhaseName(p.Phase)},
+                              {"download_mbit_s", Number(p.DownloadMbit)},
+                              {"upload_mbit_s", Number(p.UploadMbit)},
+                              {"latency_ms", Number(p.LatencyMs)}});
+  }
+  json.insert("points", points);
+  return QJsonDocument(json).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QString ReportCsv(const TResult& r, const QLocale& locale) {
+  const auto number = [&](std::optional<double> value) { return value ? FormatFixed2(*value, locale) : QString(); };
+  QStringList lines;
+  const auto row = [&](const QString& label, const QString& value) { lines << label + QLatin1Char(';') + value; };
+  row(QStringLiteral("Server"), r.Server);
+  row(QStringLiteral("Adresse"), r.Address);
+  row(QStringLiteral("Port"), QString::number(r.Port));
+  row(QStringLiteral("Start"), r.Start.toOffsetFromUtc(r.Start.offsetFromUtc()).toString(Qt::ISODate));
+  row(QStringLiteral("Latenz ohne Last (ms)"), number(r.Idle.MedianMs));
+  row(QStringLiteral("Download (Mbit/s)"), number(r.Download.Mbit()));
+  row(QStringLiteral("Download-Verbindungen"), QString::number(r.Download.Connections));
+  row(QStringLiteral("Latenz im Download (ms)"), number(r.Download.Latency.MedianMs));
+  row(QStringLiteral("Upload (Mbit/s)"), number(r.Upload.Mbit()));
+  row(QStringLiteral("Upload-Verbindungen"), QString::number(r.Upload.Connections));
+  row(QStringLiteral("Latenz im Upload (ms)"), number(r.Upload.Latency.MedianMs));
+  row(QStringLiteral("Beides: Download (Mbit/s)"), number(r.Both.DownloadMbit));
+  row(QStringLiteral("Beides: Upload (Mbit/s)"), number(r.Both.UploadMbit));
+  row(QStringLiteral("Latenz bei beidem (ms)"), number(r.Both.Latency.MedianMs));
+  row(QStringLiteral("Zusätzliche Latenz (ms)"), number(r.AddedLatencyMs));
+  row(QStringLiteral("Note"), r.Grade);
+  row(QStringLiteral("RPM"), r.Rpm ? FormatWhole(*r.Rpm, locale) : QString());
+  row(QStringLiteral("Urteil"), QLatin1Char('"') + QString(r.Verdict).replace('"', QStringLiteral("\"\"")) + '"');
+  lines << QStringLiteral("Sekunden;Abschnitt;Download (Mbit/s);Upload (Mbit/s);Latenz (ms)");
+  const auto known = [&](double value) { return std::isfinite(value) ? FormatFixed2(value, locale) : QString(); };
+  for (const TPoint& p : r.Points) {
+    lines << QStringList{FormatFixed2(p.Seconds, locale), PhaseName(p.Phase), known(p.DownloadMbit),
+                         known(p.UploadMbit), known(p.LatencyMs)}
+                 .join(QLatin1Char(';'));
+  }
+  return lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+}
+
+}  // namespace linetest
