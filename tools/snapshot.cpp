@@ -2,12 +2,13 @@
 // measurement against korvaden-server, optionally in expert mode, the About box with the help
 // beside it, the dialog that saves a measurement, or Messdetails beside the window at a run's end;
 // --download receives instead of sending, in expert mode; with --round-trip the chart also draws
-// each point's round trip.
+// each point's round trip. --line-test runs the line test (phases of the given seconds) against a
+// server of its own, or against --server HOST (a lab link's far end), and takes its window at the end.
 // Under a window manager the picture is taken from the screen, frames included; on the offscreen
 // platform the window draws itself.
 //
 //   korvaden-snapshot FILE.png [seconds] [--expert] [--download] [--round-trip]
-//                     [--about | --save | --details]
+//                     [--about | --save | --details | --line-test [--server HOST]]
 
 #include <QApplication>
 #include <QGroupBox>
@@ -22,12 +23,14 @@
 
 #include <cstdio>
 
+#include "base/tcp_port.h"
 #include "settings/program_settings.h"
 #include "support/companion_process.h"
 #include "support/side_by_side.h"
 #include "ui/about_box.h"
 #include "ui/components/application.h"
 #include "ui/components/help_viewer.h"
+#include "ui/line_test_window.h"
 #include "ui/main_window.h"
 #include "ui/measurement_details.h"
 #include "ui/result_export.h"
@@ -74,6 +77,29 @@ bool WithDetails(TForm1& form, const QString& file) {
   return SideBySide(form.grab(), form.Details->grab()).save(file);
 }
 
+// The line test's window once its test has finished, beside the main window that started it.
+bool AfterALineTest(TForm1& form, const QString& file, int seconds, QString server) {
+  QProcess companion;
+  int port = DefaultPort;
+  if (server.isEmpty()) {
+    const auto local = StartCompanionServer(companion, QCoreApplication::applicationDirPath() + "/korvaden-server");
+    if (!local) return false;
+    port = *local;
+    server = QStringLiteral("127.0.0.1");
+  }
+  form.Edit1->setText(server);
+  bool finished = false;
+  QObject::connect(form.LineTest, &TLineTestWindow::RunningChanged, [&](bool running) { finished = !running; });
+  form.LineTest->PhaseSeconds = seconds;
+  form.LineTest->StartTest(server, port);
+  QTest::qWaitFor([&] { return finished; }, 300000);
+  QTest::qWait(700);
+  const bool saved = Picture({form.LineTest}).save(file);
+  companion.terminate();
+  companion.waitForFinished(5000);
+  return finished && saved;
+}
+
 bool DuringAMeasurement(TForm1& form, const QString& file, int seconds, bool saveDialog, bool details) {
   QProcess server;
   const auto port = StartCompanionServer(server, QCoreApplication::applicationDirPath() + "/korvaden-server");
@@ -109,10 +135,16 @@ int main(int argc, char** argv) {
   const bool details = positional.removeAll(QStringLiteral("--details")) > 0;
   const bool download = positional.removeAll(QStringLiteral("--download")) > 0;
   const bool roundTrip = positional.removeAll(QStringLiteral("--round-trip")) > 0;
+  const bool lineTest = positional.removeAll(QStringLiteral("--line-test")) > 0;
+  QString server;
+  if (const auto at = positional.indexOf(QStringLiteral("--server")); at >= 0 && at + 1 < positional.size()) {
+    server = positional[at + 1];
+    positional.remove(at, 2);
+  }
   if (positional.isEmpty()) {
     std::fprintf(stderr,
                  "Aufruf: korvaden-snapshot DATEI.png [Sekunden] [--expert] [--download] [--round-trip] "
-                 "[--about | --save | --details]\n");
+                 "[--about | --save | --details | --line-test [--server HOST]]\n");
     return 2;
   }
   const int seconds = positional.size() > 1 ? std::max(2, positional[1].toInt()) : 12;
@@ -124,8 +156,9 @@ int main(int argc, char** argv) {
   form.show();
   if (!QTest::qWaitForWindowExposed(&form)) return 1;
   QTest::qWait(500);  // the window manager has framed it
-  const bool saved = about ? AboutWithHelp(form, positional[0])
-                           : DuringAMeasurement(form, positional[0], seconds, saveDialog, details);
+  const bool saved = about      ? AboutWithHelp(form, positional[0])
+                     : lineTest ? AfterALineTest(form, positional[0], seconds, server)
+                                : DuringAMeasurement(form, positional[0], seconds, saveDialog, details);
   form.FormDestroy();
   return saved ? 0 : 1;
 }

@@ -29,6 +29,7 @@
 #include "ui/components/control_layout.h"
 #include "ui/components/glyphs.h"
 #include "ui/components/message_service.h"
+#include "ui/line_test_window.h"
 #include "ui/measurement_details.h"
 #include "ui/rate_chart.h"
 #include "ui/result_export.h"
@@ -92,6 +93,7 @@ TForm1::TForm1(QWidget* parent)
   connect(Chart1, &TRateChart::ContextMenuRequested, this, [this](const QPoint& at) { Export->ShowMenu(at); });
   CreateDetails();
   CreateRoundTripEntry();
+  CreateLineTestEntry();
 
   OnDestroy = [this](QObject*) { FormDestroy(); };
   WndProp1.setObjectName(QStringLiteral("WndProp1"));
@@ -337,7 +339,10 @@ QString TForm1::PortText() const { return Edit3->text(); }
 TDirection TForm1::DirectionChoice() const {
   return ComboBox1->currentIndex() == 1 ? TDirection::Receive : TDirection::Send;
 }
-void TForm1::SetStartEnabled(bool enabled) { Button1->setEnabled(enabled); }
+void TForm1::SetStartEnabled(bool enabled) {
+  Button1->setEnabled(enabled && !LineTestRunning());
+  if (LineTestAction) LineTestAction->setEnabled(Button1->isEnabled());
+}
 void TForm1::SetStopEnabled(bool enabled) { Button2->setEnabled(enabled); }
 void TForm1::SetStatusText(const QString& text) {
   StatusPanel0->setText(text);
@@ -415,4 +420,42 @@ void TForm1::CreateRoundTripEntry() {
   };
   // A point's details come in after the point: only then is its round trip known.
   connect(&Controller.Run, &TMeasurementRun::PointAdded, Chart1, &TRateChart::AppendRoundTrips);
+}
+
+// The line test beside the measurement: one or the other runs, never both at once.
+void TForm1::CreateLineTestEntry() {
+  LineTest = new TLineTestWindow(*Chart1, this);
+  LineTestAction = new QAction(texts::LineTestEntry, this);
+  LineTestAction->setShortcut(texts::LineTestShortcut);
+  connect(LineTestAction, &QAction::triggered, this, &TForm1::StartLineTest);
+  Export->Menu()->addSeparator();
+  Export->Menu()->addAction(LineTestAction);
+  addAction(LineTestAction);  // the shortcut acts while the menu is closed, too
+  connect(LineTest, &TLineTestWindow::RunningChanged, this, [this](bool running) {
+    const bool idle = !running && !Controller.Measuring() && !Controller.HasWorker();
+    Button1->setEnabled(idle);
+    LineTestAction->setEnabled(idle);
+  });
+}
+
+bool TForm1::LineTestRunning() const { return LineTest && LineTest->Running(); }
+
+void TForm1::StartLineTest() {
+  if (LineTestRunning() || Controller.Measuring() || Controller.HasWorker() || !Button1->isEnabled()) return;
+  const QString server = Edit1->text().trimmed();
+  if (server.isEmpty()) {
+    ShowErrorMessage(texts::LineTestNeedsServer);
+    return;
+  }
+  int port = DefaultPort;
+  if (ExpertPanelVisible()) {
+    const std::optional<std::int32_t> expertPort =
+        IsIntegerBeyond32Bits(PortText()) ? std::nullopt : TryStrToInt(PortText());
+    if (!expertPort || !IsValidPort(*expertPort)) {
+      ShowErrorMessage(texts::PortOutOfRange(PortText().trimmed()));
+      return;
+    }
+    port = *expertPort;
+  }
+  LineTest->StartTest(server, port);
 }

@@ -23,6 +23,7 @@ class TAboutBox;
 class TResultExport;
 class TMeasurementDetails;
 class QAction;
+class TLineTestWindow;
 
 class TForm1 : public TForm, public TMeasurementView {
   Q_OBJECT
@@ -91,8 +92,14 @@ class TForm1 : public TForm, public TMeasurementView {
   QAction* DetailsAction = nullptr;
   // Checkable: the chart's round-trip line, remembered as "ShowRoundTrip".
   QAction* RoundTripAction = nullptr;
+  // The line test: the chart's menu and Ctrl+L open it in every mode, while no measurement runs.
+  TLineTestWindow* LineTest = nullptr;
+  QAction* LineTestAction = nullptr;
 
   void BitBtn1Click();
+  // Tests the server in the server field, at the expert port in expert mode; refused with a message
+  // when the field is empty or the port invalid.
+  void StartLineTest();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -106,6 +113,8 @@ class TForm1 : public TForm, public TMeasurementView {
   void CreateStatusBar();
   void CreateDetails();
   void CreateRoundTripEntry();
+  void CreateLineTestEntry();
+  bool LineTestRunning() const;
   void DescribeChart();
   void LayoutControls();
   void LayoutChart();

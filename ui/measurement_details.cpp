@@ -84,14 +84,16 @@ void TMeasurementDetails::Open() {
 
 // The main window's frame stands in for this window's own, which the window manager makes known
 // only after the first showing.
-void TMeasurementDetails::PlaceBesideMainWindow() {
-  const QWidget* mainWindow = parentWidget() ? parentWidget()->window() : nullptr;
+void PlaceBesideMainWindow(QWidget& window, const QWidget& chart) {
+  const QWidget* mainWindow = window.parentWidget() ? window.parentWidget()->window() : nullptr;
   if (!mainWindow || !mainWindow->screen()) return;
   const QRect frame = mainWindow->frameGeometry();
-  const QSize outer = size() + frame.size() - mainWindow->size();
-  const QRect chart(FChart.mapToGlobal(QPoint(0, 0)), FChart.size());
-  move(PlaceBeside(frame, chart, outer, mainWindow->screen()->availableGeometry()));
+  const QSize outer = window.size() + frame.size() - mainWindow->size();
+  const QRect chartArea(chart.mapToGlobal(QPoint(0, 0)), chart.size());
+  window.move(PlaceBeside(frame, chartArea, outer, mainWindow->screen()->availableGeometry()));
 }
+
+void TMeasurementDetails::PlaceBesideMainWindow() { ::PlaceBesideMainWindow(*this, FChart); }
 
 QString TMeasurementDetails::Text() const { return FText->toPlainText(); }
 

@@ -10,6 +10,9 @@
 class QPlainTextEdit;
 class TMeasurementRun;
 
+// Moves a window about to open beside its parent's main window, where it hides least of the chart.
+void PlaceBesideMainWindow(QWidget& window, const QWidget& chart);
+
 class TMeasurementDetails : public QDialog {
   Q_OBJECT
 

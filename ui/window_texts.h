@@ -3,6 +3,7 @@
 // dialogs, the About box and the window "Messdetails" with the texts it composes. The measurement's
 // own texts are in measure/measure_texts.h, numbers in them come from measure/number_format.h.
 
+#include <QKeySequence>
 #include <QLocale>
 #include <QString>
 
@@ -43,6 +44,10 @@ inline const QString SaveChartEntry = QStringLiteral("Diagramm &speichern …");
 inline const QString SaveMeasurementEntry = QStringLiteral("&Messwerte speichern …");
 inline const QString DetailsEntry = QStringLiteral("Mess&details …");
 inline const QString RoundTripEntry = QStringLiteral("&Umlaufzeit anzeigen");
+inline const QString LineTestEntry = QStringLiteral("&Leitung prüfen …");
+inline const QKeySequence LineTestShortcut{Qt::CTRL | Qt::Key_L};
+inline const QString LineTestNeedsServer = QStringLiteral(
+    "Bitte geben Sie zuerst den Namen oder die Adresse des Servers ein, dessen Leitung geprüft werden soll.");
 // The save dialogs: caption, the proposed name's first word (the run's start follows), file filter.
 inline const QString SaveChartCaption = QStringLiteral("Diagramm speichern");
 inline const QString ChartFilePrefix = QStringLiteral("Diagramm");

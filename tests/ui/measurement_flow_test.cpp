@@ -19,7 +19,9 @@
 #include "tests/support/patience.h"
 #include "tests/support/qstring_printer.h"
 #include "tests/ui/observed_messages.h"
+#include "ui/line_test_window.h"
 #include "ui/main_window.h"
+#include "ui/window_texts.h"
 
 using testsupport::LoopbackServer;
 using testsupport::ServerMode;
@@ -305,5 +307,34 @@ TEST_F(MeasurementFlow, DownloadFromAServerThatNeverSendsEndsWithAMessageWithinF
   ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
   EXPECT_TRUE(messages[0].Text.startsWith("Der Server 127.0.0.1 sendet keine Daten.")) << messages[0].Text;
   EXPECT_TRUE(WaitForIdle());
+  EXPECT_EQ(messages.size(), 1U);
+}
+
+TEST_F(MeasurementFlow, LineTestLocksStartWhileItRunsAndEndsWithItsWindow) {
+  form->LineTestAction->trigger();
+  ASSERT_EQ(messages.size(), 1U);
+  EXPECT_EQ(messages[0].Text, texts::LineTestNeedsServer);
+  EXPECT_FALSE(form->LineTest->Running());
+
+  LoopbackServer server(ServerMode::Record);  // takes uploads, answers no probe and sends nothing
+  form->Edit1->setText("127.0.0.1");
+  form->LineTest->PhaseSeconds = 1;
+  form->LineTest->StartTest("127.0.0.1", server.port());
+  EXPECT_FALSE(form->Button1->isEnabled());
+  EXPECT_FALSE(form->LineTestAction->isEnabled());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form->LineTest->Running(); }, testsupport::PatienceMs));
+  EXPECT_TRUE(form->Button1->isEnabled());
+  EXPECT_TRUE(form->LineTestAction->isEnabled());
+  const auto& result = form->LineTest->Result();
+  EXPECT_TRUE(result.Error.isEmpty()) << result.Error.toStdString();
+  EXPECT_TRUE(result.Upload.Measured);
+  EXPECT_FALSE(result.Download.Measured);
+  EXPECT_EQ(result.Missing.size(), 2) << "no download and no probe answers";
+
+  // Closing the window ends a running test at once and leaves the main window idle.
+  form->LineTest->StartTest("127.0.0.1", server.port());
+  form->LineTest->close();
+  EXPECT_FALSE(form->LineTest->Running());
+  EXPECT_TRUE(form->Button1->isEnabled());
   EXPECT_EQ(messages.size(), 1U);
 }

@@ -172,7 +172,14 @@ bool TEngine::BeginPhase(std::size_t index, Clock::time_point now) {
 void TEngine::EndPhase(Clock::time_point now) {
   switch (FPhase) {
     case TPhase::Idle: FResult.Idle = PhaseLatency(TPhase::Idle); break;
-    case TPhase::Download: FResult.Download = DirectionResult(true, now); break;
+    case TPhase::Download:
+      FResult.Download = DirectionResult(true, now);
+      // A server that takes the request and stays silent sends as little as one that refuses it.
+      if (FResult.Download.Measured && FDownTotal == 0) {
+        FlowEnded(*FFlows.front(), TEnd::SentNothing);
+        FResult.Download = {};
+      }
+      break;
     case TPhase::Upload: FResult.Upload = DirectionResult(false, now); break;
     case TPhase::Both: {
       const TDirectionResult down = DirectionResult(true, now);
