@@ -8,7 +8,11 @@
 #   3. iperf3 over 20 Mbit/s, 100 ms, 0.5 % loss, 200 ms queue: it runs through, and the truth
 #      file again counts the bytes iperf3 received;
 #   4. and 5. the same two on the downlink (--direction down), iperf3 sending from the server's
-#      namespace to the client's (-R): the shaped direction's rate and truth are judged alike.
+#      namespace to the client's (-R): the shaped direction's rate and truth are judged alike;
+#   6. both directions shaped (--direction both) as an asymmetric line, 5 Mbit/s up with a 250 ms
+#      queue and 20 Mbit/s down with a 100 ms queue, 15 ms each way: iperf3 up, then down over the
+#      same link, each rate against its own direction's and each truth file (--truth, --truth-down)
+#      against the bytes of its own direction.
 #
 #   bash bench/lab/link_check.sh BIN_DIR
 #
@@ -231,6 +235,61 @@ check_iperf() {
   return $ok
 }
 
+# check_both NUMBER SECONDS: the asymmetric line of check 6, an upload and then a download of
+# SECONDS each over the one link.
+check_both() {
+  local number=$1 seconds=$2 ok=0 title="5 Mbit/s hinauf (Warteschlange 250 ms), 20 Mbit/s hinab (100 ms), 15 ms"
+  echo "=== Prüfung $number: iperf3 je $seconds s hinauf und hinab, beide Richtungen geformt: $title"
+  local down_truth="$work/b$number.truth-down"
+  if ! start_link "b$number" $((2 * seconds + 60)) --direction both --rate-mbit 5 --queue-ms 250 \
+    --down-rate-mbit 20 --down-queue-ms 100 --delay-ms 15 --truth-down "$down_truth"; then
+    stop_link
+    echo "Prüfung $number (iperf3, beide Richtungen geformt): FEHLGESCHLAGEN (keine Verbindung)"
+    return 1
+  fi
+  local status bytes mbit expected deviation truth_total sent
+  run_iperf "$seconds"
+  status=$?
+  bytes="$(jq -r '.end.sum_received.bytes // 0' "$work/iperf.json" 2>/dev/null)"
+  mbit="$(jq -r '(.end.sum_received.bits_per_second // 0) / 1e6' "$work/iperf.json" 2>/dev/null \
+    | awk '{ printf "%.3f", $1 }')"
+  # The upload is over, so the uplink's truth holds it (and a few hundred bytes of iperf3's control).
+  sleep 0.2
+  truth_total="$(truth_bytes)"
+  [ "$status" -eq 0 ] && [ "${bytes:-0}" -gt 0 ] || ok=1
+  expected="$(goodput 5)"
+  deviation="$(within "${mbit:-0}" "$expected" 2)" || ok=1
+  echo "  hinauf: ${mbit:-0} Mbit/s, erwartet $expected Mbit/s Nutzlast, Abweichung $deviation % (erlaubt ±2 %)"
+  deviation="$(within "${truth_total:-0}" "${bytes:-0}" 1)" || ok=1
+  echo "  Wahrheitsdatei hinauf: ${truth_total:-?} Byte in Reihenfolge zugestellt, iperf3 empfing ${bytes:-0} Byte," \
+    "Abweichung $deviation % (erlaubt ±1 %)"
+  local up_truth=$truth
+  truth=$down_truth
+  local down_before
+  down_before="$(truth_bytes)"
+  run_iperf "$seconds" -R
+  status=$?
+  bytes="$(jq -r '.end.sum_received.bytes // 0' "$work/iperf.json" 2>/dev/null)"
+  sent="$(jq -r '.end.sum_sent.bytes // 0' "$work/iperf.json" 2>/dev/null)"
+  mbit="$(jq -r '[.intervals[1:][].sum.bits_per_second] | if length > 0 then add / length / 1e6 else 0 end' \
+    "$work/iperf.json" 2>/dev/null | awk '{ printf "%.3f", $1 }')"
+  stop_link
+  truth_total="$(awk -v before="${down_before:-0}" 'END { print $2 - before }' "$truth" 2>/dev/null)"
+  truth=$up_truth
+  [ "$status" -eq 0 ] && [ "${bytes:-0}" -gt 0 ] || ok=1
+  expected="$(goodput 20)"
+  deviation="$(within "${mbit:-0}" "$expected" 2)" || ok=1
+  echo "  hinab ab der zweiten Sekunde: ${mbit:-0} Mbit/s, erwartet $expected Mbit/s Nutzlast, Abweichung $deviation %" \
+    "(erlaubt ±2 %)"
+  # As in check 4, what was on its way when the receiving iperf3 stopped counting still arrives.
+  awk -v t="${truth_total:-0}" -v r="${bytes:-0}" -v s="${sent:-0}" \
+    'BEGIN { exit !(r > 0 && t >= r * 0.99 && t <= s * 1.01) }' || ok=1
+  echo "  Wahrheitsdatei hinab während des Downloads: ${truth_total:-?} Byte in Reihenfolge zugestellt, iperf3 empfing" \
+    "${bytes:-0} Byte und schrieb ${sent:-0} Byte (erlaubt dazwischen, ±1 %)"
+  echo "Prüfung $number (iperf3, beide Richtungen geformt: $title): $(verdict $ok)"
+  return $ok
+}
+
 check_ping || failed=1
 check_iperf 2 "10 Mbit/s, 20 ms, Warteschlange 200 ms" 10 2 1 --rate-mbit 10 --delay-ms 20 --queue-ms 200 || failed=1
 check_iperf 3 "20 Mbit/s, 100 ms, 0,5 % Verlust, Warteschlange 200 ms" 15 - 1 \
@@ -239,8 +298,9 @@ check_iperf 4 "Download, 10 Mbit/s, 20 ms, Warteschlange 200 ms" 10 2 1 --rate-m
   --direction down || failed=1
 check_iperf 5 "Download, 20 Mbit/s, 100 ms, 0,5 % Verlust, Warteschlange 200 ms" 15 - 1 \
   --rate-mbit 20 --delay-ms 100 --queue-ms 200 --loss 0.005 --seed 1 --direction down || failed=1
+check_both 6 10 || failed=1
 if [ $failed -eq 0 ]; then
-  echo "Verbindungsprüfung: alle fünf Prüfungen bestanden."
+  echo "Verbindungsprüfung: alle sechs Prüfungen bestanden."
 else
   echo "Verbindungsprüfung: mindestens eine Prüfung fehlgeschlagen."
 fi

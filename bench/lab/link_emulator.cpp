@@ -1,16 +1,24 @@
 // korvaden-lab-link: the network lab's link with delay and random loss, which this kernel cannot
-// make (it has no netem). It joins two TUN devices in user space. One direction is the shaped
-// one: what the sending side's device sends meets random loss, a tail-drop FIFO in front of a
-// bottleneck of the given rate, and a constant one-way delay, then it is written into the other
-// device. What comes back comes after the same delay, unshaped and without loss, as
-// acknowledgements come back on a real line. --direction up (the default) shapes the uplink, from
-// the client's device to the server's, as an upload meets it; --direction down shapes the
-// downlink, from the server's device to the client's, as a download meets it. The truth file and
-// the queue log speak of the shaped direction only.
+// make (it has no netem). It joins two TUN devices in user space. A shaped direction: what the
+// sending side's device sends meets random loss, a tail-drop FIFO in front of a bottleneck of the
+// given rate, and a constant one-way delay, then it is written into the other device. An unshaped
+// direction has the same delay only, without rate, queue or loss, as acknowledgements come back on
+// a line whose other direction is far from full. --direction up (the default) shapes the uplink,
+// from the client's device to the server's, as an upload meets it, and --direction down the
+// downlink, from the server's device to the client's, as a download meets it; --rate-mbit,
+// --queue-ms, --loss, --truth and --queue-log then speak of that direction. --direction both shapes
+// both, as a line test that loads each direction in turn and then both at once meets them, and the
+// two may differ as on an asymmetric line: those options speak of the uplink, and the --down-*
+// options and --truth-down and --queue-log-down of the downlink. The delay is the same each way.
 //
 //   korvaden-lab-link --client-dev NAME --server-dev NAME --rate-mbit MBIT --duration SECONDS
-//                     [--direction up|down (up)] [--delay-ms MS (0)] [--queue-ms MS (200)]
+//                     [--direction up|down|both (up)] [--delay-ms MS (0)] [--queue-ms MS (200)]
 //                     [--loss P (0)] [--seed N (1)] [--truth FILE] [--queue-log FILE]
+//                     [--down-rate-mbit MBIT] [--down-queue-ms MS (200)] [--down-loss P (0)]
+//                     [--truth-down FILE] [--queue-log-down FILE]
+//
+// --direction both needs --down-rate-mbit; the --down-* options and the two files of the downlink
+// are refused without it, so that a figure meant for the downlink is never silently ignored.
 //
 // The devices: it creates both (IFF_TUN | IFF_NO_PI, not persistent) in the namespace it runs in,
 // prints the line "bereit" and leaves the rest to its caller: move each device into its namespace
@@ -20,8 +28,10 @@
 // Without IFF_VNET_HDR a TUN device offers no segmentation offloads, so the kernel hands it no
 // packet larger than its MTU.
 //
-// The shaped direction, per packet and in this order:
-//   loss   dropped with probability --loss (std::mt19937_64 seeded with --seed: runs repeat);
+// A shaped direction, per packet and in this order:
+//   loss   dropped with probability --loss (std::mt19937_64 seeded with --seed: runs repeat; with
+//          both shaped the downlink's is seeded with --seed + 1, so that the two directions do not
+//          lose the same packet numbers);
 //   queue  dropped when it would wait longer than --queue-ms before its serialisation begins,
 //          that is when the bytes ahead of it exceed rate × queue time;
 //   rate   its serialisation ends at max(arrival, link free) + size × 8 / rate, size counting
@@ -30,7 +40,9 @@
 // Everything runs on CLOCK_MONOTONIC. Packets in flight wait in deques: the FIFO holds at most
 // the queue time's worth of the rate, the delay lines what the rate and delay can have in flight.
 //
-// The truth file gets a line every 50 ms and one at the end, each written whole and at once:
+// Each shaped direction's truth file (--truth, and --truth-down with both shaped) gets a line every
+// 50 ms and one at the end, each written whole and at once; with both shaped the two files get
+// their lines at the same times, except for the downlink's step lines below:
 //   MONOTONIC_NS IN_ORDER_BYTES QUEUE_DELAY_P95_US QUEUE_DELAY_MAX_US PACKETS DROPPED_QUEUE DROPPED_LOSS
 // MONOTONIC_NS        CLOCK_MONOTONIC when the line was written (std::chrono::steady_clock on Linux).
 // IN_ORDER_BYTES      since the start, summed over all IPv4 TCP flows of the shaped direction:
@@ -50,9 +62,10 @@
 // that fills a hole also gets a line with the bytes before it and one a nanosecond later with the
 // bytes after it. Lines always come with rising times.
 //
-// The queue log gets a line for every shaped packet that left the FIFO or was dropped. The lines
-// are gathered in memory and written with one write() whenever a truth line is due, with or without
-// --truth, and at the end, so a packet costs no system call:
+// The queue log (--queue-log, and --queue-log-down with both shaped) gets a line for every packet
+// of its direction that left the FIFO or was dropped. The lines are gathered in memory and written
+// with one write() whenever a truth line is due, with or without a truth file, and at the end, so
+// a packet costs no system call:
 //   MONOTONIC_NS WAIT_US   it began its serialisation at MONOTONIC_NS after waiting WAIT_US in the
 //                          FIFO (µs, rounded down, as in QUEUE_DELAY_*_US);
 //   MONOTONIC_NS D         it was dropped, at the full FIFO or at random; MONOTONIC_NS is when it was read.
@@ -118,11 +131,16 @@ struct Options {
   std::string serverDev;
   std::string truthPath;
   std::string queueLogPath;
+  std::string downTruthPath;
+  std::string downQueueLogPath;
   std::string direction = "up";
   double rateMbit = 0;
   double delayMs = 0;
   double queueMs = 200;
   double loss = 0;
+  double downRateMbit = 0;
+  double downQueueMs = 200;
+  double downLoss = 0;
   double durationSeconds = 0;
   double seed = 1;  // a whole number; doubles hold those exactly up to 2^53
 };
@@ -148,16 +166,23 @@ Options ParseOptions(int argc, char** argv) {
                                                   {"--server-dev", &options.serverDev},
                                                   {"--truth", &options.truthPath},
                                                   {"--queue-log", &options.queueLogPath},
-                                                  {"--direction", &options.direction}};
+                                                  {"--direction", &options.direction},
+                                                  {"--truth-down", &options.downTruthPath},
+                                                  {"--queue-log-down", &options.downQueueLogPath}};
   const std::map<std::string, Number> numbers{{"--rate-mbit", {&options.rateMbit, 0.001, 100'000}},
                                               {"--delay-ms", {&options.delayMs, 0, 60'000}},
                                               {"--queue-ms", {&options.queueMs, 0, 60'000}},
                                               {"--loss", {&options.loss, 0, 1}},
+                                              {"--down-rate-mbit", {&options.downRateMbit, 0.001, 100'000}},
+                                              {"--down-queue-ms", {&options.downQueueMs, 0, 60'000}},
+                                              {"--down-loss", {&options.downLoss, 0, 1}},
                                               {"--duration", {&options.durationSeconds, 0.001, 86'400}},
                                               {"--seed", {&options.seed, 0, 1e15}}};
+  std::vector<std::string> downOnly;
   for (int i = 1; i < argc; i += 2) {
     const std::string flag = argv[i];
     if (i + 1 >= argc) Fail("Wert fehlt für " + flag);
+    if (flag.find("-down") != std::string::npos) downOnly.push_back(flag);
     if (const auto text = texts.find(flag); text != texts.end()) {
       *text->second = argv[i + 1];
     } else if (const auto number = numbers.find(flag); number != numbers.end()) {
@@ -169,9 +194,13 @@ Options ParseOptions(int argc, char** argv) {
   if (options.clientDev.empty() || options.serverDev.empty() || options.rateMbit == 0 || options.durationSeconds == 0) {
     Fail("Nötig sind --client-dev, --server-dev, --rate-mbit und --duration");
   }
-  if (options.direction != "up" && options.direction != "down") {
-    Fail("--direction ist up oder down, nicht " + options.direction);
+  if (options.direction != "up" && options.direction != "down" && options.direction != "both") {
+    Fail("--direction ist up, down oder both, nicht " + options.direction);
   }
+  // The downlink's own figures mean something only when both directions are shaped; elsewhere
+  // they would be ignored without a word.
+  if (options.direction != "both" && !downOnly.empty()) Fail(downOnly.front() + " gilt nur mit --direction both");
+  if (options.direction == "both" && options.downRateMbit == 0) Fail("--direction both braucht --down-rate-mbit");
   if (options.seed != static_cast<double>(static_cast<std::uint64_t>(options.seed))) {
     Fail("--seed muss eine ganze Zahl sein");
   }
@@ -319,61 +348,95 @@ struct Counts {
   std::uint64_t droppedLoss = 0;
 };
 
-class Link {
- public:
-  // On the downlink the server's device is the sending side and the client's the receiving one.
-  Link(const Options& options, int clientFd, int serverFd, int truthFd, int queueLogFd)
-      : down_(options.direction == "down"),
-        senderFd_(down_ ? serverFd : clientFd),
-        receiverFd_(down_ ? clientFd : serverFd),
-        truthFd_(truthFd),
-        queueLogFd_(queueLogFd),
-        nsPerByte_(8'000.0 / options.rateMbit),
-        delayNs_(static_cast<std::int64_t>(options.delayMs * 1e6)),
-        queueNs_(static_cast<std::int64_t>(options.queueMs * 1e6)),
-        loss_(options.loss),
-        random_(static_cast<std::uint64_t>(options.seed)),
-        buffer_(kMaxPacket) {}
+// What one direction does to its packets; a rate of 0 leaves it unshaped, with the delay only.
+struct WaySettings {
+  double rateMbit = 0;
+  double queueMs = 0;
+  double loss = 0;
+  std::uint64_t seed = 1;
+  int truthFd = -1;
+  int queueLogFd = -1;
+  // The receiver reads at once (the program in a download): a filled hole gets lines of its own.
+  bool stepLines = false;
+};
 
-  // Until end or a stop signal; signals are let through only while it waits in ppoll.
-  void Run(std::int64_t end, const sigset_t& waitMask) {
-    nextTruth_ = NowNs() + kTruthInterval;
-    while (stopRequested == 0) {
+// One direction of the link, from the device it reads to the device it writes into.
+class Way {
+ public:
+  Way(int fromFd, int toFd, const WaySettings& settings, std::int64_t delayNs)
+      : fromFd_(fromFd),
+        toFd_(toFd),
+        settings_(settings),
+        nsPerByte_(settings.rateMbit > 0 ? 8'000.0 / settings.rateMbit : 0),
+        delayNs_(delayNs),
+        queueNs_(static_cast<std::int64_t>(settings.queueMs * 1e6)),
+        random_(settings.seed) {}
+
+  bool Shaped() const { return settings_.rateMbit > 0; }
+  int FromFd() const { return fromFd_; }
+  std::uint64_t Packets() const { return counts_.packets; }
+  std::uint64_t InOrder() const { return tracker_.Total(); }
+
+  // What the sending device has now. A reset in it ends the count of its flow in the opposite
+  // way, whose receiver it comes from.
+  void Read(std::vector<std::uint8_t>& buffer, Way& opposite) {
+    std::size_t size = 0;
+    for (int i = 0; i < kReadsPerWakeup && ReadPacket(buffer, size); ++i) {
+      ++counts_.packets;
       const std::int64_t now = NowNs();
-      if (now >= end) break;
-      StartSerialisations(now);
-      WriteDue(shapedLine_, receiverFd_, now);
-      WriteDue(returnLine_, senderFd_, now);
-      if (now >= nextTruth_) {
-        WriteTruth(now, tracker_.Total());
-        nextTruth_ = std::max(nextTruth_ + kTruthInterval, now + 1);
+      if (opposite.Shaped()) {
+        if (const auto segment = ParseTcp(buffer.data(), size)) opposite.tracker_.FromReceiver(*segment);
       }
-      pollfd fds[2] = {{senderFd_, POLLIN, 0}, {receiverFd_, POLLIN, 0}};
-      const std::int64_t wait = std::max<std::int64_t>(0, NextDeadline(end) - NowNs());
-      const timespec timeout{static_cast<time_t>(wait / kNsPerSecond), static_cast<long>(wait % kNsPerSecond)};
-      if (ppoll(fds, 2, &timeout, &waitMask) < 0) {
-        if (errno == EINTR) continue;
-        Fail(WithErrno("ppoll fehlgeschlagen"));
+      if (!Shaped()) {
+        Packet packet;
+        packet.due = now + delayNs_;
+        packet.bytes.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size));
+        line_.push_back(std::move(packet));
+      } else if (settings_.loss > 0 && lossDraw_(random_) < settings_.loss) {
+        ++counts_.droppedLoss;
+        LogDrop(now);
+      } else {
+        Enqueue(buffer, size, now);
       }
-      if (fds[0].revents != 0) ReadSender();
-      if (fds[1].revents != 0) ReadReceiver();
     }
-    WriteTruth(NowNs(), tracker_.Total());
   }
 
-  std::string Summary() const {
-    const std::string shapedWay = down_ ? " Pakete hinab" : " Pakete hinauf";
-    const std::string returnWay = down_ ? " Pakete hinauf" : " Pakete hinab";
-    return std::to_string(shaped_.packets) + shapedWay + ", davon " + std::to_string(shaped_.droppedQueue) +
-           " an der vollen Warteschlange verworfen und " + std::to_string(shaped_.droppedLoss) +
-           " zufällig verloren; " + std::to_string(returnPackets_) + returnWay + "; " +
-           std::to_string(tracker_.Total()) + " Byte TCP in Reihenfolge";
+  // Packets whose serialisation has begun leave the FIFO for the delay line; what is due is written.
+  void Advance(std::int64_t now) {
+    while (!fifo_.empty() && fifo_.front().due <= now) {
+      Packet packet = std::move(fifo_.front());
+      fifo_.pop_front();
+      slotWaitsNs_.push_back(packet.waitedNs);
+      LogStart(packet.due, packet.waitedNs);
+      packet.due += packet.serialisationNs + delayNs_;
+      line_.push_back(std::move(packet));
+    }
+    WriteDue(now);
+  }
+
+  std::int64_t NextDue(std::int64_t next) const {
+    for (const auto* queue : {&fifo_, &line_}) {
+      if (!queue->empty()) next = std::min(next, queue->front().due);
+    }
+    return next;
+  }
+
+  // The truth line and the queue log's lines since the last one; a shaped way only.
+  void WriteTruth(std::int64_t now) { WriteTruth(now, tracker_.Total()); }
+
+  // "N Pakete hinauf, davon …; M Byte TCP in Reihenfolge" for a shaped way, "N Pakete hinab" for
+  // one that is not.
+  std::string Summary(const std::string& way) const {
+    std::string text = std::to_string(counts_.packets) + " Pakete " + way;
+    if (!Shaped()) return text;
+    return text + ", davon " + std::to_string(counts_.droppedQueue) + " an der vollen Warteschlange verworfen und " +
+           std::to_string(counts_.droppedLoss) + " zufällig verloren";
   }
 
  private:
   // False when the device has nothing more to read now.
-  bool ReadPacket(int fd, std::size_t& size) {
-    const ssize_t n = read(fd, buffer_.data(), buffer_.size());
+  bool ReadPacket(std::vector<std::uint8_t>& buffer, std::size_t& size) {
+    const ssize_t n = read(fromFd_, buffer.data(), buffer.size());
     if (n >= 0) {
       size = static_cast<std::size_t>(n);
       return true;
@@ -382,26 +445,12 @@ class Link {
     Fail(WithErrno("Lesen vom TUN-Gerät fehlgeschlagen (Gerät entfernt?)"));
   }
 
-  void ReadSender() {
-    std::size_t size = 0;
-    for (int i = 0; i < kReadsPerWakeup && ReadPacket(senderFd_, size); ++i) {
-      ++shaped_.packets;
-      const std::int64_t now = NowNs();
-      if (loss_ > 0 && lossDraw_(random_) < loss_) {
-        ++shaped_.droppedLoss;
-        LogDrop(now);
-      } else {
-        Enqueue(size, now);
-      }
-    }
-  }
-
   // The FIFO in front of the bottleneck: linkFree_ is when the last accepted packet's
   // serialisation ends, so the time to it is what a newcomer waits.
-  void Enqueue(std::size_t size, std::int64_t now) {
+  void Enqueue(const std::vector<std::uint8_t>& buffer, std::size_t size, std::int64_t now) {
     const std::int64_t start = std::max(now, linkFree_);
     if (start - now > queueNs_) {
-      ++shaped_.droppedQueue;
+      ++counts_.droppedQueue;
       LogDrop(now);
       return;
     }
@@ -409,75 +458,42 @@ class Link {
     packet.due = start;
     packet.waitedNs = start - now;
     packet.serialisationNs = static_cast<std::int64_t>(static_cast<double>(size) * nsPerByte_ + 0.5);
-    packet.bytes.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(size));
+    packet.bytes.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size));
     linkFree_ = start + packet.serialisationNs;
     fifo_.push_back(std::move(packet));
   }
 
-  // What the receiving side sends back: only the constant delay.
-  void ReadReceiver() {
-    std::size_t size = 0;
-    for (int i = 0; i < kReadsPerWakeup && ReadPacket(receiverFd_, size); ++i) {
-      ++returnPackets_;
-      if (const auto segment = ParseTcp(buffer_.data(), size)) tracker_.FromReceiver(*segment);
-      Packet packet;
-      packet.due = NowNs() + delayNs_;
-      packet.bytes.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(size));
-      returnLine_.push_back(std::move(packet));
-    }
-  }
-
-  // Packets whose serialisation has begun leave the FIFO for the delay line.
-  void StartSerialisations(std::int64_t now) {
-    while (!fifo_.empty() && fifo_.front().due <= now) {
-      Packet packet = std::move(fifo_.front());
-      fifo_.pop_front();
-      slotWaitsNs_.push_back(packet.waitedNs);
-      LogStart(packet.due, packet.waitedNs);
-      packet.due += packet.serialisationNs + delayNs_;
-      shapedLine_.push_back(std::move(packet));
-    }
-  }
-
   // Writing fails while the device is not up yet; the packet is lost then, as on a dead link. What
-  // reaches the receiving side's device counts for the truth.
-  void WriteDue(std::deque<Packet>& line, int fd, std::int64_t now) {
-    while (!line.empty() && line.front().due <= now) {
-      const auto& bytes = line.front().bytes;
-      const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-      if (written && fd == receiverFd_) {
+  // reaches the receiving device of a shaped way counts for its truth.
+  void WriteDue(std::int64_t now) {
+    while (!line_.empty() && line_.front().due <= now) {
+      const auto& bytes = line_.front().bytes;
+      const bool written = write(toFd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+      if (written && Shaped()) {
         if (const auto segment = ParseTcp(bytes.data(), bytes.size())) {
           const std::uint64_t before = tracker_.Total();
           tracker_.Delivered(*segment);
-          if (down_ && tracker_.Total() - before > segment->payload) {
+          if (settings_.stepLines && tracker_.Total() - before > segment->payload) {
             const std::int64_t at = NowNs();
             WriteTruth(at, before);
             WriteTruth(at + 1, tracker_.Total());
           }
         }
       }
-      line.pop_front();
+      line_.pop_front();
     }
-  }
-
-  std::int64_t NextDeadline(std::int64_t end) const {
-    std::int64_t next = std::min(end, nextTruth_);
-    for (const auto* line : {&fifo_, &shapedLine_, &returnLine_}) {
-      if (!line->empty()) next = std::min(next, line->front().due);
-    }
-    return next;
   }
 
   // The queue log's lines, for a packet that began its serialisation and for one dropped.
   void LogStart(std::int64_t ns, std::int64_t waitedNs) {
-    if (queueLogFd_ < 0) return;
+    if (settings_.queueLogFd < 0) return;
     char line[48];
     const int length = std::snprintf(line, sizeof line, "%" PRId64 " %" PRId64 "\n", ns, waitedNs / 1000);
     queueLog_.append(line, static_cast<std::size_t>(length));
   }
 
   void LogDrop(std::int64_t ns) {
-    if (queueLogFd_ < 0) return;
+    if (settings_.queueLogFd < 0) return;
     char line[32];
     const int length = std::snprintf(line, sizeof line, "%" PRId64 " D\n", ns);
     queueLog_.append(line, static_cast<std::size_t>(length));
@@ -485,7 +501,7 @@ class Link {
 
   void WriteQueueLog() {
     if (queueLog_.empty()) return;
-    if (write(queueLogFd_, queueLog_.data(), queueLog_.size()) != static_cast<ssize_t>(queueLog_.size())) {
+    if (write(settings_.queueLogFd, queueLog_.data(), queueLog_.size()) != static_cast<ssize_t>(queueLog_.size())) {
       Fail(WithErrno("Warteschlangenprotokoll lässt sich nicht schreiben"));
     }
     queueLog_.clear();
@@ -505,43 +521,113 @@ class Link {
       max = *std::max_element(waits.begin(), waits.end());
     }
     waits.clear();
-    if (truthFd_ < 0) return;
+    if (settings_.truthFd < 0) return;
     char line[256];
     const int length = std::snprintf(
         line, sizeof line, "%" PRId64 " %" PRIu64 " %" PRId64 " %" PRId64 " %" PRIu64 " %" PRIu64 " %" PRIu64 "\n", now,
-        inOrder, p95 / 1000, max / 1000, shaped_.packets - shapedAtLastLine_.packets,
-        shaped_.droppedQueue - shapedAtLastLine_.droppedQueue, shaped_.droppedLoss - shapedAtLastLine_.droppedLoss);
-    shapedAtLastLine_ = shaped_;
+        inOrder, p95 / 1000, max / 1000, counts_.packets - countsAtLastLine_.packets,
+        counts_.droppedQueue - countsAtLastLine_.droppedQueue, counts_.droppedLoss - countsAtLastLine_.droppedLoss);
+    countsAtLastLine_ = counts_;
     // One write per line, so a reader following the file never sees half a line.
-    if (write(truthFd_, line, static_cast<std::size_t>(length)) != length) {
+    if (write(settings_.truthFd, line, static_cast<std::size_t>(length)) != length) {
       Fail(WithErrno("Wahrheitsdatei lässt sich nicht schreiben"));
     }
   }
 
-  bool down_;
-  int senderFd_;    // the device whose packets are shaped
-  int receiverFd_;  // the device they are written into, whose packets come back with the delay only
-  int truthFd_;
-  int queueLogFd_;
+  int fromFd_;
+  int toFd_;
+  WaySettings settings_;
   double nsPerByte_;
   std::int64_t delayNs_;
   std::int64_t queueNs_;
-  double loss_;
   std::mt19937_64 random_;
   std::uniform_real_distribution<double> lossDraw_{0.0, 1.0};
-  std::vector<std::uint8_t> buffer_;
-  std::deque<Packet> fifo_;        // shaped, waiting for the bottleneck
-  std::deque<Packet> shapedLine_;  // shaped, serialising and then on its way to the receiving side
-  std::deque<Packet> returnLine_;  // on the way back to the sending side
+  std::deque<Packet> fifo_;  // shaped, waiting for the bottleneck
+  std::deque<Packet> line_;  // serialising and then on its way to the receiving device
   std::int64_t linkFree_ = 0;
-  std::int64_t nextTruth_ = 0;
   std::int64_t lastTruthNs_ = 0;
   std::vector<std::int64_t> slotWaitsNs_;  // of the packets that left the FIFO since the last line
-  std::string queueLog_;                   // its lines since then, for --queue-log
-  Counts shaped_;
-  Counts shapedAtLastLine_;
-  std::uint64_t returnPackets_ = 0;
+  std::string queueLog_;                   // its lines since then, for the queue log
+  Counts counts_;
+  Counts countsAtLastLine_;
   InOrderTracker tracker_;
+};
+
+class Link {
+ public:
+  Link(const Options& options, int clientFd, int serverFd, int truthFd, int queueLogFd, int downTruthFd,
+       int downQueueLogFd)
+      : up_(clientFd, serverFd, UpSettings(options, truthFd, queueLogFd),
+            static_cast<std::int64_t>(options.delayMs * 1e6)),
+        down_(serverFd, clientFd, DownSettings(options, truthFd, queueLogFd, downTruthFd, downQueueLogFd),
+              static_cast<std::int64_t>(options.delayMs * 1e6)),
+        buffer_(kMaxPacket) {}
+
+  // Until end or a stop signal; signals are let through only while it waits in ppoll.
+  void Run(std::int64_t end, const sigset_t& waitMask) {
+    nextTruth_ = NowNs() + kTruthInterval;
+    while (stopRequested == 0) {
+      const std::int64_t now = NowNs();
+      if (now >= end) break;
+      up_.Advance(now);
+      down_.Advance(now);
+      if (now >= nextTruth_) {
+        WriteTruth(now);
+        nextTruth_ = std::max(nextTruth_ + kTruthInterval, now + 1);
+      }
+      pollfd fds[2] = {{up_.FromFd(), POLLIN, 0}, {down_.FromFd(), POLLIN, 0}};
+      const std::int64_t wait =
+          std::max<std::int64_t>(0, down_.NextDue(up_.NextDue(std::min(end, nextTruth_))) - NowNs());
+      const timespec timeout{static_cast<time_t>(wait / kNsPerSecond), static_cast<long>(wait % kNsPerSecond)};
+      if (ppoll(fds, 2, &timeout, &waitMask) < 0) {
+        if (errno == EINTR) continue;
+        Fail(WithErrno("ppoll fehlgeschlagen"));
+      }
+      if (fds[0].revents != 0) up_.Read(buffer_, down_);
+      if (fds[1].revents != 0) down_.Read(buffer_, up_);
+    }
+    WriteTruth(NowNs());
+  }
+
+  std::string Summary() const {
+    if (up_.Shaped() && down_.Shaped()) {
+      return up_.Summary("hinauf") + ", " + std::to_string(up_.InOrder()) + " Byte TCP in Reihenfolge; " +
+             down_.Summary("hinab") + ", " + std::to_string(down_.InOrder()) + " Byte TCP in Reihenfolge";
+    }
+    const Way& shaped = up_.Shaped() ? up_ : down_;
+    const Way& back = up_.Shaped() ? down_ : up_;
+    return shaped.Summary(up_.Shaped() ? "hinauf" : "hinab") + "; " + back.Summary(up_.Shaped() ? "hinab" : "hinauf") +
+           "; " + std::to_string(shaped.InOrder()) + " Byte TCP in Reihenfolge";
+  }
+
+ private:
+  // --rate-mbit and its companions shape the uplink unless --direction down gives them to the downlink.
+  static WaySettings UpSettings(const Options& o, int truthFd, int queueLogFd) {
+    if (o.direction == "down") return {};
+    return {o.rateMbit, o.queueMs, o.loss, static_cast<std::uint64_t>(o.seed), truthFd, queueLogFd, false};
+  }
+
+  static WaySettings DownSettings(const Options& o, int truthFd, int queueLogFd, int downTruthFd, int downQueueLogFd) {
+    if (o.direction == "down") {
+      return {o.rateMbit, o.queueMs, o.loss, static_cast<std::uint64_t>(o.seed), truthFd, queueLogFd, true};
+    }
+    if (o.direction == "both") {
+      // A seed of its own, so the two directions do not lose the same packet numbers.
+      return {o.downRateMbit, o.downQueueMs,  o.downLoss, static_cast<std::uint64_t>(o.seed) + 1,
+              downTruthFd,    downQueueLogFd, true};
+    }
+    return {};
+  }
+
+  void WriteTruth(std::int64_t now) {
+    if (up_.Shaped()) up_.WriteTruth(now);
+    if (down_.Shaped()) down_.WriteTruth(now);
+  }
+
+  Way up_;    // from the client's device to the server's
+  Way down_;  // from the server's device to the client's
+  std::vector<std::uint8_t> buffer_;
+  std::int64_t nextTruth_ = 0;
 };
 
 void RequestStop(int) { stopRequested = 1; }
@@ -565,6 +651,17 @@ sigset_t InstallStopHandlers() {
   return waitMask;
 }
 
+// -1 for no path.
+int OpenOutput(const std::string& path, const std::string& what) {
+  if (path.empty()) return -1;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) Fail(WithErrno(what + " " + path + " lässt sich nicht anlegen"));
+  return fd;
+}
+
+int OpenTruth(const std::string& path) { return OpenOutput(path, "Wahrheitsdatei"); }
+int OpenLog(const std::string& path) { return OpenOutput(path, "Warteschlangenprotokoll"); }
+
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -583,23 +680,15 @@ int main(int argc, char** argv) {
   prctl(PR_SET_TIMERSLACK, 1UL);
   const int clientFd = OpenTun(options.clientDev);
   const int serverFd = OpenTun(options.serverDev);
-  int truthFd = -1;
-  if (!options.truthPath.empty()) {
-    truthFd = open(options.truthPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (truthFd < 0) Fail(WithErrno("Wahrheitsdatei " + options.truthPath + " lässt sich nicht anlegen"));
-  }
-  int queueLogFd = -1;
-  if (!options.queueLogPath.empty()) {
-    queueLogFd = open(options.queueLogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (queueLogFd < 0) {
-      Fail(WithErrno("Warteschlangenprotokoll " + options.queueLogPath + " lässt sich nicht anlegen"));
-    }
-  }
+  const int truthFd = OpenTruth(options.truthPath);
+  const int queueLogFd = OpenLog(options.queueLogPath);
+  const int downTruthFd = OpenTruth(options.downTruthPath);
+  const int downQueueLogFd = OpenLog(options.downQueueLogPath);
   std::printf("bereit\n");
   std::fflush(stdout);
 
   const std::int64_t start = NowNs();
-  Link link(options, clientFd, serverFd, truthFd, queueLogFd);
+  Link link(options, clientFd, serverFd, truthFd, queueLogFd, downTruthFd, downQueueLogFd);
   link.Run(start + static_cast<std::int64_t>(options.durationSeconds * 1e9), waitMask);
 
   const double elapsed = static_cast<double>(NowNs() - start) / 1e9;
@@ -608,7 +697,8 @@ int main(int argc, char** argv) {
                link.Summary().c_str(), cpu, elapsed > 0 ? cpu / elapsed * 100 : 0.0);
   close(clientFd);
   close(serverFd);
-  if (truthFd >= 0) close(truthFd);
-  if (queueLogFd >= 0) close(queueLogFd);
+  for (const int fd : {truthFd, queueLogFd, downTruthFd, downQueueLogFd}) {
+    if (fd >= 0) close(fd);
+  }
   return 0;
 }
