@@ -137,6 +137,8 @@ check_packages() {
   local server=$!
   wait_until 10 listening 2858 || fail "der installierte korvaden-server lauscht nicht"
   run_program "$(command -v korvaden)"
+  timeout 60 korvaden-check 127.0.0.1 --port 2858 --phase-seconds 1 --json >/dev/null \
+    || fail "der installierte korvaden-check prüft den installierten Server nicht"
   kill -TERM "$server"; wait "$server" 2>/dev/null
   step_done
 
@@ -147,7 +149,7 @@ check_packages() {
     installed_packages | grep -qx "$name" && fail "$name ist noch installiert"
     dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -qv 'not-installed' && fail "von $name blieb etwas zurück"
   done
-  [ -e /usr/bin/korvaden ] || [ -e /usr/bin/korvaden-server ] || [ -n "$(ls -d /usr/lib/*/korvaden 2>/dev/null)" ] \
+  [ -e /usr/bin/korvaden ] || [ -e /usr/bin/korvaden-server ] || [ -e /usr/bin/korvaden-check ] || [ -n "$(ls -d /usr/lib/*/korvaden 2>/dev/null)" ] \
     || [ -e /etc/default/korvaden-server ] || [ -e /lib/systemd/system/korvaden-server.service ] \
     && fail "nach dem Entfernen blieben Dateien zurück"
   step_done
