@@ -304,8 +304,11 @@ void TEngine::Step(Clock::time_point now) {
     FNextProbe += ProbeInterval;
     if (FNextProbe < now) FNextProbe = now + ProbeInterval;
   }
-  for (auto& flow : FFlows)
-    if (!flow->Download && flow->Connected && flow->End == TEnd::Open) ReadAcknowledged(*flow, now);
+  if (now >= FNextTotals) {
+    for (auto& flow : FFlows)
+      if (!flow->Download && flow->Connected && flow->End == TEnd::Open) ReadAcknowledged(*flow, now);
+    FNextTotals = now + TotalInterval;
+  }
   for (auto& probe : FProbes) {
     if (now - (probe->Asking ? probe->Asked : probe->Started) < ProbeLimit) continue;
     if (probe->Asking) ProbeUnanswered();

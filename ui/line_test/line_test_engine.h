@@ -150,6 +150,7 @@ class TEngine {
   std::uint64_t FDownTotal = 0;
   std::uint64_t FUpTotal = 0;
   Clock::time_point FNextPoint;
+  Clock::time_point FNextTotals;
   std::uint64_t FDownAtPoint = 0;
   std::uint64_t FUpAtPoint = 0;
   Clock::time_point FLastPoint;
