@@ -91,6 +91,12 @@ bool ToSocketAddress(const std::string& text, std::uint16_t port, sockaddr_stora
 
 std::string ErrorText(const std::string& what, int code) { return what + ": " + std::generic_category().message(code); }
 
+// How a failed send to a download's client ends its connection. EPIPE: the client had closed, and
+// the reset that answered our data came first.
+EndReason SendFailure(int error) {
+  return error == ECONNRESET ? EndReason::Reset : error == EPIPE ? EndReason::Closed : EndReason::Error;
+}
+
 }  // namespace
 
 MeasurementServer::MeasurementServer(LineSink sink)
@@ -264,17 +270,23 @@ void MeasurementServer::Drain(Connection& c) {
   for (int i = 0; i < kReadsPerWakeup; ++i) {
     const bool download = c.direction == Direction::Download;
     // Only an upload's first read is known to find data; the others must not wait for more, and a
-    // sender must never wait here.
-    const ssize_t n = recv(c.fd, buffer_.data(), buffer_.size(), i == 0 && !download ? 0 : MSG_DONTWAIT);
+    // sender or a probe must never wait here.
+    const bool mayWait = i == 0 && !download && !c.probe;
+    const ssize_t n = recv(c.fd, buffer_.data(), buffer_.size(), mayWait ? 0 : MSG_DONTWAIT);
     if (n > 0) {
       if (download) continue;  // what a receiving client sends counts for nothing
       const auto size = static_cast<std::size_t>(n);
       c.lastData = Clock::now();
+      if (c.probe) {
+        // A probe's requests are small and few: one read a wake-up, and poll calls again for more.
+        TakeProbeRequests(c, buffer_.data(), size);
+        return;
+      }
       c.totalBytes += size;
       c.intervalBytes += size;
       if (!c.decided) {
         Decide(c, buffer_.data(), size);
-        if (c.ended || c.direction == Direction::Download) return;
+        if (c.ended || c.direction == Direction::Download || c.probe) return;
       }
       if (size < buffer_.size()) return;  // queue is empty now
       continue;
@@ -299,6 +311,16 @@ void MeasurementServer::Decide(Connection& c, const char* data, std::size_t size
   if (start == TStreamStart::NeedMore) return;
   c.decided = true;
   if (start == TStreamStart::Upload) return;
+  if (start == TStreamStart::Probe) {
+    // A line tester opens about ten of these a second: their lines would bury the measurements'.
+    c.probe = true;
+    c.totalBytes = c.intervalBytes = 0;
+    c.nextReport = Clock::time_point::max();
+    c.headSize = 0;
+    AnswerProbe(c, blockSize);
+    if (!c.ended) TakeProbeRequests(c, data + taken, size - taken);
+    return;
+  }
   // The request is no measured data; a download counts what it sends.
   c.direction = Direction::Download;
   c.totalBytes = c.intervalBytes = 0;
@@ -312,6 +334,7 @@ void MeasurementServer::Decide(Connection& c, const char* data, std::size_t size
 }
 
 void MeasurementServer::StartDownload(Connection& c, std::uint32_t blockSize) {
+  c.blockSize = blockSize;
   c.blocks = std::make_unique<BlockStream>(blockSize);
   if (!c.blocks->Valid()) {
     Finish(c, EndReason::Error, ENOMEM);
@@ -321,10 +344,46 @@ void MeasurementServer::StartDownload(Connection& c, std::uint32_t blockSize) {
   c.lastData = c.nextRecord = Clock::now();
 }
 
+void MeasurementServer::TakeProbeRequests(Connection& c, const char* data, std::size_t size) {
+  while (size > 0) {
+    const std::size_t taken = std::min(size, c.head.size() - c.headSize);
+    std::memcpy(c.head.data() + c.headSize, data, taken);
+    c.headSize += taken;
+    data += taken;
+    size -= taken;
+    if (c.headSize < c.head.size()) return;
+    c.headSize = 0;
+    std::uint32_t token = 0;
+    if (!ParseProbeRequest(c.head.data(), c.head.size(), token)) {
+      Finish(c, EndReason::BadRequest);  // a probe's connection carries nothing else
+      return;
+    }
+    AnswerProbe(c, token);
+    if (c.ended) return;
+  }
+}
+
+void MeasurementServer::AnswerProbe(Connection& c, std::uint32_t token) {
+  if (c.finSent) return;  // past its maximum duration our side is shut; the client's close is awaited
+  const auto answer = EncodeProbeAnswer(token);
+  ssize_t n = 0;
+  do {
+    n = send(c.fd, answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(answer.size())) return;
+  // Only a client that leaves its answers unread fills our send buffer; a cut answer would garble
+  // every later one.
+  Finish(c, n < 0 ? SendFailure(errno) : EndReason::Error, n < 0 ? errno : 0);
+}
+
 void MeasurementServer::Send(Connection& c) {
   for (int i = 0; i < kWritesPerWakeup; ++i) {
+    if (c.endAt && c.totalBytes == *c.endAt) {
+      SendDownloadEnd(c);
+      return;
+    }
     const auto now = Clock::now();
-    if (c.blocks->CarriesRecords() && now >= c.nextRecord) {
+    if (!c.endAt && c.blocks->CarriesRecords() && now >= c.nextRecord) {
       if (TConnectionState state; ReadConnectionState(c.fd, state)) {
         const std::int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - c.start).count();
         const std::int64_t msLimit = std::numeric_limits<std::uint32_t>::max();
@@ -336,8 +395,13 @@ void MeasurementServer::Send(Connection& c) {
     msghdr message{};
     message.msg_iov = pieces;
     message.msg_iovlen = static_cast<std::size_t>(c.blocks->Pieces(c.totalBytes, pieces));
+    // An ending stream stops where its end word goes.
+    const std::uint64_t room = c.endAt ? *c.endAt - c.totalBytes : std::numeric_limits<std::uint64_t>::max();
     std::size_t wanted = 0;
-    for (std::size_t p = 0; p < message.msg_iovlen; ++p) wanted += pieces[p].iov_len;
+    for (std::size_t p = 0; p < message.msg_iovlen; ++p) {
+      pieces[p].iov_len = static_cast<std::size_t>(std::min<std::uint64_t>(pieces[p].iov_len, room - wanted));
+      wanted += pieces[p].iov_len;
+    }
     // MSG_NOSIGNAL: a client gone away must not kill the server with SIGPIPE.
     const ssize_t n = sendmsg(c.fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n > 0) {
@@ -350,10 +414,39 @@ void MeasurementServer::Send(Connection& c) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) return;
-    // EPIPE: the client had closed, and the reset that answered our data came first.
-    Finish(c, errno == ECONNRESET ? EndReason::Reset : errno == EPIPE ? EndReason::Closed : EndReason::Error, errno);
+    Finish(c, SendFailure(errno), errno);
     return;
   }
+}
+
+void MeasurementServer::BeginDownloadEnd(Connection& c) {
+  // The client reads a block head's state record once the head is whole, and would take an end
+  // word inside a head for part of one: the head the stream is in goes out whole first.
+  std::uint64_t at = c.totalBytes;
+  if (c.blocks->CarriesRecords()) {
+    const std::uint64_t inBlock = at % c.blockSize;
+    if (inBlock < StateRecordEnd) at += StateRecordEnd - inBlock;
+  }
+  c.endAt = at;
+}
+
+void MeasurementServer::SendDownloadEnd(Connection& c) {
+  // Not counted as sent: like the request, it is no measured data.
+  const auto word = EncodeDownloadEnd(*c.endAt);
+  while (c.endWordSent < word.size()) {
+    const ssize_t n = send(c.fd, word.data() + c.endWordSent, word.size() - c.endWordSent, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n > 0) {
+      c.endWordSent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) return;  // POLLOUT brings us back
+    Finish(c, SendFailure(errno), errno);
+    return;
+  }
+  // Our FIN follows the word; then we read on until the client has closed its side too.
+  shutdown(c.fd, SHUT_WR);
+  c.finSent = true;
 }
 
 void MeasurementServer::ReportDueIntervals(Clock::time_point now) {
@@ -407,7 +500,7 @@ void MeasurementServer::RefuseDownload(Connection& c) {
 
 MeasurementServer::Clock::time_point MeasurementServer::NextDeadline(const Connection& c) const {
   auto deadline = Clock::time_point::max();
-  if (c.finSent) return c.start + std::chrono::seconds(limits_.maxDurationSeconds) + kCloseGrace;
+  if (c.finSent || c.endAt) return c.start + std::chrono::seconds(limits_.maxDurationSeconds) + kCloseGrace;
   if (limits_.idleTimeoutSeconds != 0) deadline = c.lastData + std::chrono::seconds(limits_.idleTimeoutSeconds);
   if (limits_.maxDurationSeconds != 0) {
     deadline = std::min(deadline, c.start + std::chrono::seconds(limits_.maxDurationSeconds));
@@ -418,12 +511,17 @@ MeasurementServer::Clock::time_point MeasurementServer::NextDeadline(const Conne
 void MeasurementServer::EnforceLimits(Clock::time_point now) {
   for (auto& c : connections_) {
     if (c.ended || now < NextDeadline(c)) continue;
-    if (c.finSent) {
-      Finish(c, EndReason::MaxDuration);  // the client did not close in time
+    if (c.finSent || c.endAt) {
+      Finish(c, EndReason::MaxDuration);  // the client did not take our end or did not close in time
     } else if (limits_.maxDurationSeconds != 0 && now >= c.start + std::chrono::seconds(limits_.maxDurationSeconds)) {
-      // Our FIN first; then we read on until the client has closed its side too.
-      shutdown(c.fd, SHUT_WR);
-      c.finSent = true;
+      if (c.blocks) {
+        // A bare FIN is what a killed server leaves too; the end word tells the client it was meant.
+        BeginDownloadEnd(c);
+      } else {
+        // Our FIN first; then we read on until the client has closed its side too.
+        shutdown(c.fd, SHUT_WR);
+        c.finSent = true;
+      }
     } else {
       Finish(c, EndReason::IdleTimeout);
     }
@@ -431,20 +529,23 @@ void MeasurementServer::EnforceLimits(Clock::time_point now) {
 }
 
 void MeasurementServer::Finish(Connection& c, EndReason reason, int errorCode) {
-  Report ended;
-  ended.kind = Report::Kind::Ended;
-  ended.connection = c.number;
-  ended.peer = c.peer;
-  ended.seconds = Seconds(Clock::now() - c.start);
-  ended.bytes = c.totalBytes;
-  ended.reason = reason;
-  ended.errorCode = errorCode;
-  ended.direction = c.direction;
-  sink_(ended);
+  // A probe is no measurement: --once waits for one, and the journal hears of none.
+  if (!c.probe) {
+    Report ended;
+    ended.kind = Report::Kind::Ended;
+    ended.connection = c.number;
+    ended.peer = c.peer;
+    ended.seconds = Seconds(Clock::now() - c.start);
+    ended.bytes = c.totalBytes;
+    ended.reason = reason;
+    ended.errorCode = errorCode;
+    ended.direction = c.direction;
+    sink_(ended);
+    firstEnded_ = true;
+  }
   close(c.fd);
   c.fd = -1;
   c.ended = true;
-  firstEnded_ = true;
 }
 
 }  // namespace korvaden

@@ -1,8 +1,9 @@
 #pragma once
 // The far side of a throughput measurement: accepts any number of TCP connections, throws away
 // whatever arrives or, for a client whose first bytes ask for a download, sends blocks as fast as
-// the connection takes them, and reports per connection once a second and when it ends.
-// One thread, one poll loop; run() may also be driven from a test's own thread.
+// the connection takes them, and reports per connection once a second and when it ends. A
+// connection whose first bytes are a latency probe gets its answers and is neither measured nor
+// reported. One thread, one poll loop; run() may also be driven from a test's own thread.
 
 #include <array>
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,13 +70,20 @@ class MeasurementServer {
     std::uint64_t totalBytes = 0;
     std::uint64_t intervalBytes = 0;
     bool finSent = false;  // ended by the maximum duration; reading on until the client closes
+    // A download at its maximum duration: the stream position after which its end word goes out,
+    // and how much of the word has.
+    std::optional<std::uint64_t> endAt;
+    std::size_t endWordSent = 0;
     bool ended = false;
-    // Until its first bytes tell, a connection counts as an upload and keeps them here.
+    // Until its first bytes tell, a connection counts as an upload and keeps them here; a probe
+    // keeps a request here that has not come whole yet.
     bool decided = false;
     std::array<char, DownloadRequestSize> head{};
     std::size_t headSize = 0;
     Direction direction = Direction::Upload;
+    bool probe = false;
     std::unique_ptr<BlockStream> blocks;  // a download's
+    std::uint32_t blockSize = 0;          // a download's
     Clock::time_point nextRecord;
   };
 
@@ -89,7 +98,13 @@ class MeasurementServer {
   // a sender (or ends it, when downloads are refused or the request is bad).
   void Decide(Connection& connection, const char* data, std::size_t size);
   void StartDownload(Connection& connection, std::uint32_t blockSize);
+  // A probe's requests, however the reads cut them; each whole one is answered at once.
+  void TakeProbeRequests(Connection& connection, const char* data, std::size_t size);
+  void AnswerProbe(Connection& connection, std::uint32_t token);
   void Send(Connection& connection);
+  // A download past its maximum duration: the rest of a block head that has begun, then the end word.
+  void BeginDownloadEnd(Connection& connection);
+  void SendDownloadEnd(Connection& connection);
   void ReportDueIntervals(Clock::time_point now);
   void Finish(Connection& connection, EndReason reason, int errorCode = 0);
   int PollTimeoutMs(Clock::time_point now) const;

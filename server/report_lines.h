@@ -9,6 +9,8 @@
 //   [Verbindung 3 von 127.0.0.1:54323] 1.00 s: 123456789 Bytes gesendet, 117.74 MiB/s
 //   [Verbindung 3] beendet: 1234567890 Bytes gesendet in 10.52 s, 111.83 MiB/s (geschlossen)
 //   [Verbindung 4 von 127.0.0.1:54324] abgewiesen: Download abgeschaltet
+// A latency probe's connection prints nothing, though it takes a number: the next connection's
+// number may skip some.
 // With --json one object per line instead, for example
 //   {"event":"interval","time":"2026-12-08T05:20:01.123+01:00","connection":1,
 //    "peer":"127.0.0.1:54321","direction":"upload","seconds":1.00,"bytes":123456789,"rate":117.74}

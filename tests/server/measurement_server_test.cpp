@@ -4,6 +4,7 @@
 #include "server/measurement_server.h"
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -167,6 +168,37 @@ TEST(MeasurementServerTest, RefusedDownloadClosesAtOnceWhileUploadsGoOn) {
   EXPECT_EQ(summary.rfind("[Verbindung 2] beendet: 900 Bytes in ", 0), 0u) << summary;
   server.RequestStop();
   loop.join();
+}
+
+// A probe is answered at once and again on the same connection, a request cut in two as well, also
+// with downloads refused; it prints nothing, and --once waits for a measured connection.
+TEST(MeasurementServerTest, ProbeIsAnsweredOnEachRequestWithoutALine) {
+  LineCollector lines;
+  korvaden::MeasurementServer server([&](std::string_view line) { lines.add(line); });
+  korvaden::ServerLimits limits;
+  limits.refuseDownloads = true;
+  limits.once = true;
+  server.SetLimits(limits);
+  std::string error;
+  ASSERT_TRUE(server.Listen("127.0.0.1", 0, error)) << error;
+  std::thread loop([&] { server.Run(); });
+  {
+    TcpClient probe(server.Port());
+    for (const std::uint32_t token : {7u, 0xDEADBEEFu}) {
+      const auto request = EncodeProbeRequest(token);
+      probe.send(request.data(), 5);
+      probe.send(request.data() + 5, request.size() - 5);
+      std::array<char, ProbeMessageSize> answer{};
+      EXPECT_EQ(probe.receive(answer.data(), answer.size(), testsupport::PatienceMs), answer.size());
+      std::uint32_t echoed = 0;
+      EXPECT_TRUE(ParseProbeAnswer(answer.data(), answer.size(), echoed));
+      EXPECT_EQ(echoed, token);
+    }
+  }
+  TcpClient(server.Port()).send(1000);
+  EXPECT_NE(lines.waitForPrefix("[Verbindung 2] beendet: 1000 Bytes in ", testsupport::Patience), "");
+  loop.join();  // --once ended it after the upload
+  EXPECT_EQ(lines.waitForPrefix("[Verbindung 1", 0ms), "");
 }
 
 TEST(MeasurementServerTest, ListenRejectsAnAddressInUse) {
