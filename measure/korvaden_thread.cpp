@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <thread>
@@ -73,6 +75,16 @@ std::optional<int> UnlessBroken(Call call) {
     return std::nullopt;
   }
 }
+
+// Moves the stream's last bytes on by size bytes just read; fewer than last holds keep some of it.
+void KeepLast(std::array<char, DownloadEndSize>& last, const char* data, std::size_t size) {
+  if (size >= last.size()) {
+    std::memcpy(last.data(), data + size - last.size(), last.size());
+  } else {
+    std::memmove(last.data(), last.data() + size, last.size() - size);
+    std::memcpy(last.data() + last.size() - size, data, size);
+  }
+}
 }  // namespace
 
 void TKorvadenThread::SendLoop() {
@@ -123,6 +135,7 @@ void TKorvadenThread::ReceiveLoop() {
   TCounterPublisher publisher(ReceiveBufferSize);
   TStateRecordFinder records(static_cast<std::uint32_t>(blockSize));
   std::uint64_t received = 0;
+  std::array<char, DownloadEndSize> last{};  // the stream's last bytes, for its end word
   while (!Terminated() && FSocket.Active()) {
     const std::optional<int> result =
         UnlessBroken([&] { return FSocket.Socket()->ReceiveBytes(buffer.data(), ReceiveBufferSize); });
@@ -134,6 +147,7 @@ void TKorvadenThread::ReceiveLoop() {
       records.Feed(buffer.data(), static_cast<std::size_t>(count), [&](std::uint32_t, const TConnectionState& state) {
         FSamples.Add({publisher.ElapsedMs(), state});
       });
+      KeepLast(last, buffer.data(), static_cast<std::size_t>(count));
     } else if (count < 0) {
       FSocket.Socket()->WaitUntilReadable(TCounterPublisher::TotalIntervalMs);
     }
@@ -143,8 +157,15 @@ void TKorvadenThread::ReceiveLoop() {
     if (received == 0 && publisher.ElapsedMs() >= SilenceLimitMs) break;
   }
   // A server that sent nothing, closed or silent, is no broken connection but a server that does
-  // not send; a Stop is neither.
-  if (received == 0 && !Terminated() && !Counters.ConnectionLost) FSentNothing = true;
+  // not send; a Stop is neither. A server that ends a download on purpose says so last: a stream
+  // that just stops is what a killed server's kernel leaves, and that is a break.
+  if (!Terminated() && !Counters.ConnectionLost) {
+    if (received == 0) {
+      FSentNothing = true;
+    } else if (!IsDownloadEnd(last.data(), received)) {
+      Counters.ConnectionLost = true;
+    }
+  }
   // The end of our data tells the server the download is over, before the connection closes.
   FSocket.Socket()->ShutdownSending();
 }

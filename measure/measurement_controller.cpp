@@ -152,9 +152,10 @@ void TMeasurementController::WorkerEnded(TKorvadenThread* worker) {
 void TMeasurementController::Shutdown() {
   if (FShutDown) return;
   FShutDown = true;
+  // Told before its socket goes: a worker that sees the socket gone then knows it was no break.
+  if (FWorker) FWorker->Terminate();
   RunGuarded([this] { FSocket.SetActive(false); });
   if (TKorvadenThread* worker = FWorker) {
-    worker->Terminate();
     worker->WaitFor();  // serves the worker's end-of-run call, so StopMeasurement runs once more
   }
 }

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <cerrno>
 
@@ -161,7 +162,15 @@ void TNotificationSink::ReportPeerClose(std::uint64_t token) {
     std::lock_guard lock(FMutex);
     auto entry = FRegistrations.find(token);
     if (entry == FRegistrations.end()) return;  // closed or broken meanwhile
-    triple = {entry->second.Handle, snClose, 0};
+    const int handle = entry->second.Handle;
+    // A download's reader has not taken everything yet, and the stream's last bytes tell whether
+    // the server ended it on purpose: closing now would throw them away. It keeps reading, so the
+    // same wait again soon finds nothing left. (An upload's client has nothing to read.)
+    if (int unread = 0; ::ioctl(handle, FIONREAD, &unread) == 0 && unread > 0) {
+      QTimer::singleShot(PeerCloseWaitMs(handle), this, [this, token] { ReportPeerClose(token); });
+      return;
+    }
+    triple = {handle, snClose, 0};
     Forget(entry);
   }
   RunGuarded([&] { FDispatch(triple.Handle, triple.Bit, triple.ErrorCode); });

@@ -229,6 +229,21 @@ TEST_F(MeasurementFlow, ClosingTheWindowDuringARunStopsOnceMoreAndWaitsForTheWor
   EXPECT_TRUE(messages.empty());
 }
 
+// The worker is told to stop before its socket goes: it must not take the closed socket for a break.
+TEST_F(MeasurementFlow, ClosingTheWindowDuringADownloadShowsNoMessage) {
+  LoopbackServer server(ServerMode::SendBack);
+  form->ProPanel->show();
+  form->Edit3->setText(QString::number(server.port()));
+  form->ComboBox1->setCurrentIndex(1);
+  Start("127.0.0.1", server.port());
+  ASSERT_TRUE(WaitForMeasuring());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return server.bytesSent() > 0; }, testsupport::PatienceMs));
+  form->close();
+  form->FormDestroy();
+  EXPECT_TRUE(IsIdle());
+  EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(MeasurementFlow, DestroyingTheWindowDuringARunNeitherHangsNorCrashes) {
   LoopbackServer server(ServerMode::Record);
   Start("127.0.0.1", server.port());

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "measure/measure_texts.h"
 #include "tests/support/patience.h"
 #include "tests/support/qstring_printer.h"
 #include "tests/support/server_process.h"
@@ -99,6 +100,31 @@ TEST(WholeRun, DownloadFromAServerThatRefusesItSaysTheServerSendsNothing) {
     EXPECT_EQ(messages[0].Caption, "Fehler");
     EXPECT_TRUE(messages[0].Text.contains("sendet keine Daten")) << messages[0].Text;
     EXPECT_TRUE(form.Button1->isEnabled());
+  }
+  EXPECT_EQ(messages.size(), 1U);
+}
+
+// The server's time limit ends a download with its end word: no message. A killed server's stream
+// just stops: the break.
+TEST(WholeRun, DownloadEndedByTheServerOnPurposeEndsSilentlyOneKilledIsABreak) {
+  TObservedMessages messages;
+  {
+    servertest::ServerProcess server({"--bind", "127.0.0.1", "--port", "0", "--max-duration", "1"});
+    TForm1 form;
+    ASSERT_TRUE(StartDownload(form, server));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Button1->isEnabled() && !form.Controller.HasWorker(); },
+                                testsupport::PatienceMs));
+    EXPECT_TRUE(messages.empty()) << messages[0].Text;
+  }
+  {
+    servertest::ServerProcess server({"--bind", "127.0.0.1", "--port", "0"});
+    TForm1 form;
+    ASSERT_TRUE(StartDownload(form, server));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Series1.Count() >= 1; }, testsupport::PatienceMs));
+    server.sendSignal(SIGKILL);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
+    EXPECT_EQ(messages[0].Text, texts::ConnectionLost);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Button1->isEnabled(); }, testsupport::PatienceMs));
   }
   EXPECT_EQ(messages.size(), 1U);
 }
