@@ -92,7 +92,7 @@ bool AfterALineTest(TForm1& form, const QString& file, int seconds, QString serv
   QObject::connect(form.LineTest, &TLineTestWindow::RunningChanged, [&](bool running) { finished = !running; });
   form.LineTest->PhaseSeconds = seconds;
   form.LineTest->StartTest(server, port);
-  QTest::qWaitFor([&] { return finished; }, 300000);
+  if (!QTest::qWaitFor([&] { return finished; }, 300000)) return false;
   QTest::qWait(700);
   const bool saved = Picture({form.LineTest}).save(file);
   companion.terminate();
