@@ -11,6 +11,11 @@
 # Each link also runs as a download, its name with a "d" after it (10d, wd, 1000d, ...): the same
 # shape on the downlink, korvaden-lab-link with --direction down or tbf on the server's side of the
 # veth pair, and the window measuring a download; the truth is then what the program could read.
+# The line-test links shape both directions (korvaden-lab-link --direction both), each with its
+# own rate and queue, and run the line test on the command line, korvaden-check, whose JSON
+# korvaden-lab-line-judge sets beside the link: rates against the payload rates, latency idle and
+# loaded against the round trip and the queues' fill, the grade against the added latency, and
+# each phase's bytes against what the link delivered in that direction over its counted window.
 # Every chart point is printed beside the truth over the same interval, then the run's details
 # (round trip, added latency, bytes sent again, what limited the rate) beside the link's queue and
 # drops; each link ends with result lines, and a table of them closes the run. Then a silent server: a route from the client
@@ -22,12 +27,16 @@
 # The links: 2 (2 Mbit/s, 15 ms, 1 s queue), 10 (10 Mbit/s, 20 ms), l (20 Mbit/s, 100 ms, 200 ms
 # queue), w (the same with 0.5 % loss), r (20 Mbit/s, 20 ms, a server with a 16 KiB receive buffer),
 # m (8 Mbit/s, 300 ms, 0.2 % loss), 100 and 1000 (tbf on veth); each with a "d" as a download,
-# where rd's small receive buffer is the program's (tcp_rmem of the client's namespace). Needs root.
-# --short measures w, 1000 and wd for a few seconds, as the test command does; a list of names
-# measures only those. The uploads l and 10 run with the chart's round-trip line on: on l the line
-# is judged point by point against the link's queue, and the program's CPU on 10 is that with the
-# line drawn. Only addresses inside its own namespaces are used, from 198.18.0.0/15.
-# Every run is bounded in time, and the namespaces and the link are removed on every way out.
+# where rd's small receive buffer is the program's (tcp_rmem of the client's namespace). The line
+# tests: a (20 Mbit/s down with a 100 ms queue, 5 Mbit/s up with a 250 ms queue, 15 ms each way,
+# cubic senders) and wl (20 Mbit/s each way, 100 ms, 0.5 % loss each way, 200 ms queues, bbr),
+# their three load phases a third of the seconds each (10 s at the default 30). Needs root.
+# --short measures w, 1000 and wd for a few seconds, as the test command does (not the line tests,
+# which take longer); a list of names measures only those, "a wl" the line tests alone. The
+# uploads l and 10 run with the chart's round-trip line on: on l the line is judged point by point
+# against the link's queue, and the program's CPU on 10 is that with the line drawn. Only
+# addresses inside its own namespaces are used, from 198.18.0.0/15. Every run is bounded in time,
+# and the namespaces, the link and a line test's server are removed on every way out.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/tun_link.sh"
 bin="${1:?Ordner mit korvaden-lab-probe fehlt}"
@@ -52,12 +61,11 @@ prefix="korvaden-lab-$$"
 work="$(mktemp -d)"
 namespaces=()
 link_pid=""
+server_pid=""  # the line test's korvaden-server
 remove_namespaces() {
-  local ns
-  if [ -n "$link_pid" ]; then
-    kill "$link_pid" 2>/dev/null
-    wait "$link_pid" 2>/dev/null
-  fi
+  local ns pid
+  for pid in $server_pid $link_pid; do kill "$pid" 2>/dev/null; done
+  for pid in $server_pid $link_pid; do wait "$pid" 2>/dev/null; done
   for ns in "${namespaces[@]}"; do ip netns del "$ns" 2>/dev/null; done
   rm -rf "$work"
 }
@@ -78,6 +86,7 @@ pair() {
 }
 
 failed=0
+line_rows=""  # set once a line test has a row in the table
 round_trip=()
 # measure NAME TITLE [PROBE-OPTIONS...]: the probe in the pair's client namespace; its result
 # lines go into the table.
@@ -163,6 +172,84 @@ lossy() {
   return $status
 }
 
+# line_test NAME DOWN_MBIT DOWN_QUEUE_MS UP_MBIT UP_QUEUE_MS DELAY_MS LOSS RATE_BOUND CONGESTION TITLE:
+# the line test on the command line (korvaden-check --json) in the client's namespace against
+# korvaden-server in the server's, over the user-space link with both directions shaped, each with
+# its rate and queue and the loss, when not 0, on both: the test loads the downlink, then the
+# uplink, then both. Its phases take a third of the seconds each. korvaden-lab-line-judge sets its
+# figures beside the link's: the rates within RATE_BOUND percent of the payload rates, the latency
+# against the round trip and the queues' fill, the grade against the added latency and each
+# phase's bytes against what the link delivered in its direction over the phase's counted window.
+# Both ends send with the congestion control CONGESTION, set on the route to the far end: outside
+# the first namespace the kernel lets a namespace's default be only one of
+# net.ipv4.tcp_allowed_congestion_control (here reno and bbr).
+line_test() {
+  local name=$1 down_mbit=$2 down_queue=$3 up_mbit=$4 up_queue=$5 delay=$6 loss=$7 bound=$8 congestion=$9 title=${10}
+  local client="$prefix-$name-c" server="$prefix-$name-s" client_dev="kc$$$name" server_dev="ks$$$name"
+  local phase=$((seconds / 3)) pid status
+  [ $phase -lt 1 ] && phase=1
+  [ $phase -gt 120 ] && phase=120
+  title="Leitungstest: $title, Staukontrolle $congestion"
+  line_rows=1
+  echo "=== Netzlabor: $title, Phasen je $phase s"
+  if [ ! -x "$bin/korvaden-check" ]; then
+    echo "Netzlabor: korvaden-check fehlt in $bin"
+    printf '%s\n  korvaden-check fehlt\n' "$title" >>"$work/table"
+    return 1
+  fi
+  if [ ! -c /dev/net/tun ]; then
+    echo "Netzlabor: Leitungstest $name übersprungen: /dev/net/tun fehlt."
+    return 0
+  fi
+  # The idle phase lasts half a load phase; the rest is the name lookup, connects and ends.
+  local limit=$((phase * 7 / 2 + 60))
+  ip netns add "$client" && namespaces+=("$client") && ip netns add "$server" && namespaces+=("$server") || return 1
+  start_tun_link "$bin" "$client" "$server" "$client_dev" "$server_dev" "$work/$name.link" "$work/$name.err" \
+    $((limit + 60)) --direction both --rate-mbit "$up_mbit" --queue-ms "$up_queue" --loss "$loss" \
+    --down-rate-mbit "$down_mbit" --down-queue-ms "$down_queue" --down-loss "$loss" --delay-ms "$delay" --seed 1 \
+    --truth "$work/$name.truth-up" --truth-down "$work/$name.truth-down" --queue-log "$work/$name.queue-up" \
+    --queue-log-down "$work/$name.queue-down" --duration $((limit + 30)) || return 1
+  ip -n "$client" route replace 198.18.0.2 dev "$client_dev" congctl "$congestion" \
+    && ip -n "$server" route replace 198.18.0.1 dev "$server_dev" congctl "$congestion" || return 1
+  # Its own port in its own namespace: the one korvaden-check tries by default.
+  timeout --kill-after=5 $((limit + 30)) ip netns exec "$server" "$bin/korvaden-server" --bind 198.18.0.2 \
+    >"$work/$name.server" 2>&1 &
+  server_pid=$!
+  for _ in $(seq 50); do
+    grep -q "lauscht auf" "$work/$name.server" && break
+    sleep 0.1
+  done
+  if ! grep -q "lauscht auf" "$work/$name.server"; then
+    echo "korvaden-server startete nicht: $(cat "$work/$name.server")"
+    return 1
+  fi
+  timeout --kill-after=10 "$limit" ip netns exec "$client" "$bin/korvaden-check" 198.18.0.2 --json \
+    --phase-seconds "$phase" >"$work/$name.json" 2>"$work/$name.check"
+  status=$?
+  # Its answer for the record, without the chart's points.
+  sed 's/"points":\[[^]]*\],\?//; s/^/  korvaden-check: /' "$work/$name.json" "$work/$name.check"
+  echo "  korvaden-check endete mit $status"
+  for pid in $server_pid $link_pid; do kill "$pid" 2>/dev/null; done
+  for pid in $server_pid $link_pid; do wait "$pid" 2>/dev/null; done
+  server_pid="" link_pid=""
+  sed 's/^/  Verbindung: /' "$work/$name.err"
+  if [ $status -eq 0 ]; then
+    "$bin/korvaden-lab-line-judge" "$work/$name.json" --delay-ms "$delay" --down-rate-mbit "$down_mbit" \
+      --up-rate-mbit "$up_mbit" --down-queue-ms "$down_queue" --up-queue-ms "$up_queue" --rate-bound "$bound" \
+      --truth-down "$work/$name.truth-down" --truth-up "$work/$name.truth-up" \
+      --queue-log-down "$work/$name.queue-down" --queue-log-up "$work/$name.queue-up" | tee "$work/$name.out"
+    status=${PIPESTATUS[0]}
+    printf '%s\n  %s\n' "$title" "$(sed -n 's/^Ergebnis: //p' "$work/$name.out")" >>"$work/table"
+    sed -n 's/^\(Ergebnis [A-Z].*\)/  \1/p' "$work/$name.out" >>"$work/table"
+  else
+    printf '%s\n  korvaden-check endete mit %s: %s\n' "$title" "$status" "$(tr '\n' ' ' <"$work/$name.check")" \
+      >>"$work/table"
+  fi
+  ip netns del "$client"
+  ip netns del "$server"
+  return $status
+}
+
 silent() {
   pair q || return 1
   # 198.18.1.1 lies behind the server namespace, which has no such address and does not forward.
@@ -180,6 +267,21 @@ silent() {
 # link as a download.
 run_one() {
   local name=$1 direction=up
+  # The line tests load both directions themselves. On a, an asymmetric line whose queues are what
+  # the grade is about, the senders are cubic, which fills a queue until it drops as the systems a
+  # line test meets mostly do (bbr, this kernel's default, keeps a queue short). On wl the loss is:
+  # cubic would be held to about 1 Mbit/s a connection by 0.5 % loss at a 200 ms round trip, so the
+  # row would judge cubic, not the test; bbr, which the other lossy links run too, is not.
+  case "$name" in
+    a)
+      line_test a 20 100 5 250 15 0 5 cubic \
+        "20 Mbit/s hinab (Warteschlange 100 ms), 5 Mbit/s hinauf (250 ms), 15 ms je Richtung"
+      return ;;
+    wl)
+      line_test wl 20 200 20 200 100 0.005 10 bbr \
+        "20 Mbit/s je Richtung, 100 ms, 0,5 % Verlust je Richtung, Warteschlange 200 ms"
+      return ;;
+  esac
   if [[ $name == *d ]]; then
     name=${name%d}
     direction=down
@@ -201,13 +303,17 @@ run_one() {
 }
 case "$short" in
   --short) chosen=(w 1000 wd) ;;
-  "") chosen=(2 10 l w r m 100 1000 2d 10d ld wd rd md 100d 1000d) ;;
+  "") chosen=(2 10 l w r m 100 1000 2d 10d ld wd rd md 100d 1000d a wl) ;;
   *) read -ra chosen <<<"$short" ;;
 esac
 for name in "${chosen[@]}"; do run_one "$name" || failed=1; done
 if [ "$short" = --short ] || [ -z "$short" ]; then silent || failed=1; fi
 if [ -s "$work/table" ]; then
-  echo "=== Netzlabor: die ersten 20 Punkte jeder Leitung gegen die Wahrheit"
+  if [ -n "$line_rows" ]; then
+    echo "=== Netzlabor: die ersten 20 Punkte jeder Leitung und jeder Leitungstest gegen die Wahrheit"
+  else
+    echo "=== Netzlabor: die ersten 20 Punkte jeder Leitung gegen die Wahrheit"
+  fi
   cat "$work/table"
 fi
 exit $failed
