@@ -28,8 +28,9 @@
 //             the counted one; an upload's bytes are those the server acknowledged, which reach
 //             the program one delay after the server had them, so there it is the counted one
 //             less the delay (the unshifted figure is printed too). The truth has a line every
-//             50 ms, so the bound is taken from the last line at or before the window's start to
-//             the first at or after its end; the interpolated figure is printed beside it.
+//             50 ms and a pair around each filled hole, so the bound is taken from the last line
+//             at or before the window's start to the first at or after its end; the interpolated
+//             figure is printed beside it.
 //             Without a window, over the whole run.
 //
 // It prints the details and then lines starting with "Ergebnis" for the lab's table. Exits 0

@@ -60,7 +60,9 @@
 // On the downlink the program reads what arrives at once, so a filled hole's step must show where
 // it happened, not smeared over 50 ms by a reader that interpolates between lines: there a delivery
 // that fills a hole also gets a line with the bytes before it and one a nanosecond later with the
-// bytes after it. Lines always come with rising times.
+// bytes after it. With both shaped the uplink's file gets such lines too: the line test's judge
+// bounds each phase's bytes by the lines around its window, and a step smeared over 50 ms would
+// loosen that bound by all the bytes the hole held back. Lines always come with rising times.
 //
 // The queue log (--queue-log, and --queue-log-down with both shaped) gets a line for every packet
 // of its direction that left the FIFO or was dropped. The lines are gathered in memory and written
@@ -356,7 +358,7 @@ struct WaySettings {
   std::uint64_t seed = 1;
   int truthFd = -1;
   int queueLogFd = -1;
-  // The receiver reads at once (the program in a download): a filled hole gets lines of its own.
+  // A filled hole gets truth lines of its own: on the downlink, and on both ways when both are shaped.
   bool stepLines = false;
 };
 
@@ -604,19 +606,19 @@ class Link {
   // --rate-mbit and its companions shape the uplink unless --direction down gives them to the downlink.
   static WaySettings UpSettings(const Options& o, int truthFd, int queueLogFd) {
     if (o.direction == "down") return {};
-    return {o.rateMbit, o.queueMs, o.loss, static_cast<std::uint64_t>(o.seed), truthFd, queueLogFd, false};
+    WaySettings up{o.rateMbit, o.queueMs, o.loss, static_cast<std::uint64_t>(o.seed), truthFd, queueLogFd, false};
+    up.stepLines = o.direction == "both";
+    return up;
   }
 
   static WaySettings DownSettings(const Options& o, int truthFd, int queueLogFd, int downTruthFd, int downQueueLogFd) {
     if (o.direction == "down") {
       return {o.rateMbit, o.queueMs, o.loss, static_cast<std::uint64_t>(o.seed), truthFd, queueLogFd, true};
     }
-    if (o.direction == "both") {
-      // A seed of its own, so the two directions do not lose the same packet numbers.
-      return {o.downRateMbit, o.downQueueMs,  o.downLoss, static_cast<std::uint64_t>(o.seed) + 1,
-              downTruthFd,    downQueueLogFd, true};
-    }
-    return {};
+    if (o.direction != "both") return {};
+    // A seed of its own, so the two directions do not lose the same packet numbers.
+    const auto seed = static_cast<std::uint64_t>(o.seed) + 1;
+    return {o.downRateMbit, o.downQueueMs, o.downLoss, seed, downTruthFd, downQueueLogFd, true};
   }
 
   void WriteTruth(std::int64_t now) {

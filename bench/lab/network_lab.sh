@@ -61,11 +61,14 @@ prefix="korvaden-lab-$$"
 work="$(mktemp -d)"
 namespaces=()
 link_pid=""
-server_pid=""  # the line test's korvaden-server
+# A line test's korvaden-server and korvaden-check. The check runs in the background, for bash runs
+# a trap only once the foreground command has ended, but at once during a wait.
+server_pid=""
+check_pid=""
 remove_namespaces() {
   local ns pid
-  for pid in $server_pid $link_pid; do kill "$pid" 2>/dev/null; done
-  for pid in $server_pid $link_pid; do wait "$pid" 2>/dev/null; done
+  for pid in $check_pid $server_pid $link_pid; do kill "$pid" 2>/dev/null; done
+  for pid in $check_pid $server_pid $link_pid; do wait "$pid" 2>/dev/null; done
   for ns in "${namespaces[@]}"; do ip netns del "$ns" 2>/dev/null; done
   rm -rf "$work"
 }
@@ -224,8 +227,11 @@ line_test() {
     return 1
   fi
   timeout --kill-after=10 "$limit" ip netns exec "$client" "$bin/korvaden-check" 198.18.0.2 --json \
-    --phase-seconds "$phase" >"$work/$name.json" 2>"$work/$name.check"
+    --phase-seconds "$phase" >"$work/$name.json" 2>"$work/$name.check" &
+  check_pid=$!
+  wait "$check_pid"
   status=$?
+  check_pid=""
   # Its answer for the record, without the chart's points.
   sed 's/"points":\[[^]]*\],\?//; s/^/  korvaden-check: /' "$work/$name.json" "$work/$name.check"
   echo "  korvaden-check endete mit $status"
