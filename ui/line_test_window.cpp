@@ -99,6 +99,14 @@ TLineTestWindow::TLineTestWindow(const QWidget& chart, QWidget* parent)
   FChart->addAxis(FTimeAxis, Qt::AlignBottom);
   FChart->addAxis(FRateAxis, Qt::AlignLeft);
   FChart->addAxis(FLatencyAxis, Qt::AlignRight);
+  // The phase marks span the plot's height on an axis of their own, which is not shown.
+  FMarkAxis = new QValueAxis;
+  FMarkAxis->setRange(0, 1);
+  FMarkAxis->setVisible(false);
+  FChart->addAxis(FMarkAxis, Qt::AlignLeft);
+  FTimeAxis->setTickType(QValueAxis::TicksDynamic);
+  FTimeAxis->setTickAnchor(0);
+  FTimeAxis->setTickInterval(5);
   for (QLineSeries* line : {FDownload, FUpload}) {
     line->attachAxis(FTimeAxis);
     line->attachAxis(FRateAxis);
@@ -215,10 +223,10 @@ void TLineTestWindow::ShowPhase(linetest::TPhase phase, double atSeconds) {
     auto* mark = new QLineSeries;
     mark->setPen(QPen(Qt::gray, 1, Qt::DashLine));
     mark->append(atSeconds, 0);
-    mark->append(atSeconds, 1e9);
+    mark->append(atSeconds, 1);
     FChart->addSeries(mark);
     mark->attachAxis(FTimeAxis);
-    mark->attachAxis(FRateAxis);
+    mark->attachAxis(FMarkAxis);
     FChart->legend()->markers(mark).first()->setVisible(false);
     FPhaseMarks << mark;
   }

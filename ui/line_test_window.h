@@ -78,6 +78,7 @@ class TLineTestWindow : public QDialog {
   QValueAxis* FTimeAxis;
   QValueAxis* FRateAxis;
   QValueAxis* FLatencyAxis;
+  QValueAxis* FMarkAxis;
   QList<QLineSeries*> FPhaseMarks;
   // Each direction's line in pieces, one per stretch of phases that load it.
   QLineSeries* FFirstDownload;
