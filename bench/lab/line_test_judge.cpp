@@ -29,8 +29,9 @@
 //             the program one delay after the server had them, so there it is the counted one
 //             less the delay (the unshifted figure is printed too). The truth has a line every
 //             50 ms and a pair around each filled hole, so the bound is taken from the last line
-//             at or before the window's start to the first at or after its end; the interpolated
-//             figure is printed beside it.
+//             at or before the window's start, less the 10 ms by which the program may learn of a
+//             delivery late (LearnedLateNs), to the first line at or after its end; the
+//             interpolated figure over the window itself is printed beside it.
 //             Without a window, over the whole run.
 //
 // It prints the details and then lines starting with "Ergebnis" for the lab's table. Exits 0
@@ -59,6 +60,11 @@ namespace {
 constexpr double PayloadShare = 1448.0 / 1500.0;
 constexpr double IdleBoundMs = 3;
 constexpr double LoadedBoundPercent = 25;
+// How much later than the link's delivery the program may learn of it: a download's bytes when
+// its loop comes round to read them, an upload's when the server's acknowledgement has left it,
+// crossed the link's loop and been read from the program's counters, which it does every 10 ms.
+// A hole filled just before the window's start can so still count in it.
+constexpr std::int64_t LearnedLateNs = 10'000'000;
 
 [[noreturn]] void Fail(const QString& message) {
   std::fprintf(stderr, "korvaden-lab-line-judge: %s\n", qPrintable(message));
@@ -352,7 +358,7 @@ class Judge {
     const auto window = Window(phase);
     const std::int64_t from = window ? window->first - lagNs : truth.front().ns;
     const std::int64_t to = window ? window->second - lagNs : truth.back().ns;
-    const double most = MostDelivered(truth, from, to);
+    const double most = MostDelivered(truth, window ? from - LearnedLateNs : from, to);
     const double interpolated = Interpolated(truth, to) - Interpolated(truth, from);
     const bool met = claimed && *claimed <= most;
     Count(met);
@@ -364,8 +370,10 @@ class Judge {
     } else if (window) {
       where = QStringLiteral("im Zählfenster");
     }
-    std::printf("  %s: %s Bytes gezählt, die Leitung lieferte in Reihenfolge %.0f Bytes %s, höchstens %.0f: %s\n", name,
-                qPrintable(Figure(claimed, 0)), interpolated, qPrintable(where), most, Verdict(met));
+    std::printf("  %s: %s Bytes gezählt, die Leitung lieferte in Reihenfolge %.0f Bytes %s, höchstens %.0f%s: %s\n",
+                name, qPrintable(Figure(claimed, 0)), interpolated, qPrintable(where), most,
+                window ? " (ab 10 ms vor dem Fenster: so spät kann das Programm von einer Zustellung erfahren)" : "",
+                Verdict(met));
     return QString::asprintf("%s %s gegen geliefert %.0f (höchstens %.0f%s: %s)", name, qPrintable(Figure(claimed, 0)),
                              interpolated, most,
                              !window     ? ", ganzer Lauf"
