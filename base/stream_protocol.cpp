@@ -80,7 +80,9 @@ static bool ParseTagged(const char* tag, const char* data, std::size_t size, std
 std::array<char, DownloadRequestSize> EncodeDownloadRequest(std::uint32_t blockSize) {
   return TaggedValue(DownloadRequestTag, blockSize);
 }
-std::array<char, ProbeMessageSize> EncodeProbeRequest(std::uint32_t token) { return TaggedValue(ProbeRequestTag, token); }
+std::array<char, ProbeMessageSize> EncodeProbeRequest(std::uint32_t token) {
+  return TaggedValue(ProbeRequestTag, token);
+}
 std::array<char, ProbeMessageSize> EncodeProbeAnswer(std::uint32_t token) { return TaggedValue(ProbeAnswerTag, token); }
 bool ParseProbeRequest(const char* data, std::size_t size, std::uint32_t& token) {
   return ParseTagged(ProbeRequestTag, data, size, token);

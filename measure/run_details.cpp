@@ -142,7 +142,8 @@ TPointDetails TRunDetails::Point(std::uint32_t fromMs, std::uint32_t toMs) const
   }
   if (const auto again = RetransPercentBetween(from->State, to->State))
     point.RetransPercent = static_cast<float>(*again);
-  if (const auto shares = LimitSharesBetween(*from, *to, WindowFullShare(fromMs, toMs))) point.Limit = shares->Largest();
+  if (const auto shares = LimitSharesBetween(*from, *to, WindowFullShare(fromMs, toMs)))
+    point.Limit = shares->Largest();
   return point;
 }
 
@@ -159,6 +160,6 @@ TRunSummary TRunDetails::Summary() const {
     summary.AddedLatencyMs = std::max(0.0, *summary.RttP95Ms - *summary.MinRttMs);
   summary.RetransPercent = RetransPercentBetween(FFirst->State, latest);
   summary.Limits = LimitSharesBetween(*FFirst, FRecent.back(),
-                                 static_cast<double>(FWindowFullSamples) / std::max<std::uint64_t>(1, FSamples));
+                                      static_cast<double>(FWindowFullSamples) / std::max<std::uint64_t>(1, FSamples));
   return summary;
 }
