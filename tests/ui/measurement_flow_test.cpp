@@ -344,7 +344,8 @@ TEST_F(MeasurementFlow, LineTestLocksStartWhileItRunsAndEndsWithItsWindow) {
   EXPECT_TRUE(result.Error.isEmpty()) << result.Error.toStdString();
   EXPECT_TRUE(result.Upload.Measured);
   EXPECT_FALSE(result.Download.Measured);
-  EXPECT_EQ(result.Missing.size(), 2) << "no download and no probe answers";
+  ASSERT_FALSE(result.Missing.isEmpty());
+  EXPECT_TRUE(result.Missing.first().contains("Download")) << result.Missing.first().toStdString();
 
   // Closing the window ends a running test at once and leaves the main window idle.
   form->LineTest->StartTest("127.0.0.1", server.port());
