@@ -268,7 +268,7 @@ void MeasurementServer::AcceptPending() {
 
 void MeasurementServer::Drain(Connection& c) {
   for (int i = 0; i < kReadsPerWakeup; ++i) {
-    const bool download = c.direction == Direction::Download;
+    const bool download = c.direction == TDirection::Receive;
     // Only an upload's first read is known to find data; the others must not wait for more, and a
     // sender or a probe must never wait here.
     const bool mayWait = i == 0 && !download && !c.probe;
@@ -286,7 +286,7 @@ void MeasurementServer::Drain(Connection& c) {
       c.intervalBytes += size;
       if (!c.decided) {
         Decide(c, buffer_.data(), size);
-        if (c.ended || c.direction == Direction::Download || c.probe) return;
+        if (c.ended || c.direction == TDirection::Receive || c.probe) return;
       }
       if (size < buffer_.size()) return;  // queue is empty now
       continue;
@@ -322,7 +322,7 @@ void MeasurementServer::Decide(Connection& c, const char* data, std::size_t size
     return;
   }
   // The request is no measured data; a download counts what it sends.
-  c.direction = Direction::Download;
+  c.direction = TDirection::Receive;
   c.totalBytes = c.intervalBytes = 0;
   if (start == TStreamStart::Invalid) {
     Finish(c, EndReason::BadRequest);
@@ -487,7 +487,7 @@ void MeasurementServer::RefuseDownload(Connection& c) {
   refused.kind = Report::Kind::Refused;
   refused.connection = c.number;
   refused.peer = c.peer;
-  refused.direction = Direction::Download;
+  refused.direction = TDirection::Receive;
   sink_(refused);
   // Closing on unread data would send a reset; the client is to see an orderly close.
   while (recv(c.fd, buffer_.data(), buffer_.size(), MSG_DONTWAIT) > 0) {

@@ -80,7 +80,7 @@ class MeasurementServer {
     bool decided = false;
     std::array<char, DownloadRequestSize> head{};
     std::size_t headSize = 0;
-    Direction direction = Direction::Upload;
+    TDirection direction = TDirection::Send;
     bool probe = false;
     std::unique_ptr<BlockStream> blocks;  // a download's
     std::uint32_t blockSize = 0;          // a download's

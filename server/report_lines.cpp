@@ -24,7 +24,7 @@ std::string ReasonText(EndReason reason, int errorCode) {
 }
 
 // After the byte count: uploads keep the words they always had.
-const char* SentWord(Direction direction) { return direction == Direction::Download ? " gesendet" : ""; }
+const char* SentWord(TDirection direction) { return direction == TDirection::Receive ? " gesendet" : ""; }
 
 }  // namespace
 
@@ -60,7 +60,7 @@ std::string ListeningLine(std::string_view address, std::uint16_t port) {
 }
 
 std::string IntervalLine(unsigned number, std::string_view peer, double elapsedSeconds, std::uint64_t bytes,
-                         double intervalSeconds, Direction direction) {
+                         double intervalSeconds, TDirection direction) {
   const std::string from = Printable(peer);
   char text[170];
   std::snprintf(text, sizeof text, "[Verbindung %u von %.*s] %.2f s: %" PRIu64 " Bytes%s, %.2f MiB/s", number,
@@ -70,7 +70,7 @@ std::string IntervalLine(unsigned number, std::string_view peer, double elapsedS
 }
 
 std::string SummaryLine(unsigned number, std::uint64_t bytes, double seconds, EndReason reason, int errorCode,
-                        Direction direction) {
+                        TDirection direction) {
   char text[130];
   std::snprintf(text, sizeof text, "[Verbindung %u] beendet: %" PRIu64 " Bytes%s in %.2f s, %.2f MiB/s", number, bytes,
                 SentWord(direction), seconds, MebibytesPerSecond(bytes, seconds));
@@ -84,7 +84,7 @@ std::string PlainLine(const Report& r) {
       return IntervalLine(r.connection, r.peer, r.seconds, r.bytes, r.intervalSeconds, r.direction);
     case Report::Kind::Ended: return SummaryLine(r.connection, r.bytes, r.seconds, r.reason, r.errorCode, r.direction);
     case Report::Kind::Refused:
-      if (r.direction == Direction::Download) {
+      if (r.direction == TDirection::Receive) {
         return "[Verbindung " + std::to_string(r.connection) + " von " + Printable(r.peer) +
                "] abgewiesen: " + RefusedDownloadText;
       }
@@ -131,8 +131,8 @@ std::string JsonLine(const Report& r, std::string_view time) {
     default: break;
   }
   json += ",\"connection\":" + std::to_string(r.connection) + ",\"peer\":" + JsonString(r.peer);
-  const std::string direction = r.direction == Direction::Download ? "\"download\"" : "\"upload\"";
-  if (r.kind == Report::Kind::Refused && r.direction == Direction::Download) {
+  const std::string direction = r.direction == TDirection::Receive ? "\"download\"" : "\"upload\"";
+  if (r.kind == Report::Kind::Refused && r.direction == TDirection::Receive) {
     return json + ",\"direction\":" + direction + ",\"reason\":" + JsonString(RefusedDownloadText) + "}";
   }
   if (r.kind == Report::Kind::Refused) return json + ",\"limit\":" + std::to_string(r.limit) + "}";

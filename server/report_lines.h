@@ -22,15 +22,13 @@
 #include <string>
 #include <string_view>
 
+#include "base/direction.h"
+
 namespace korvaden {
 
 // Why a connection ended, as shown in brackets at the end of the summary line.
 // BadRequest: a download request with a block size of 0 or above 2 GiB - 1.
 enum class EndReason { Closed, Reset, Error, ServerStopped, IdleTimeout, MaxDuration, BadRequest };
-
-// Which way a connection's data go: the client uploads (the server receives) unless its first bytes
-// ask for a download (the server sends).
-enum class Direction { Upload, Download };
 
 struct Report {
   enum class Kind { Listening, Interval, Ended, Refused, Problem };
@@ -44,7 +42,7 @@ struct Report {
   EndReason reason = EndReason::Closed;
   int errorCode = 0;                        // EndReason::Error
   unsigned limit = 0;                       // Refused: the connection limit; 0 for a refused download
-  Direction direction = Direction::Upload;  // Interval, Ended, Refused
+  TDirection direction = TDirection::Send;  // Interval, Ended, Refused
   std::string message;                      // Problem
 };
 
@@ -60,11 +58,11 @@ std::string ListeningLine(std::string_view address, std::uint16_t port);
 // elapsedSeconds: time since the connection was accepted, at the end of the interval.
 // The rate is taken over intervalSeconds, the real length of the interval.
 std::string IntervalLine(unsigned number, std::string_view peer, double elapsedSeconds, std::uint64_t bytes,
-                         double intervalSeconds, Direction direction = Direction::Upload);
+                         double intervalSeconds, TDirection direction = TDirection::Send);
 
 // errorCode only matters for EndReason::Error.
 std::string SummaryLine(unsigned number, std::uint64_t bytes, double seconds, EndReason reason, int errorCode = 0,
-                        Direction direction = Direction::Upload);
+                        TDirection direction = TDirection::Send);
 
 // The plain line of a report, without date and time.
 std::string PlainLine(const Report& report);

@@ -76,9 +76,9 @@ TEST(ReportLinesTest, HaveTheirDocumentedShape) {
             "[Verbindung 4] beendet: 0 Bytes in 0.00 s, 0.00 MiB/s (zurückgesetzt)");
   EXPECT_TRUE(SummaryLine(5, 10, 1.0, EndReason::ServerStopped).ends_with(" (Server beendet)"));
   EXPECT_TRUE(SummaryLine(6, 10, 1.0, EndReason::Error, EPIPE).ends_with("(Fehler: Broken pipe)"));
-  EXPECT_EQ(IntervalLine(8, "127.0.0.1:54321", 1.0, 1048576, 1.0, Direction::Download),
+  EXPECT_EQ(IntervalLine(8, "127.0.0.1:54321", 1.0, 1048576, 1.0, TDirection::Receive),
             "[Verbindung 8 von 127.0.0.1:54321] 1.00 s: 1048576 Bytes gesendet, 1.00 MiB/s");
-  EXPECT_EQ(SummaryLine(8, 1048576, 2.0, EndReason::Closed, 0, Direction::Download),
+  EXPECT_EQ(SummaryLine(8, 1048576, 2.0, EndReason::Closed, 0, TDirection::Receive),
             "[Verbindung 8] beendet: 1048576 Bytes gesendet in 2.00 s, 0.50 MiB/s (geschlossen)");
 
   Report ended;
@@ -95,7 +95,7 @@ TEST(ReportLinesTest, HaveTheirDocumentedShape) {
   refused.kind = Report::Kind::Refused;
   refused.connection = 9;
   refused.peer = "127.0.0.1:5000";
-  refused.direction = Direction::Download;
+  refused.direction = TDirection::Receive;
   EXPECT_EQ(PlainLine(refused), "[Verbindung 9 von 127.0.0.1:5000] abgewiesen: Download abgeschaltet");
   EXPECT_EQ(JsonLine(refused, "t"), R"({"event":"refused","time":"t","connection":9,"peer":"127.0.0.1:5000",)"
                                     R"("direction":"download","reason":"Download abgeschaltet"})");
