@@ -1,5 +1,7 @@
 #include "base/stream_protocol.h"
 
+#include <endian.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -35,16 +37,17 @@ void ForEachField(State& state, Visit visit) {
   visit(state.NotsentBytes);
 }
 
+// A number at any offset of a block, aligned or not; htole64, be32toh and their kin give it the
+// wire's byte order, whatever this computer's is.
 template <typename T>
-void PutLittle(char* to, T value) {
-  for (std::size_t i = 0; i < sizeof value; ++i) to[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+void Store(char* to, T value) {
+  std::memcpy(to, &value, sizeof value);
 }
 
 template <typename T>
-T GetLittle(const char* from) {
-  T value = 0;
-  for (std::size_t i = 0; i < sizeof value; ++i)
-    value |= static_cast<T>(static_cast<unsigned char>(from[i])) << (8 * i);
+T Load(const char* from) {
+  T value;
+  std::memcpy(&value, from, sizeof value);
   return value;
 }
 
@@ -61,15 +64,11 @@ void WriteMarker(char* block, std::size_t size) {
 static std::array<char, 16> TaggedValue(const char* tag, std::uint32_t value) {
   std::array<char, 16> message{};
   std::memcpy(message.data(), tag, TagLength);
-  for (std::size_t i = 0; i < 4; ++i) message[TagLength + i] = static_cast<char>((value >> (8 * (3 - i))) & 0xFF);
+  Store(message.data() + TagLength, htobe32(value));
   return message;
 }
 
-static std::uint32_t TaggedValueOf(const char* message) {
-  std::uint32_t value = 0;
-  for (std::size_t i = TagLength; i < TagLength + 4; ++i) value = (value << 8) | static_cast<unsigned char>(message[i]);
-  return value;
-}
+static std::uint32_t TaggedValueOf(const char* message) { return be32toh(Load<std::uint32_t>(message + TagLength)); }
 
 static bool ParseTagged(const char* tag, const char* data, std::size_t size, std::uint32_t& value) {
   if (size != 16 || std::memcmp(data, tag, TagLength) != 0) return false;
@@ -118,10 +117,10 @@ TStreamStart ParseStreamStart(const char* data, std::size_t size, std::uint32_t&
 
 void WriteStateRecord(char* block, std::uint32_t ms, const TConnectionState& state) {
   std::memcpy(block + StateRecordOffset, RecordTag, sizeof RecordTag);
-  PutLittle(block + RecordTimeOffset, ms);
+  Store(block + RecordTimeOffset, htole32(ms));
   char* to = block + RecordValuesOffset;
   ForEachField(state, [&](const auto& field) {
-    PutLittle(to, field ? static_cast<std::uint64_t>(*field) : NotKnown);
+    Store(to, htole64(field ? static_cast<std::uint64_t>(*field) : NotKnown));
     to += sizeof(std::uint64_t);
   });
 }
@@ -130,12 +129,12 @@ void ClearStateRecord(char* block) { std::memset(block + StateRecordOffset, 0, S
 
 bool ReadStateRecord(const char* block, std::uint32_t& ms, TConnectionState& state) {
   if (std::memcmp(block + StateRecordOffset, RecordTag, sizeof RecordTag) != 0) return false;
-  ms = GetLittle<std::uint32_t>(block + RecordTimeOffset);
+  ms = le32toh(Load<std::uint32_t>(block + RecordTimeOffset));
   state = {};
   const char* from = block + RecordValuesOffset;
   ForEachField(state, [&](auto& field) {
     using Value = typename std::remove_reference_t<decltype(field)>::value_type;
-    const auto value = GetLittle<std::uint64_t>(from);
+    const std::uint64_t value = le64toh(Load<std::uint64_t>(from));
     from += sizeof(std::uint64_t);
     if (value != NotKnown && value <= std::numeric_limits<Value>::max()) field = static_cast<Value>(value);
   });

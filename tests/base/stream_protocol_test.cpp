@@ -46,7 +46,7 @@ TEST(StreamProtocol, TellsUploadsFromDownloadRequestsAndCarriesTheStateRecord) {
   sent.RttUs = 4321;
   sent.NotsentBytes = 0xFFFFFFFFU;
   WriteStateRecord(block.data(), 1234, sent);
-  EXPECT_EQ(std::memcmp(block.data(), "KORVADENdata\0\0\0\0STAT\xD2\x04\0\0", 24), 0);
+  EXPECT_EQ(std::memcmp(block.data(), "KORVADENdata\0\0\0\0STAT\xD2\x04\0\0\0\0\0\0\0\x01\0\0", 32), 0);
   ASSERT_TRUE(ReadStateRecord(block.data(), ms, state));
   EXPECT_EQ(ms, 1234U);
   EXPECT_EQ(state.BytesAcked, sent.BytesAcked);
