@@ -3,7 +3,9 @@
 #include "server/report_lines.h"
 
 #include <arpa/inet.h>
+#include <getopt.h>
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -34,66 +36,78 @@ ParseResult Invalid(std::string message) {
 }  // namespace
 
 ParseResult ParseArguments(const std::vector<std::string>& args) {
+  // Codes of the long-only options above every char, so none can meet a short option's.
+  enum : int { IdleTimeout = 256, MaxDuration, MaxConnections, ReceiveBuffer, Json, Once, NoDownload };
+  static constexpr option kOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                        {"port", required_argument, nullptr, 'p'},
+                                        {"bind", required_argument, nullptr, 'b'},
+                                        {"idle-timeout", required_argument, nullptr, IdleTimeout},
+                                        {"max-duration", required_argument, nullptr, MaxDuration},
+                                        {"max-connections", required_argument, nullptr, MaxConnections},
+                                        {"receive-buffer", required_argument, nullptr, ReceiveBuffer},
+                                        {"json", no_argument, nullptr, Json},
+                                        {"once", no_argument, nullptr, Once},
+                                        {"no-download", no_argument, nullptr, NoDownload},
+                                        {nullptr, 0, nullptr, 0}};
+  std::vector<std::string> words{"korvaden-server"};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(words.size());
+
   ParseResult result;
   ServerOptions& options = result.options;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::string value;
-    bool hasValue = false;
-    // Accept both "--port 5000" and "--port=5000"; people type either.
-    if (auto eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-      hasValue = true;
-    }
-
-    bool* flag = name == "--json"          ? &options.json
-                 : name == "--once"        ? &options.limits.once
-                 : name == "--no-download" ? &options.limits.refuseDownloads
-                                           : nullptr;
-    if (name == "-h" || name == "--help" || flag) {
-      if (hasValue) return Invalid("Option " + Printable(name) + " erwartet keinen Wert");
-      if (flag) {
-        *flag = true;
-        continue;
-      }
-      result.outcome = ParseOutcome::ShowHelp;
-      return result;
-    }
-    unsigned* seconds = name == "--idle-timeout"   ? &options.limits.idleTimeoutSeconds
-                        : name == "--max-duration" ? &options.limits.maxDurationSeconds
-                                                   : nullptr;
-    unsigned* count = name == "--max-connections"  ? &options.limits.maxConnections
-                      : name == "--receive-buffer" ? &options.receiveBufferBytes
-                                                   : nullptr;
-    const bool known = seconds || count || name == "-p" || name == "--port" || name == "-b" || name == "--bind";
-    if (!known) return Invalid("Unbekannte Option: " + Printable(args[i]));
-    if (!hasValue) {
-      if (i + 1 >= args.size()) return Invalid("Option " + Printable(name) + " erwartet einen Wert");
-      value = args[++i];
-    }
-
+  // "+": no reordering, so each option is the word at optind before the call; ":" and opterr = 0:
+  // no English of getopt's own. optind = 0 starts afresh, as the tests parse many command lines.
+  optind = 0;
+  opterr = 0;
+  for (int word = 1; word < argc; word = optind) {
+    // The server never took what getopt_long also would: a non-option word, "--", a shortened long
+    // option ("--po") or short ones run together ("-p5000", "-hb").
+    const std::string& text = words[word];
+    const std::string name = text.starts_with("--") ? text.substr(0, text.find('=')) : text;
+    const bool whole = std::ranges::any_of(kOptions, [&](const option& o) {
+      return o.name && (name == "--" + std::string(o.name) ||
+                        (o.val < 256 && name == std::string{'-', static_cast<char>(o.val)}));
+    });
+    if (!whole) return Invalid("Unbekannte Option: " + Printable(text));
+    const int code = getopt_long(argc, argv.data(), "+:hp:b:", kOptions, nullptr);
+    if (code == '?') return Invalid("Option " + name + " erwartet keinen Wert");
+    if (code == ':') return Invalid("Option " + name + " erwartet einen Wert");
+    const std::string value = optarg ? optarg : "";
     unsigned number = 0;
-    if (name == "-p" || name == "--port") {
-      if (!ParseNumber(value, 65535, number)) {
-        return Invalid("Ungültiger Port: \"" + Printable(value) + "\" (erlaubt sind 0 bis 65535)");
-      }
-      options.port = static_cast<std::uint16_t>(number);
-    } else if (name == "-b" || name == "--bind") {
-      if (!IsAddress(value)) return Invalid("Ungültige IPv4- oder IPv6-Adresse: \"" + Printable(value) + "\"");
-      options.bindAddress = value;
-    } else {
-      // A day at most for the times, as the poll loop counts in milliseconds; a GiB for the receive
-      // buffer, far above the cap the kernel puts on it anyway (net.core.rmem_max).
-      const unsigned maximum = seconds                                ? 86400
-                               : count == &options.receiveBufferBytes ? 1u << 30
-                                                                      : std::numeric_limits<int>::max();
-      if (!ParseNumber(value, maximum, number) || number == 0) {
-        return Invalid("Ungültiger Wert für " + name + ": \"" + Printable(value) + "\" (erlaubt sind 1 bis " +
-                       std::to_string(maximum) + ")");
-      }
-      *(seconds ? seconds : count) = number;
+    switch (code) {
+      case 'h': result.outcome = ParseOutcome::ShowHelp; return result;
+      case Json: options.json = true; continue;
+      case Once: options.limits.once = true; continue;
+      case NoDownload: options.limits.refuseDownloads = true; continue;
+      case 'p':
+        if (!ParseNumber(value, 65535, number)) {
+          return Invalid("Ungültiger Port: \"" + Printable(value) + "\" (erlaubt sind 0 bis 65535)");
+        }
+        options.port = static_cast<std::uint16_t>(number);
+        continue;
+      case 'b':
+        if (!IsAddress(value)) return Invalid("Ungültige IPv4- oder IPv6-Adresse: \"" + Printable(value) + "\"");
+        options.bindAddress = value;
+        continue;
+      default: break;
     }
+    unsigned& target = code == IdleTimeout      ? options.limits.idleTimeoutSeconds
+                       : code == MaxDuration    ? options.limits.maxDurationSeconds
+                       : code == MaxConnections ? options.limits.maxConnections
+                                                : options.receiveBufferBytes;
+    // A day at most for the times, as the poll loop counts in milliseconds; a GiB for the receive
+    // buffer, far above the cap the kernel puts on it anyway (net.core.rmem_max).
+    const unsigned maximum = code == IdleTimeout || code == MaxDuration ? 86400
+                             : code == ReceiveBuffer                    ? 1u << 30
+                                                                        : std::numeric_limits<int>::max();
+    if (!ParseNumber(value, maximum, number) || number == 0) {
+      return Invalid("Ungültiger Wert für " + name + ": \"" + Printable(value) + "\" (erlaubt sind 1 bis " +
+                     std::to_string(maximum) + ")");
+    }
+    target = number;
   }
   return result;
 }
