@@ -95,6 +95,9 @@ std::string PlainLine(const Report& r) {
   return r.message;
 }
 
+// Written by hand, not through nlohmann::json: its dump() has no fixed decimals ("seconds":2.00
+// would read 2.0), writes a tab as \t where these lines have always had \u0009, and throws on bytes
+// that are no UTF-8 instead of passing them on, so the lines scripts parse would change.
 namespace {
 std::string JsonString(std::string_view text) {
   std::string quoted = "\"";
