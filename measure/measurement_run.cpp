@@ -9,7 +9,10 @@ TMeasurementRun::TMeasurementRun(QObject* parent)
     // total read with it, so the samples of the point's whole interval are here.
     Details.Add(Samples.Take());
     const TPointInterval& interval = Sampler.LastInterval();
-    History.Add(elapsedMs, rate, Details.Point(interval.FromMs, interval.ToMs));
+    const TPointDetails details = Details.Point(interval.FromMs, interval.ToMs);
+    History.Add(elapsedMs, rate, details);
+    // The point just added is the run's newest, so the last one held.
+    Series1.SetRoundTripMs(Series1.Count() - 1, details.RttMs);
     emit PointAdded();
   };
 }

@@ -15,6 +15,11 @@ TRateSampler::TRateSampler(TRateSeries& series, TChartAxis& bottomAxis, TChartAx
   FSeries.OnAfterAdd = [this](TRateSeries* Sender, int ValueIndex) { Series1AfterAdd(Sender, ValueIndex); };
 }
 
+void TRateSampler::BeginRun() {
+  FLastTotal = {};
+  FAverageText(AverageText(FSeries.Mean()));
+}
+
 void TRateSampler::Timer1Timer(QObject*) {
   TCounterSnapshot snapshot;
   if (!Counters.TrySnapshot(snapshot)) {  // the worker is publishing: skip this second

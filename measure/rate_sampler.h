@@ -30,8 +30,9 @@ class TRateSampler {
 
   TRateSampler(TRateSeries& series, TChartAxis& bottomAxis, TChartAxis& leftAxis, TStatusText averageText);
 
-  // A new run: its first point covers the time from the connection's start.
-  void BeginRun() { FLastTotal = {}; }
+  // A new run: its first point covers the time from the connection's start. Until then the average
+  // is that of no points, 0 as in the run's saved file, not the last run's.
+  void BeginRun();
   // One tick: adds at most one point from one publication of the counters.
   void Timer1Timer(QObject* Sender);
   void Series1AfterAdd(TRateSeries* Sender, int ValueIndex);

@@ -1,8 +1,9 @@
 #pragma once
-// The rate chart's points, sorted by x (seconds since the run's start), with y in kiB/s. The chart
-// view only draws what this model holds.
+// The rate chart's points, sorted by x (seconds since the run's start), with y in kiB/s and each
+// point's round trip beside its rate. The chart view only draws what this model holds.
 
 #include <functional>
+#include <vector>
 
 #include "measure/chart_value_list.h"
 
@@ -26,11 +27,24 @@ class TRateSeries {
   void Delete(int index);
   void Clear();
 
+  // The point's round trip in ms: NaN until its details are in, and where none is known. It goes
+  // with its point, so the round-trip line is pruned as the rate's is.
+  double RoundTripMs(int index) const { return FRoundTripMs[static_cast<std::size_t>(index)]; }
+  void SetRoundTripMs(int index, double ms);
+  // The round-trip line's pieces: each run of points with a known round trip, from its first index
+  // to one past its last. A point without one is a gap between two pieces, never a zero.
+  struct TPiece {
+    int First;
+    int End;
+  };
+  std::vector<TPiece> RoundTripPieces() const;
+
   // Written only when the chart draws the series: the first point at or right of the axis minimum.
   int FirstVisibleIndex() const { return FFirstVisibleIndex; }
   void RecomputeFirstVisibleIndex(double axisMinimum);
 
  private:
   void RequestRepaint() const;
+  std::vector<double> FRoundTripMs;
   int FFirstVisibleIndex = -1;
 };

@@ -16,7 +16,6 @@
 #include <QStatusBar>
 
 #include <cmath>
-#include <limits>
 
 #include "base/application_exception.h"
 #include "base/int_conversion.h"
@@ -358,7 +357,8 @@ void TForm1::AnnounceChange(QLabel* panel) {
 // For screen readers: the latest point, the average and the latest round trip (once the point's
 // details are in).
 void TForm1::DescribeChart() {
-  if (Series1.Count() == 0) return;
+  // A run that has no point yet describes no point of the last one.
+  if (Series1.Count() == 0) return Chart1->setAccessibleDescription(QString());
   const int last = Series1.Count() - 1;
   Chart1->setAccessibleDescription(texts::ChartDescription(
       Series1.XValues[last], Series1.YValues[last], Series1.Mean(), Controller.Run.Details.Summary().LatestRttMs,
@@ -413,13 +413,6 @@ void TForm1::CreateRoundTripEntry() {
   connect(RoundTripAction, &QAction::toggled, Chart1, &TRateChart::SetRoundTripShown);
   Export->Menu()->addSeparator();
   Export->Menu()->addAction(RoundTripAction);
-  Chart1->PointRoundTripMs = [this](int index) {
-    const auto elapsedMs = static_cast<std::uint32_t>(std::llround(Series1.XValues[index] * 1000));
-    const TPointDetails* details = History.DetailsAt(elapsedMs);
-    return details ? static_cast<double>(details->RttMs) : std::numeric_limits<double>::quiet_NaN();
-  };
-  // A point's details come in after the point: only then is its round trip known.
-  connect(&Controller.Run, &TMeasurementRun::PointAdded, Chart1, &TRateChart::AppendRoundTrips);
 }
 
 // The line test beside the measurement: one or the other runs, never both at once.

@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QToolTip>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
@@ -117,13 +118,23 @@ void TRateChart::SyncFromModel() {
   points.reserve(FSeries.Count());
   for (int i = 0; i < FSeries.Count(); ++i) points.append(QPointF(FSeries.XValues[i], FSeries.YValues[i]));
   FLine->replace(points);
+  // Only a change of the model fits the right axis anew; a pan just moves it.
+  DrawRoundTrips();
+  FitRightAxis();
+  ApplyRanges();
+}
+
+void TRateChart::ApplyRanges() {
   ApplyRange(FBottom, FBottomAxis);
   ApplyRange(FLeft, FLeftAxis);
-  // Only a change of the round trips held fits the right axis anew; a pan just moves it.
-  if (RoundTripShown() && PruneRoundTrips()) FitRightAxis();
-  if (RoundTripShown()) ApplyRange(FRight, FRightAxis);
+  if (FRight) ApplyRange(FRight, FRightAxis);
   UpdateTickSpacing();
   FollowPointToolTip();
+}
+
+QPixmap TRateChart::Picture() {
+  const QScopedValueRollback leaveOutFocusFrame(FTakingPicture, true);
+  return grab();
 }
 
 void TRateChart::FollowPointToolTip() {
@@ -178,9 +189,6 @@ void TRateChart::SetRoundTripShown(bool shown) {
     FLeft->setTitleBrush(RateColour);
     FLeft->setLabelsBrush(RateColour);
     FRightAxis.SetMinMax(0, FRightAxis.Maximum());  // an earlier pan is forgotten
-    FRoundTripSeconds = -std::numeric_limits<double>::infinity();
-    FRoundTripGap = false;
-    AppendRoundTrips();
   } else {
     RemoveRoundTripLines();
     chart->removeAxis(FRight);
@@ -189,33 +197,16 @@ void TRateChart::SetRoundTripShown(bool shown) {
     FLeft->setTitleBrush(FLeftTitleBrush);
     FLeft->setLabelsBrush(FLeftLabelsBrush);
   }
-  UpdateTickSpacing();
+  SyncFromModel();
 }
 
-void TRateChart::AppendRoundTrips() {
+// Qt's lines skip a NaN and would join its neighbours; a second without a known round trip ends a
+// piece instead, and the next known one starts a new piece.
+void TRateChart::DrawRoundTrips() {
   if (!RoundTripShown()) return;
-  const auto& xs = FSeries.XValues;
-  // Seconds that go back mean a new run whose clearing this view did not see.
-  if (FSeries.Count() > 0 && xs.Last() < FRoundTripSeconds) RemoveRoundTripLines();
-  PruneRoundTrips();
-  // The points not taken yet are the newest, at the end.
-  int index = FSeries.Count();
-  while (index > 0 && xs[index - 1] > FRoundTripSeconds) --index;
-  for (; index < FSeries.Count(); ++index)
-    AppendRoundTrip(xs[index], PointRoundTripMs ? PointRoundTripMs(index) : std::numeric_limits<double>::quiet_NaN());
-  FitRightAxis();
-  UpdateTickSpacing();  // the new range came with a single tick
-}
-
-void TRateChart::AppendRoundTrip(double seconds, double ms) {
-  FRoundTripSeconds = seconds;
-  // Qt's lines skip a NaN and would join its neighbours; a second without a known round trip
-  // ends the piece instead, and the next known one starts a new piece.
-  if (!std::isfinite(ms)) {
-    FRoundTripGap = true;
-    return;
-  }
-  if (FRoundTripLines.empty() || FRoundTripGap) {
+  const std::vector<TRateSeries::TPiece> pieces = FSeries.RoundTripPieces();
+  RemoveRoundTripLines(pieces.size());
+  while (FRoundTripLines.size() < pieces.size()) {
     auto* line = new QLineSeries;
     line->setColor(RoundTripColour);
     line->setMarkerSize(4);
@@ -223,48 +214,22 @@ void TRateChart::AppendRoundTrip(double seconds, double ms) {
     line->attachAxis(FBottom);
     line->attachAxis(FRight);
     FRoundTripLines.push_back(line);
-    FRoundTripGap = false;
   }
-  QLineSeries* line = FRoundTripLines.back();
-  line->append(seconds, ms);
-  line->setPointsVisible(line->count() == 1);  // a lone round trip between gaps is a dot
+  for (std::size_t piece = 0; piece < pieces.size(); ++piece) {
+    QList<QPointF> points;
+    for (int i = pieces[piece].First; i < pieces[piece].End; ++i)
+      points.append(QPointF(FSeries.XValues[i], FSeries.RoundTripMs(i)));
+    FRoundTripLines[piece]->replace(points);
+    FRoundTripLines[piece]->setPointsVisible(points.size() == 1);  // a lone round trip between gaps is a dot
+  }
 }
 
-bool TRateChart::PruneRoundTrips() {
-  if (FSeries.Count() == 0) {
-    const bool held = !FRoundTripLines.empty();
-    RemoveRoundTripLines();
-    return held;
+void TRateChart::RemoveRoundTripLines(std::size_t kept) {
+  while (FRoundTripLines.size() > kept) {
+    chart()->removeSeries(FRoundTripLines.back());
+    delete FRoundTripLines.back();
+    FRoundTripLines.pop_back();
   }
-  const double oldest = FSeries.XValues[0];
-  bool pruned = false;
-  while (!FRoundTripLines.empty()) {
-    QLineSeries* line = FRoundTripLines.front();
-    int drop = 0;
-    while (drop < line->count() && line->at(drop).x() < oldest) ++drop;
-    if (drop < line->count()) {
-      if (drop > 0) {
-        line->removePoints(0, drop);
-        line->setPointsVisible(line->count() == 1);
-      }
-      return pruned || drop > 0;
-    }
-    chart()->removeSeries(line);
-    delete line;
-    FRoundTripLines.pop_front();
-    pruned = true;
-  }
-  return pruned;
-}
-
-void TRateChart::RemoveRoundTripLines() {
-  for (QLineSeries* line : FRoundTripLines) {
-    chart()->removeSeries(line);
-    delete line;
-  }
-  FRoundTripLines.clear();
-  FRoundTripSeconds = -std::numeric_limits<double>::infinity();
-  FRoundTripGap = false;
 }
 
 void TRateChart::FitRightAxis() {
@@ -278,13 +243,12 @@ void TRateChart::FitRightAxis() {
     // As on the left: a pan may have lifted the minimum above the new top.
     FRightAxis.SetMinMax(FRightAxis.Minimum() <= top ? FRightAxis.Minimum() : std::min(0.0, top), top);
   }
-  ApplyRange(FRight, FRightAxis);
 }
 
 void TRateChart::paintEvent(QPaintEvent* event) {
   FSeries.RecomputeFirstVisibleIndex(FBottomAxis.Minimum());
   QChartView::paintEvent(event);
-  if (!hasFocus()) return;
+  if (!hasFocus() || FTakingPicture) return;
   // The focus frame: a dotted line just inside the edge, where it hides no part of the plot.
   QPainter painter(viewport());
   painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
@@ -335,7 +299,7 @@ void TRateChart::mouseMoveEvent(QMouseEvent* event) {
   FBottomAxis.Shift(-moved.x() * (FBottom->max() - FBottom->min()) / plot.width());
   FLeftAxis.Shift(moved.y() * (FLeft->max() - FLeft->min()) / plot.height());
   if (FRight) FRightAxis.Shift(moved.y() * (FRight->max() - FRight->min()) / plot.height());
-  SyncFromModel();
+  ApplyRanges();
   event->accept();
 }
 

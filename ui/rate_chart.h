@@ -2,16 +2,16 @@
 // The rate chart: draws the series model as a red line between the two model axes, recomputes the
 // series' first visible point at every draw, and pans both axes while the right button drags. A
 // right click that does not drag asks for the chart's context menu, and so do Shift+F10 and the
-// menu key while the chart has the keyboard focus. On request it adds a blue line of each point's
-// round trip on a right-hand axis of its own.
+// menu key while the chart has the keyboard focus. On request it adds a blue line of the series'
+// round trips on a right-hand axis of its own.
 
 #include <QtCharts/QChartView>
 
 #include <QBrush>
+#include <QPixmap>
 
-#include <deque>
 #include <functional>
-#include <limits>
+#include <vector>
 
 #include "measure/chart_axis.h"
 #include "measure/rate_series.h"
@@ -27,6 +27,8 @@ class TRateChart : public QChartView {
 
   // Copies points and ranges from the models into the drawing; the window system paints later.
   void SyncFromModel();
+  // The chart as a picture to copy or save: what is drawn, without the keyboard-focus frame.
+  QPixmap Picture();
 
   QLineSeries* LineSeries() const { return FLine; }
   QValueAxis* BottomAxisView() const { return FBottom; }
@@ -39,17 +41,12 @@ class TRateChart : public QChartView {
   // point at; -1 otherwise.
   int PointNear(const QPoint& position) const;
 
-  // The round trip in ms of the point at an index of the series; NaN when not known (yet).
-  std::function<double(int index)> PointRoundTripMs;
   // Adds or removes the round-trip line with its axis at once; shown, it holds the round trips of
   // the points already in view.
   void SetRoundTripShown(bool shown);
   bool RoundTripShown() const { return FRight != nullptr; }
-  // Appends the round trips of points added since the last call; the window calls it once a
-  // point's details are in, which is after the point itself.
-  void AppendRoundTrips();
-  // The round-trip line's pieces, split where a round trip is not known; empty while not shown.
-  const std::deque<QLineSeries*>& RoundTripLines() const { return FRoundTripLines; }
+  // The round-trip line: one Qt line for each of the series' pieces; empty while not shown.
+  const std::vector<QLineSeries*>& RoundTripLines() const { return FRoundTripLines; }
   QValueAxis* RightAxisView() const { return FRight; }
 
  signals:
@@ -68,17 +65,18 @@ class TRateChart : public QChartView {
   bool viewportEvent(QEvent* event) override;
 
  private:
+  // The ranges from the axis models, as a pan changes them; the points stay as they are.
+  void ApplyRanges();
   void UpdateTickSpacing();
   // Where a menu asked for by keyboard opens: the middle of the plot, on screen.
   QPoint KeyboardMenuPosition() const;
   // A point's tooltip shown under a resting pointer follows the points that scroll beneath it.
   void FollowPointToolTip();
-  // Drops the round trips of points the series no longer holds; tells whether any went.
-  bool PruneRoundTrips();
-  void AppendRoundTrip(double seconds, double ms);
+  // One line for each of the series' round-trip pieces, a lone round trip as a dot.
+  void DrawRoundTrips();
   // The right axis from 0 to above the highest round trip held; a vertical pan moves its minimum.
   void FitRightAxis();
-  void RemoveRoundTripLines();
+  void RemoveRoundTripLines(std::size_t kept = 0);
 
   TRateSeries& FSeries;
   TChartAxis& FBottomAxis;
@@ -89,6 +87,8 @@ class TRateChart : public QChartView {
   double FBottomLabelStep = 10;
   bool FPanning = false;
   QPointF FPanFrom;
+  // The focus frame is left out of a picture.
+  bool FTakingPicture = false;
   // A right press, and whether the pointer has moved far enough since to make it a drag.
   bool FRightDown = false;
   bool FRightDragged = false;
@@ -98,13 +98,11 @@ class TRateChart : public QChartView {
   // The tooltip on screen is a point's, shown by this chart.
   bool FPointToolTipShown = false;
 
-  // The round-trip line: its axis (null while the line is off), the range that axis shows, the
-  // newest second taken over from the series, and whether the next known round trip follows a gap.
+  // The round-trip line: its axis (null while the line is off), the range that axis shows, and its
+  // pieces.
   QValueAxis* FRight = nullptr;
   TChartAxis FRightAxis{0, 100};
-  std::deque<QLineSeries*> FRoundTripLines;
-  double FRoundTripSeconds = -std::numeric_limits<double>::infinity();
-  bool FRoundTripGap = false;
+  std::vector<QLineSeries*> FRoundTripLines;
   // The left axis as it looks without the round-trip line; with it, each axis takes its line's
   // colour, so that no legend is needed.
   QBrush FLeftTitleBrush;

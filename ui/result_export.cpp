@@ -52,11 +52,11 @@ void TResultExport::ShowMenu(const QPoint& globalPosition) {
   FMenu->popup(globalPosition);
 }
 
-void TResultExport::CopyChart() { QGuiApplication::clipboard()->setPixmap(FChart.grab()); }
+void TResultExport::CopyChart() { QGuiApplication::clipboard()->setPixmap(FChart.Picture()); }
 
 void TResultExport::SaveChart() {
-  // grab() renders at the screen's device pixel ratio: the picture is as sharp as the chart on it.
-  const QPixmap picture = FChart.grab();
+  // Rendered at the screen's device pixel ratio: the picture is as sharp as the chart on it.
+  const QPixmap picture = FChart.Picture();
   SaveAs(texts::SaveChartCaption, ProposedPath(texts::ChartFilePrefix, QStringLiteral(".png")), texts::ChartFileFilter,
          [&](QIODevice& file) { return picture.save(&file, "PNG"); });
 }

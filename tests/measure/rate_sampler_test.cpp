@@ -4,6 +4,10 @@
 
 #include <QLocale>
 
+#include <cmath>
+#include <utility>
+#include <vector>
+
 #include "measure/measure_texts.h"
 #include "measure/measurement_counters.h"
 #include "measure/number_format.h"
@@ -71,6 +75,28 @@ TEST(RateSeries, KeepsPointsSortedWithStatisticsAndPutsEqualXAfterEarlierOnes) {
   EXPECT_EQ(series.Count(), 0);
   EXPECT_EQ(series.YValues.Total(), 0);
   EXPECT_EQ(series.FirstVisibleIndex(), 0);  // clearing leaves it to the next draw
+}
+
+// Each point's round trip stays beside its rate and goes with it when the point is pruned; a
+// second without one splits the round-trip line, and a lone known one is a piece of its own.
+TEST(RateSeries, EachPointsRoundTripGoesWithItAndUnknownOnesSplitTheLine) {
+  TRateSeries series;
+  for (int x = 1; x <= 6; ++x) series.AddXY(x, 100);
+  EXPECT_TRUE(std::isnan(series.RoundTripMs(5)));  // unknown until the point's details are in
+  for (const auto& [index, ms] : {std::pair{0, 20.0}, {1, 21.0}, {3, 30.0}, {5, 50.0}})
+    series.SetRoundTripMs(index, ms);
+  const auto pieces = [&] {
+    std::vector<std::pair<int, int>> bounds;
+    for (const TRateSeries::TPiece& piece : series.RoundTripPieces()) bounds.emplace_back(piece.First, piece.End);
+    return bounds;
+  };
+  EXPECT_EQ(pieces(), (std::vector<std::pair<int, int>>{{0, 2}, {3, 4}, {5, 6}}));
+  series.Delete(0);
+  series.Delete(0);
+  EXPECT_EQ(series.RoundTripMs(1), 30);
+  EXPECT_EQ(pieces(), (std::vector<std::pair<int, int>>{{1, 2}, {3, 4}}));
+  series.Clear();
+  EXPECT_TRUE(pieces().empty());
 }
 
 TEST(AverageText, RoundsHalvesAwayFromZeroWithTheLocaleSeparator) {

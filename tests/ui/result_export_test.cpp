@@ -80,6 +80,11 @@ TEST_F(ResultExport, TheChartMenuCopiesAndSavesTheChartAndTheRunNeedsARun) {
   Entry(menu, "Diagramm &kopieren")->trigger();
   const QImage copied = QApplication::clipboard()->image();
   EXPECT_EQ(copied.size(), form.Chart1->size() * form.Chart1->devicePixelRatioF());
+  // The right click gave the chart the focus; the picture shows the chart without its focus frame.
+  ASSERT_TRUE(form.Chart1->hasFocus());
+  form.Edit1->setFocus();
+  EXPECT_EQ(copied.convertToFormat(QImage::Format_RGB32),
+            form.Chart1->grab().toImage().convertToFormat(QImage::Format_RGB32));
 
   answer = folder.filePath("chart.png");
   menu->close();

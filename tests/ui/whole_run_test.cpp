@@ -95,11 +95,13 @@ TEST(WholeRun, DownloadFromAServerThatRefusesItSaysTheServerSendsNothing) {
   TObservedMessages messages;
   {
     TForm1 form;
+    form.SetAverageText(AverageText(3613087.81));  // the last run's
     ASSERT_TRUE(StartDownload(form, server));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, testsupport::PatienceMs));
     EXPECT_EQ(messages[0].Caption, "Fehler");
     EXPECT_TRUE(messages[0].Text.contains("sendet keine Daten")) << messages[0].Text;
     EXPECT_TRUE(form.Button1->isEnabled());
+    EXPECT_EQ(form.AverageText(), AverageText(form.History.MeanRate()));  // the attempt's saved mean
   }
   EXPECT_EQ(messages.size(), 1U);
 }
