@@ -1,5 +1,6 @@
 #include "measure/measure_texts.h"
 
+#include "base/stream_protocol.h"
 #include "measure/number_format.h"
 
 QString texts::ConnectingStatus(const QString& server) { return "Verbinde mit " + server + " ..."; }
@@ -38,26 +39,30 @@ QString texts::ServerSendsNothing(const QString& server) {
       .arg(server);
 }
 
-QString DirectionName(TDirection direction) {
-  return direction == TDirection::Receive ? texts::ReceiveDirection : texts::SendDirection;
-}
-
-QString LimitName(TRateLimit limit, TDirection direction) {
-  if (direction == TDirection::Receive) {
-    switch (limit) {
-      case TRateLimit::Network: break;
-      case TRateLimit::ReceiveWindow: return QStringLiteral("Empfangsfenster dieses Rechners");
-      case TRateLimit::SendBuffer: return QStringLiteral("Sendepuffer des Servers");
-      case TRateLimit::Program: return QStringLiteral("Server");
-      case TRateLimit::Unknown: return {};
-    }
-  }
-  switch (limit) {
-    case TRateLimit::Network: return QStringLiteral("Netz");
-    case TRateLimit::ReceiveWindow: return QStringLiteral("Empfangsfenster des Servers");
-    case TRateLimit::SendBuffer: return QStringLiteral("Sendepuffer");
-    case TRateLimit::Program: return QStringLiteral("Programm");
-    case TRateLimit::Unknown: break;
-  }
-  return {};
+const TDirectionWords& WordsFor(TDirection direction) {
+  static const std::array<TDirectionWords, 2> words = [] {
+    std::array<TDirectionWords, 2> both;  // by TDirection: an upload's words, then a download's
+    const auto word = [&](QString TDirectionWords::*field, const QString& upload, const QString& download) {
+      both[0].*field = upload;
+      both[1].*field = download;
+    };
+    word(&TDirectionWords::Name, texts::SendDirection, texts::ReceiveDirection);
+    both[0].Limits = {QString(), "Netz", "Empfangsfenster des Servers", "Sendepuffer", "Programm"};
+    both[1].Limits = {QString(), "Netz", "Empfangsfenster dieses Rechners", "Sendepuffer des Servers", "Server"};
+    word(&TDirectionWords::SendBufferOwner, "dieses Rechners", "des Servers");
+    word(&TDirectionWords::Sender, "Die Verbindung", "Der Server");
+    word(&TDirectionWords::Receiver, "Der Server", "Er");
+    word(&TDirectionWords::NarrowWindow, {}, ", etwa weil sein Empfangspuffer für diese Leitung zu klein ist");
+    word(&TDirectionWords::Source, "das Programm", "der Server");
+    word(&TDirectionWords::SourceAccusative, "das Programm", "den Server");
+    word(&TDirectionWords::SourcePronoun, "Es", "Er");
+    word(&TDirectionWords::SourceMachine, "der Rechner", "er");
+    word(&TDirectionWords::SentBytes, "gesendeten Bytes", "vom Server gesendeten Bytes");
+    word(&TDirectionWords::RoundTripSource, {}, ", wie der Server als Sender sie misst");
+    word(&TDirectionWords::Kernel, "Kernel", "Kernel des Servers");
+    word(&TDirectionWords::ChartLead, {}, texts::ReceiveDirection + ": ");
+    both[1].BlockSizeForState = static_cast<std::int32_t>(StateRecordEnd);
+    return both;
+  }();
+  return words[direction == TDirection::Receive ? 1 : 0];
 }

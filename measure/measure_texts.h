@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 
 #include "base/direction.h"
@@ -33,10 +34,28 @@ inline const QString ReceiveDirection = QStringLiteral("Empfangen (Download)");
 // "Durchschnittliche Übertragungsrate: %.2f kiBytes/s" with the number as FormatFixed2 gives it.
 QString AverageText(double average, const QLocale& locale = QLocale());
 
-// "Senden (Upload)" or "Empfangen (Download)".
-QString DirectionName(TDirection direction);
+// The words in which a run's texts differ by its direction, chosen once per run: Messdetails, the saved file,
+// the chart's description and the line test all take them from here. A download's sender is the server.
+struct TDirectionWords {
+  QString Name;                    // as the expert panel offers the direction
+  std::array<QString, 5> Limits;   // what held the rate back, by TRateLimit; empty when unknown
+  QString SendBufferOwner;         // whose send buffer
+  QString Sender;                  // who sends as fast as the line lets
+  QString Receiver, NarrowWindow;  // who takes the data too slowly, and maybe why
+  // Whose data were not ready (nominative and accusative), its pronoun, and what may have been too busy.
+  QString Source, SourceAccusative, SourcePronoun, SourceMachine;
+  // The sender's view: whose sent bytes the share sent again counts, who measures the round trip, whose kernel.
+  QString SentBytes, RoundTripSource, Kernel;
+  QString ChartLead;  // what the chart's description says first
+  // The least block size with which the run learns the sender's state (a download's travels in the blocks).
+  std::int32_t BlockSizeForState = 0;
 
-// "Netz", "Empfangsfenster des Servers", "Sendepuffer", "Programm"; empty when unknown. A download's
-// sender is the server, its receiver this computer: "Empfangsfenster dieses Rechners",
-// "Sendepuffer des Servers", "Server".
-QString LimitName(TRateLimit limit, TDirection direction = TDirection::Send);
+  const QString& Limit(TRateLimit limit) const { return Limits[static_cast<std::size_t>(limit)]; }
+};
+
+const TDirectionWords& WordsFor(TDirection direction);
+
+// What held the rate back, in the direction's words ("Netz", "Sendepuffer des Servers"); empty when unknown.
+inline QString LimitName(TRateLimit limit, TDirection direction = TDirection::Send) {
+  return WordsFor(direction).Limit(limit);
+}

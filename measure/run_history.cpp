@@ -42,36 +42,30 @@ QByteArray TRunHistory::ToCsv(const QLocale& locale, const TRunSummary& summary)
   text += QStringLiteral("Start;%1\n").arg(FRun.Start.toString(Qt::ISODate));
   text += QStringLiteral("Dauer (s);%1\n").arg(Seconds(FElapsedMs.empty() ? 0 : FElapsedMs.back(), locale));
   text += QStringLiteral("Mittlere Rate (kiBytes/s);%1\n").arg(FormatFixed2(MeanRate(), locale));
-  const auto row = [&](const char* label, const QString& value) {
-    text += QString::fromUtf8(label) + u';' + value + u'\n';
-  };
+  const auto row = [&](const QString& label, const QString& value) { text += label + u';' + value + u'\n'; };
   const std::optional<TLimitShares>& limits = summary.Limits;
-  const auto share = [&](double TLimitShares::*cause) {
-    return FormatPercent(limits ? std::optional<double>((*limits).*cause) : std::nullopt, locale);
+  const auto limitedBy = [&](const QString& cause, double TLimitShares::*share) {
+    row(QStringLiteral("Begrenzt durch %1 (% der Zeit)").arg(cause),
+        FormatPercent(limits ? std::optional<double>((*limits).*share) : std::nullopt, locale));
   };
+  const TDirectionWords& words = WordsFor(FRun.Direction);
   row("Minimale Umlaufzeit (ms)", FormatMilliseconds(summary.MinRttMs, locale));
   row("Umlaufzeit unter Last, Median (ms)", FormatMilliseconds(summary.RttMedianMs, locale));
   row("Umlaufzeit unter Last, 95. Perzentil (ms)", FormatMilliseconds(summary.RttP95Ms, locale));
   row("Zusätzliche Verzögerung unter Last (ms)", FormatMilliseconds(summary.AddedLatencyMs, locale));
-  row("Erneut gesendet (% der gesendeten Bytes)", FormatFixed1(summary.RetransPercent, locale));
-  row("Begrenzt durch das Netz (% der Zeit)", share(&TLimitShares::Network));
-  const bool receiving = FRun.Direction == TDirection::Receive;
-  row(receiving ? "Begrenzt durch das Empfangsfenster dieses Rechners (% der Zeit)"
-                : "Begrenzt durch das Empfangsfenster des Servers (% der Zeit)",
-      share(&TLimitShares::ReceiveWindow));
-  row(receiving ? "Begrenzt durch den Sendepuffer des Servers (% der Zeit)"
-                : "Begrenzt durch den Sendepuffer (% der Zeit)",
-      share(&TLimitShares::SendBuffer));
-  row(receiving ? "Begrenzt durch den Server (% der Zeit)" : "Begrenzt durch das Programm (% der Zeit)",
-      share(&TLimitShares::Program));
-  row("Hauptursache", limits ? LimitName(limits->Main(), FRun.Direction) : QString());
-  row("Richtung", DirectionName(FRun.Direction));
+  row("Erneut gesendet (% der " + words.SentBytes + ')', FormatFixed1(summary.RetransPercent, locale));
+  limitedBy("das Netz", &TLimitShares::Network);
+  limitedBy("das " + words.Limit(TRateLimit::ReceiveWindow), &TLimitShares::ReceiveWindow);
+  limitedBy("den " + words.Limit(TRateLimit::SendBuffer), &TLimitShares::SendBuffer);
+  limitedBy(words.SourceAccusative, &TLimitShares::Program);
+  row("Hauptursache", limits ? words.Limit(limits->Main()) : QString());
+  row("Richtung", words.Name);
   text += QStringLiteral("Sekunden;kiBytes/s;Umlaufzeit (ms);Erneut gesendet (%);Begrenzt durch\n");
   for (std::size_t i = 0; i < FElapsedMs.size(); ++i) {
     const TPointDetails& details = FDetails[i];
     text += Seconds(FElapsedMs[i], locale) + u';' + FormatFixed2(FRates[i], locale) + u';' +
             FormatMilliseconds(details.RttMs, locale) + u';' + FormatFixed1(details.RetransPercent, locale) + u';' +
-            LimitName(details.Limit, FRun.Direction) + u'\n';
+            words.Limit(details.Limit) + u'\n';
   }
   return text.toUtf8();
 }

@@ -6,7 +6,7 @@
 
 QString texts::ChartDescription(double latestSeconds, double latestRate, double average,
                                 std::optional<double> latestRttMs, TDirection direction) {
-  QString description = direction == TDirection::Receive ? DirectionName(direction) + QStringLiteral(": ") : QString();
+  QString description = WordsFor(direction).ChartLead;
   description += QStringLiteral("Letzter Wert %1 kiBytes/s nach %2 s, Durchschnitt %3 kiBytes/s")
                      .arg(FormatFixed2(latestRate, QLocale()))
                      .arg(FormatWhole(latestSeconds))
@@ -43,52 +43,36 @@ QString QueueSentence(std::optional<double> addedMs, const QLocale& locale) {
 }
 
 // The kernel's own figures as last read, for whoever reads a ticket.
-QString ExpertLine(const TConnectionState& state, bool receiving) {
+QString ExpertLine(const TConnectionState& state, const TDirectionWords& words) {
   QStringList parts;
   if (state.SndCwnd && state.SndMss)
     parts << QStringLiteral("Überlastfenster %1 Segmente zu %2 Bytes").arg(*state.SndCwnd).arg(*state.SndMss);
   if (state.SndWnd)
-    parts << (receiving ? QStringLiteral("Empfangsfenster dieses Rechners %1 Bytes")
-                        : QStringLiteral("Empfangsfenster des Servers %1 Bytes"))
-                 .arg(*state.SndWnd);
+    parts << QStringLiteral("%1 %2 Bytes").arg(words.Limit(TRateLimit::ReceiveWindow)).arg(*state.SndWnd);
   if (state.TotalRetrans) parts << QStringLiteral("%1 Segmente wiederholt").arg(*state.TotalRetrans);
   if (state.NotsentBytes) parts << QStringLiteral("%1 Bytes noch nicht gesendet").arg(*state.NotsentBytes);
   if (parts.isEmpty()) return {};
-  return (receiving ? QStringLiteral("\nZuletzt laut Kernel des Servers: %1.\n")
-                    : QStringLiteral("\nZuletzt laut Kernel: %1.\n"))
-      .arg(parts.join(QStringLiteral(", ")));
+  return QStringLiteral("\nZuletzt laut %1: %2.\n").arg(words.Kernel, parts.join(QStringLiteral(", ")));
 }
 
-// What held the rate back for more than half of the time, in a sentence. A download's sender is
-// the server and its receiver this computer.
-QString MainCauseSentence(TRateLimit cause, bool receiving) {
+// What held the rate back for more than half of the time, in a sentence.
+QString MainCauseSentence(TRateLimit cause, const TDirectionWords& words) {
   switch (cause) {
     case TRateLimit::Network:
-      return receiving ? QStringLiteral(
-                             "Hauptursache: das Netz. Der Server hat so schnell gesendet, wie die Leitung und ihre "
-                             "Warteschlange es zuließen.")
-                       : QStringLiteral(
-                             "Hauptursache: das Netz. Die Verbindung hat so schnell gesendet, wie die Leitung und ihre "
-                             "Warteschlange es zuließen.");
+      return QStringLiteral(
+                 "Hauptursache: das Netz. %1 hat so schnell gesendet, wie die Leitung und ihre Warteschlange es "
+                 "zuließen.")
+          .arg(words.Sender);
     case TRateLimit::ReceiveWindow:
-      return receiving ? QStringLiteral(
-                             "Hauptursache: das Empfangsfenster dieses Rechners. Er nimmt die Daten langsamer an, als "
-                             "die Leitung sie tragen könnte, etwa weil sein Empfangspuffer für diese Leitung zu klein "
-                             "ist.")
-                       : QStringLiteral(
-                             "Hauptursache: das Empfangsfenster des Servers. Der Server nimmt die Daten langsamer an, "
-                             "als die Leitung sie tragen könnte.");
+      return QStringLiteral(
+                 "Hauptursache: das %1. %2 nimmt die Daten langsamer an, als die Leitung sie tragen könnte%3.")
+          .arg(words.Limit(TRateLimit::ReceiveWindow), words.Receiver, words.NarrowWindow);
     case TRateLimit::SendBuffer:
-      return receiving
-                 ? QStringLiteral("Hauptursache: der Sendepuffer des Servers. Er ist für diese Leitung zu klein.")
-                 : QStringLiteral("Hauptursache: der Sendepuffer dieses Rechners. Er ist für diese Leitung zu klein.");
+      return QStringLiteral("Hauptursache: der Sendepuffer %1. Er ist für diese Leitung zu klein.")
+          .arg(words.SendBufferOwner);
     case TRateLimit::Program:
-      return receiving ? QStringLiteral(
-                             "Hauptursache: der Server selbst. Er hatte oft keine Daten bereit, etwa weil er "
-                             "ausgelastet ist.")
-                       : QStringLiteral(
-                             "Hauptursache: das Programm selbst. Es hatte oft keine Daten bereit, etwa weil der "
-                             "Rechner ausgelastet ist.");
+      return QStringLiteral("Hauptursache: %1 selbst. %2 hatte oft keine Daten bereit, etwa weil %3 ausgelastet ist.")
+          .arg(words.Source, words.SourcePronoun, words.SourceMachine);
     case TRateLimit::Unknown: break;
   }
   return QStringLiteral("Keine Ursache hat die Rate mehr als die Hälfte der Zeit begrenzt.");
@@ -98,22 +82,27 @@ QString MainCauseSentence(TRateLimit cause, bool receiving) {
 QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
   const TRunHistory& history = run.History;
   const TRunSummary summary = run.Details.Summary();
+  const TDirectionWords& words = WordsFor(history.Run().Direction);
   QString text = QStringLiteral("Messdetails\n\n");
-  const bool receiving = history.HasRun() && history.Run().Direction == TDirection::Receive;
   if (history.HasRun()) {
     const TRunDescription& description = history.Run();
-    text += QStringLiteral("Richtung: %1\n").arg(DirectionName(description.Direction));
+    text += QStringLiteral("Richtung: %1\n").arg(words.Name);
     text += QStringLiteral("Server: %1, Port %2, Blockgröße %3 Bytes\n")
                 .arg(description.Server)
                 .arg(description.Port)
                 .arg(description.BlockSize);
     text += QStringLiteral("Start: %1, Punkte: %2\n\n").arg(GermanDateTime(description.Start)).arg(history.Count());
+    if (description.BlockSize < words.BlockSizeForState)
+      text += QStringLiteral(
+                  "Der Server legt den Zustand seiner Verbindung nur in Blöcke von mindestens %1 Bytes; bei Blöcken "
+                  "von %2 Bytes sind Umlaufzeit, erneut gesendete Bytes und Begrenzungen deshalb nicht bekannt.\n\n")
+                  .arg(words.BlockSizeForState)
+                  .arg(description.BlockSize);
   }
   text += QStringLiteral("Übertragungsrate\n");
   text += QStringLiteral("  Durchschnitt im Diagramm: %1 kiBytes/s\n\n").arg(FormatFixed2(run.Series1.Mean(), locale));
 
-  text += receiving ? QStringLiteral("Umlaufzeit (Round Trip Time, wie der Server als Sender sie misst)\n")
-                    : QStringLiteral("Umlaufzeit (Round Trip Time)\n");
+  text += QStringLiteral("Umlaufzeit (Round Trip Time%1)\n").arg(words.RoundTripSource);
   text += QStringLiteral("  ohne Last (kleinste der Verbindung): %1\n").arg(Milliseconds(summary.MinRttMs, locale));
   text += QStringLiteral("  unter Last, Median: %1\n").arg(Milliseconds(summary.RttMedianMs, locale));
   text += QStringLiteral("  unter Last, 95. Perzentil: %1\n").arg(Milliseconds(summary.RttP95Ms, locale));
@@ -121,30 +110,24 @@ QString DetailsText(const TMeasurementRun& run, const QLocale& locale) {
       QStringLiteral("  zusätzliche Verzögerung unter Last: %1\n").arg(Milliseconds(summary.AddedLatencyMs, locale));
   text += QueueSentence(summary.AddedLatencyMs, locale) + u'\n';
 
-  text += QStringLiteral("Erneut gesendet: %1\n\n")
-              .arg(OrUnknown(FormatFixed1(summary.RetransPercent, locale),
-                             receiving ? QStringLiteral(" % der vom Server gesendeten Bytes")
-                                       : QStringLiteral(" % der gesendeten Bytes")));
+  text +=
+      QStringLiteral("Erneut gesendet: %1\n\n")
+          .arg(OrUnknown(FormatFixed1(summary.RetransPercent, locale), QStringLiteral(" % der ") + words.SentBytes));
 
   text += QStringLiteral("Was die Rate begrenzt hat (Anteil der Messzeit)\n");
   if (const auto& limits = summary.Limits) {
-    const QString percent = QStringLiteral(" %");
-    text += QStringLiteral("  Netz (Überlastfenster: die Leitung oder ihre Warteschlange): %1\n")
-                .arg(FormatPercent(limits->Network, locale) + percent);
-    text += (receiving ? QStringLiteral("  Empfangsfenster dieses Rechners: %1\n")
-                       : QStringLiteral("  Empfangsfenster des Servers: %1\n"))
-                .arg(FormatPercent(limits->ReceiveWindow, locale) + percent);
-    text += (receiving ? QStringLiteral("  Sendepuffer des Servers: %1\n")
-                       : QStringLiteral("  Sendepuffer dieses Rechners: %1\n"))
-                .arg(FormatPercent(limits->SendBuffer, locale) + percent);
-    text += (receiving ? QStringLiteral("  Server selbst (keine Daten bereit): %1\n")
-                       : QStringLiteral("  Programm selbst (keine Daten bereit): %1\n"))
-                .arg(FormatPercent(limits->Program, locale) + percent);
-    text += MainCauseSentence(limits->Main(), receiving) + u'\n';
+    const auto row = [&](const QString& name, double share) {
+      text += QStringLiteral("  %1: %2 %\n").arg(name, FormatPercent(share, locale));
+    };
+    row(QStringLiteral("Netz (Überlastfenster: die Leitung oder ihre Warteschlange)"), limits->Network);
+    row(words.Limit(TRateLimit::ReceiveWindow), limits->ReceiveWindow);
+    row(QStringLiteral("Sendepuffer ") + words.SendBufferOwner, limits->SendBuffer);
+    row(words.Limit(TRateLimit::Program) + QStringLiteral(" selbst (keine Daten bereit)"), limits->Program);
+    text += MainCauseSentence(limits->Main(), words) + u'\n';
   } else {
     text += QStringLiteral("  %1\n").arg(texts::Unknown);
   }
-  text += ExpertLine(summary.Latest, receiving);
+  text += ExpertLine(summary.Latest, words);
   return text;
 }
 

@@ -26,6 +26,7 @@
 #include <memory>
 
 #include "measure/measure_texts.h"
+#include "measure/measurement_run.h"
 #include "measure/number_format.h"
 #include "tests/support/patience.h"
 #include "tests/support/qstring_printer.h"
@@ -34,6 +35,7 @@
 #include "ui/main_window.h"
 #include "ui/measurement_details.h"
 #include "ui/rate_chart.h"
+#include "ui/window_texts.h"
 
 namespace {
 class MainWindow : public ::testing::Test {
@@ -376,4 +378,18 @@ TEST_F(MainWindow, RightDragPansBothAxes) {
   form->Series1.AddXY(1, 100);  // the next point brings the horizontal range back
   EXPECT_EQ(form->BottomAxis.Minimum(), 0);
   EXPECT_EQ(form->BottomAxis.Maximum(), 60);
+}
+
+// A download learns the server's state from records in its blocks, and a record needs 144 bytes: with
+// smaller blocks Messdetails says why every figure is unknown. An upload reads its own kernel.
+TEST(MessdetailsText, ADownloadInBlocksTooSmallForTheServersRecordsSaysWhyItsFiguresAreUnknown) {
+  const QString why = QString::fromUtf8("nur in Blöcke von mindestens 144 Bytes; bei Blöcken von 143 Bytes sind");
+  const auto text = [](std::int32_t blockSize, TDirection direction) {
+    TMeasurementRun run;
+    run.Begin({QStringLiteral("host"), 2857, blockSize, QDateTime::currentDateTime(), direction});
+    return DetailsText(run);
+  };
+  EXPECT_TRUE(text(143, TDirection::Receive).contains(why)) << text(143, TDirection::Receive).toStdString();
+  EXPECT_FALSE(text(144, TDirection::Receive).contains(QStringLiteral("mindestens 144")));
+  EXPECT_FALSE(text(143, TDirection::Send).contains(QStringLiteral("mindestens 144")));
 }

@@ -19,21 +19,17 @@ QJsonObject LatencyJson(const TLatency& latency) {
   return {{"median", Number(latency.MedianMs)}, {"p90", Number(latency.P90Ms)}};
 }
 
-QString CauseName(const TDirectionResult& direction, bool download) {
-  return LimitName(direction.Cause, download ? TDirection::Receive : TDirection::Send);
-}
-
-QJsonObject DirectionJson(const TDirectionResult& direction, bool download) {
-  const QString cause = CauseName(direction, download);
-  return {{"mbit_s", Number(direction.Mbit())},
-          {"bytes", direction.Measured ? QJsonValue(static_cast<double>(direction.Bytes)) : QJsonValue()},
-          {"seconds", direction.Measured ? QJsonValue(direction.Seconds) : QJsonValue()},
-          {"connections", direction.Connections},
-          {"latency_ms", LatencyJson(direction.Latency)},
-          {"retransmitted_percent", Number(direction.RetransPercent)},
+QJsonObject DirectionJson(const TDirectionResult& d, TDirection direction) {
+  const QString cause = LimitName(d.Cause, direction);
+  return {{"mbit_s", Number(d.Mbit())},
+          {"bytes", d.Measured ? QJsonValue(static_cast<double>(d.Bytes)) : QJsonValue()},
+          {"seconds", d.Measured ? QJsonValue(d.Seconds) : QJsonValue()},
+          {"connections", d.Connections},
+          {"latency_ms", LatencyJson(d.Latency)},
+          {"retransmitted_percent", Number(d.RetransPercent)},
           {"cause", cause.isEmpty() ? QJsonValue() : QJsonValue(cause)},
-          {"window", QJsonObject{{"start_monotonic_ns", static_cast<double>(direction.WindowStartNs)},
-                                 {"end_monotonic_ns", static_cast<double>(direction.WindowEndNs)}}}};
+          {"window", QJsonObject{{"start_monotonic_ns", static_cast<double>(d.WindowStartNs)},
+                                 {"end_monotonic_ns", static_cast<double>(d.WindowEndNs)}}}};
 }
 
 QString LatencyText(const TLatency& latency, const QLocale& locale) {
@@ -46,14 +42,14 @@ QString AddedText(std::optional<double> ms, const QLocale& locale) {
   return ms ? QStringLiteral("+") + FormatMilliseconds(ms, locale) + QStringLiteral(" ms") : QStringLiteral("–");
 }
 
-QString DirectionText(const QString& name, const TDirectionResult& d, bool download, const QLocale& locale) {
+QString DirectionText(const QString& name, const TDirectionResult& d, TDirection direction, const QLocale& locale) {
   if (!d.Measured) return name + QStringLiteral(": nicht gemessen");
   QString line = QStringLiteral("%1: %2, %3 Verbindung%4, Latenz %5")
                      .arg(name, RateText(d.Mbit(), locale))
                      .arg(d.Connections)
                      .arg(d.Connections == 1 ? QString() : QStringLiteral("en"), LatencyText(d.Latency, locale));
   if (d.RetransPercent) line += QStringLiteral(", erneut gesendet %1 %").arg(FormatFixed2(*d.RetransPercent, locale));
-  if (const QString cause = CauseName(d, download); !cause.isEmpty())
+  if (const QString cause = LimitName(d.Cause, direction); !cause.isEmpty())
     line += QStringLiteral(", begrenzt durch: ") + cause;
   return line;
 }
@@ -73,8 +69,8 @@ QString ReportText(const TResult& r, const QLocale& locale) {
                .arg(r.Port)
                .arg(GermanDateTime(r.Start));
   lines << QStringLiteral("Latenz ohne Last: ") + LatencyText(r.Idle, locale);
-  lines << DirectionText(QStringLiteral("Download"), r.Download, true, locale);
-  lines << DirectionText(QStringLiteral("Upload"), r.Upload, false, locale);
+  lines << DirectionText(QStringLiteral("Download"), r.Download, TDirection::Receive, locale);
+  lines << DirectionText(QStringLiteral("Upload"), r.Upload, TDirection::Send, locale);
   if (r.Both.Measured) {
     QStringList both;
     if (r.Both.DownloadMbit) both << QStringLiteral("Download ") + RateText(r.Both.DownloadMbit, locale);
@@ -107,8 +103,8 @@ QByteArray ReportJson(const TResult& r) {
                    {"start", r.Start.toOffsetFromUtc(r.Start.offsetFromUtc()).toString(Qt::ISODate)},
                    {"phase_seconds", r.PhaseSeconds},
                    {"idle_latency_ms", LatencyJson(r.Idle)},
-                   {"download", DirectionJson(r.Download, true)},
-                   {"upload", DirectionJson(r.Upload, false)},
+                   {"download", DirectionJson(r.Download, TDirection::Receive)},
+                   {"upload", DirectionJson(r.Upload, TDirection::Send)},
                    {"both", both},
                    {"added_latency_ms", Number(r.AddedLatencyMs)},
                    {"added_latency_by_phase_ms", QJsonObject{{"download", Number(r.AddedDownloadMs)},

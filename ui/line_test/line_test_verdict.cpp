@@ -2,6 +2,7 @@
 // the usual rules of thumb: a video call in HD needs about 3 Mbit/s down and 1.5 up, streaming in
 // HD about 5 and in 4K about 25 Mbit/s; games want a round trip below 30 ms, calls below 150.
 
+#include "measure/measure_texts.h"
 #include "measure/number_format.h"
 #include "ui/line_test/line_test_result.h"
 
@@ -81,17 +82,13 @@ QString LoadSentence(const TResult& r) {
 }
 
 QString LocalLimitSentence(const TResult& r) {
+  const QString notTheLine =
+      QStringLiteral(" begrenzt, nicht durch die Leitung: Diese Grenze liegt nicht beim Anbieter.");
   QStringList sentences;
-  if (r.Download.Cause == TRateLimit::ReceiveWindow) {
-    sentences << QStringLiteral(
-        "Der Download war durch das Empfangsfenster dieses Rechners begrenzt, nicht durch die Leitung: Diese "
-        "Grenze liegt nicht beim Anbieter.");
-  }
-  if (r.Upload.Cause == TRateLimit::SendBuffer) {
-    sentences << QStringLiteral(
-        "Der Upload war durch den Sendepuffer dieses Rechners begrenzt, nicht durch die Leitung: Diese Grenze liegt "
-        "nicht beim Anbieter.");
-  }
+  if (r.Download.Cause == TRateLimit::ReceiveWindow)
+    sentences << "Der Download war durch das " + LimitName(TRateLimit::ReceiveWindow, TDirection::Receive) + notTheLine;
+  if (r.Upload.Cause == TRateLimit::SendBuffer)
+    sentences << "Der Upload war durch den Sendepuffer " + WordsFor(TDirection::Send).SendBufferOwner + notTheLine;
   return sentences.join(QLatin1Char(' '));
 }
 
