@@ -4,14 +4,11 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDialogButtonBox>
-#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtCharts/QChart>
@@ -22,13 +19,10 @@
 
 #include <cmath>
 
-#include "measure/measure_texts.h"
 #include "measure/number_format.h"
-#include "ui/components/message_service.h"
 #include "ui/line_test/line_test_report.h"
 #include "ui/measurement_details.h"
-#include "ui/save_dialog.h"
-#include "ui/window_texts.h"
+#include "ui/result_export.h"
 
 namespace {
 const QString Title = QStringLiteral("Leitungstest");
@@ -161,7 +155,6 @@ void TLineTestWindow::StartTest(const QString& server, int port) {
   FResult = {};
   FTotalSeconds = linetest::TotalLength(options);
   FPhaseEndsAt = 0;
-  FLastSeconds = 0;
   ClearChart();
   FHeading->setText(QStringLiteral("Prüfe die Leitung zu %1 (Port %2) …").arg(server.toHtmlEscaped()).arg(port));
   FPhases->setText(QStringLiteral("Verbinde …"));
@@ -254,7 +247,6 @@ void TLineTestWindow::Extend(QLineSeries*& line, double seconds, double mbit) {
 }
 
 void TLineTestWindow::AddPoint(const linetest::TPoint& point) {
-  FLastSeconds = point.Seconds;
   Extend(FDownload, point.Seconds, point.DownloadMbit);
   Extend(FUpload, point.Seconds, point.UploadMbit);
   if (std::isfinite(point.LatencyMs)) {
@@ -329,28 +321,16 @@ QString TLineTestWindow::ResultText() const { return linetest::ReportText(FResul
 void TLineTestWindow::CopyResult() { QGuiApplication::clipboard()->setText(ResultText()); }
 
 void TLineTestWindow::SaveResult() {
-  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  const QString name = QStringLiteral("Leitungstest ") + FResult.Start.toString(QStringLiteral("yyyy-MM-dd HH-mm-ss"));
-  const QString proposed = QDir(QDir(folder).exists() ? folder : QDir::homePath()).filePath(name + ".png");
-  const QString path = TSaveDialog::Ask(
-      this, QStringLiteral("Ergebnis speichern"), proposed,
-      QStringLiteral("Bild des Diagramms (*.png);;Ergebnis als JSON (*.json);;Ergebnis als CSV (*.csv)"));
-  if (path.isEmpty()) return;
-  const QString suffix = QFileInfo(path).suffix().toLower();
-  QSaveFile file(path);
-  bool written = file.open(QIODevice::WriteOnly);
-  if (written && suffix == QLatin1String("png")) {
-    written = FChartView->grab().save(&file, "PNG");
-  } else if (written && suffix == QLatin1String("csv")) {
-    written = file.write(linetest::ReportCsv(FResult).toUtf8()) >= 0;
-  } else if (written) {
-    written = file.write(linetest::ReportJson(FResult)) >= 0;
-  }
-  if (written && file.commit()) return;
-  const QString reason = file.errorString();
-  file.cancelWriting();
-  TMessageService::Show(
-      {texts::SaveFailed(QDir::toNativeSeparators(path), reason), texts::ErrorCaption, QMessageBox::Warning}, this);
+  // The file's ending chooses what is written: the chart's picture, or the whole result.
+  SaveFileAs(this, QStringLiteral("Ergebnis speichern"),
+             ProposedSavePath(QStringLiteral("Leitungstest"), FResult.Start, QStringLiteral(".png")),
+             QStringLiteral("Bild des Diagramms (*.png);;Ergebnis als JSON (*.json);;Ergebnis als CSV (*.csv)"),
+             [this](const QString& path, QIODevice& file) {
+               const QString suffix = QFileInfo(path).suffix().toLower();
+               if (suffix == QLatin1String("png")) return FChartView->grab().save(&file, "PNG");
+               if (suffix == QLatin1String("csv")) return file.write(linetest::ReportCsv(FResult).toUtf8()) >= 0;
+               return file.write(linetest::ReportJson(FResult)) >= 0;
+             });
 }
 
 void TLineTestWindow::Cancel() {

@@ -60,7 +60,6 @@ class TLineTestWindow : public QDialog {
   linetest::TResult FResult;
   double FTotalSeconds = 0;
   double FPhaseEndsAt = 0;
-  double FLastSeconds = 0;
   QTimer* FClock;
   qint64 FStartedMs = 0;
 

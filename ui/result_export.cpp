@@ -57,8 +57,8 @@ void TResultExport::CopyChart() { QGuiApplication::clipboard()->setPixmap(FChart
 void TResultExport::SaveChart() {
   // Rendered at the screen's device pixel ratio: the picture is as sharp as the chart on it.
   const QPixmap picture = FChart.Picture();
-  SaveAs(texts::SaveChartCaption, ProposedPath(texts::ChartFilePrefix, QStringLiteral(".png")), texts::ChartFileFilter,
-         [&](QIODevice& file) { return picture.save(&file, "PNG"); });
+  SaveFileAs(FWindow, texts::SaveChartCaption, ProposedPath(texts::ChartFilePrefix, QStringLiteral(".png")),
+             texts::ChartFileFilter, [&](const QString&, QIODevice& file) { return picture.save(&file, "PNG"); });
 }
 
 namespace {
@@ -78,26 +78,30 @@ QString GermanCause(const QString& reason) {
 void TResultExport::SaveMeasurement() {
   if (!FHistory.HasRun()) return;
   // Taken when asked: a run that goes on while the dialog is open keeps adding to the history.
-  SaveAs(texts::SaveMeasurementCaption, ProposedPath(texts::MeasurementFilePrefix, QStringLiteral(".csv")),
-         texts::MeasurementFileFilter,
-         [&](QIODevice& file) { return file.write(FHistory.ToCsv(QLocale(), FDetails.Summary())) >= 0; });
+  SaveFileAs(FWindow, texts::SaveMeasurementCaption, ProposedPath(texts::MeasurementFilePrefix, QStringLiteral(".csv")),
+             texts::MeasurementFileFilter, [&](const QString&, QIODevice& file) {
+               return file.write(FHistory.ToCsv(QLocale(), FDetails.Summary())) >= 0;
+             });
+}
+
+QString ProposedSavePath(const QString& prefix, const QDateTime& moment, const QString& suffix) {
+  const QString folder = LastFolder().isEmpty() ? DefaultFolder() : LastFolder();
+  return QDir(folder).filePath(prefix + moment.toString(QStringLiteral(" yyyy-MM-dd HH-mm-ss")) + suffix);
 }
 
 QString TResultExport::ProposedPath(const QString& prefix, const QString& suffix) const {
-  const QDateTime start = FHistory.HasRun() ? FHistory.Run().Start : QDateTime::currentDateTime();
-  const QString folder = LastFolder().isEmpty() ? DefaultFolder() : LastFolder();
-  return QDir(folder).filePath(prefix + start.toString(QStringLiteral(" yyyy-MM-dd HH-mm-ss")) + suffix);
+  return ProposedSavePath(prefix, FHistory.HasRun() ? FHistory.Run().Start : QDateTime::currentDateTime(), suffix);
 }
 
-void TResultExport::SaveAs(const QString& caption, const QString& proposed, const QString& filter,
-                           const std::function<bool(QIODevice&)>& write) {
-  const QString path = TSaveDialog::Ask(FWindow, caption, proposed, filter);
+void SaveFileAs(QWidget* window, const QString& caption, const QString& proposed, const QString& filter,
+                const std::function<bool(const QString& path, QIODevice& file)>& write) {
+  const QString path = TSaveDialog::Ask(window, caption, proposed, filter);
   if (path.isEmpty()) return;
   LastFolder() = QFileInfo(path).absolutePath();
   QSaveFile file(path);
-  if (file.open(QIODevice::WriteOnly) && write(file) && file.commit()) return;
+  if (file.open(QIODevice::WriteOnly) && write(path, file) && file.commit()) return;
   const QString reason = GermanCause(file.errorString());
   file.cancelWriting();
   TMessageService::Show(
-      {texts::SaveFailed(QDir::toNativeSeparators(path), reason), texts::ErrorCaption, QMessageBox::Warning}, FWindow);
+      {texts::SaveFailed(QDir::toNativeSeparators(path), reason), texts::ErrorCaption, QMessageBox::Warning}, window);
 }

@@ -9,6 +9,7 @@
 #include <functional>
 
 class QAction;
+class QDateTime;
 class QIODevice;
 class QMenu;
 class QPoint;
@@ -16,6 +17,14 @@ class QWidget;
 class TRateChart;
 class TRunDetails;
 class TRunHistory;
+
+// The file proposed for a save: the prefix, the moment and the suffix, in the folder of the last
+// save while the program runs (the documents folder, or home, before it).
+QString ProposedSavePath(const QString& prefix, const QDateTime& moment, const QString& suffix);
+// Asks for the path and writes through a temporary file that replaces the target only when
+// complete; a failure is told in German and leaves nothing behind. write gets the chosen path too.
+void SaveFileAs(QWidget* window, const QString& caption, const QString& proposed, const QString& filter,
+                const std::function<bool(const QString& path, QIODevice& file)>& write);
 
 class TResultExport : public QObject {
   Q_OBJECT
@@ -32,12 +41,8 @@ class TResultExport : public QObject {
   void SaveMeasurement();
 
  private:
-  // The proposed file: the run's start (or now) in its name, in the folder of the last save.
+  // The proposed file: the run's start (or now) in its name.
   QString ProposedPath(const QString& prefix, const QString& suffix) const;
-  // Asks for the path and writes through a temporary file that replaces the target only when
-  // complete; a failure is told in German and leaves nothing behind.
-  void SaveAs(const QString& caption, const QString& proposed, const QString& filter,
-              const std::function<bool(QIODevice&)>& write);
 
   TRateChart& FChart;
   const TRunHistory& FHistory;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "base/tcp_state.h"
 
@@ -55,7 +56,6 @@ TEngine::TEngine(TOptions options, int wake, TSink sink)
   WriteMarker(FUploadBlocks.data(), UploadBlockSize);
   WriteMarker(FUploadBlocks.data() + UploadBlockSize, UploadBlockSize);
   FStepSeconds = FOptions.PhaseSeconds / 10;
-  FPhases = {TPhase::Idle, TPhase::Download, TPhase::Upload, TPhase::Both};
 }
 
 TEngine::~TEngine() {
@@ -104,7 +104,7 @@ std::optional<TResult> TEngine::Run() {
     auto now = Clock::now();
     if (now >= FPhaseEnd || FPhaseOver) {
       EndPhase(now);
-      if (FPhaseIndex + 1 >= FPhases.size() || !FResult.Error.isEmpty()) break;
+      if (FPhaseIndex + 1 >= std::size(AllPhases) || !FResult.Error.isEmpty()) break;
       BeginPhase(FPhaseIndex + 1, now);
     }
     Step(now);
@@ -139,9 +139,9 @@ std::optional<TResult> TEngine::Run() {
   return FResult;
 }
 
-bool TEngine::BeginPhase(std::size_t index, Clock::time_point now) {
+void TEngine::BeginPhase(std::size_t index, Clock::time_point now) {
   FPhaseIndex = index;
-  FPhase = FPhases[index];
+  FPhase = AllPhases[index];
   FPhaseStart = now;
   FPhaseEnd =
       now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(PhaseLength(FOptions, FPhase)));
@@ -166,7 +166,6 @@ bool TEngine::BeginPhase(std::size_t index, Clock::time_point now) {
       break;
   }
   FTotalAtStep = FDownTotal + FUpTotal;
-  return true;
 }
 
 void TEngine::EndPhase(Clock::time_point now) {
@@ -514,7 +513,7 @@ void TEngine::ServeProbe(TProbe& probe, short events, Clock::time_point now) {
   }
 }
 
-void TEngine::AddLatency(std::vector<double>& loadedSamples, double ms, Clock::time_point) {
+void TEngine::AddLatency(std::vector<double>& loadedSamples, double ms) {
   FLatencies.push_back({FPhase, Counting(), ms});
   FPointLatencies.push_back(ms);
   if (FPhase != TPhase::Idle && Counting()) loadedSamples.push_back(ms);
@@ -533,7 +532,7 @@ void TEngine::ProbeConnected(TProbe& probe, Clock::time_point now) {
     return;
   }
   FRefusedInRow = 0;
-  AddLatency(FLoaded.HandshakeMs, std::chrono::duration<double, std::milli>(now - probe.Started).count(), now);
+  AddLatency(FLoaded.HandshakeMs, std::chrono::duration<double, std::milli>(now - probe.Started).count());
   if (!FAsking) {
     CloseProbe(probe);
     return;
@@ -563,7 +562,7 @@ void TEngine::ProbeAnswered(TProbe& probe, Clock::time_point now) {
   if (ParseProbeAnswer(probe.Answer.data(), probe.Answer.size(), token) && token == probe.Token) {
     ++FAnswers;
     FUnansweredInRow = 0;
-    AddLatency(FLoaded.AnswerMs, std::chrono::duration<double, std::milli>(now - probe.Asked).count(), now);
+    AddLatency(FLoaded.AnswerMs, std::chrono::duration<double, std::milli>(now - probe.Asked).count());
   } else {
     ProbeUnanswered();
   }

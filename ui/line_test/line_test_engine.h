@@ -79,7 +79,7 @@ class TEngine {
   std::uint32_t Ms(Clock::time_point at) const;
   bool Counting() const { return FCountFrom.has_value(); }
 
-  bool BeginPhase(std::size_t index, Clock::time_point now);
+  void BeginPhase(std::size_t index, Clock::time_point now);
   void EndPhase(Clock::time_point now);
   void OpenFlow(bool download);
   void CloseFlows();
@@ -103,7 +103,7 @@ class TEngine {
   void ProbeAnswered(TProbe& probe, Clock::time_point now);
   void ProbeUnanswered();
   void CloseProbe(TProbe& probe);
-  void AddLatency(std::vector<double>& loadedSamples, double ms, Clock::time_point now);
+  void AddLatency(std::vector<double>& loadedSamples, double ms);
 
   void Fail(const QString& message);
   TDirectionResult DirectionResult(bool download, Clock::time_point now) const;
@@ -118,8 +118,7 @@ class TEngine {
   TAddress FAddress;
   Clock::time_point FStart;
 
-  std::vector<TPhase> FPhases;
-  std::size_t FPhaseIndex = 0;
+  std::size_t FPhaseIndex = 0;  // in AllPhases
   TPhase FPhase = TPhase::Idle;
   Clock::time_point FPhaseStart;
   Clock::time_point FPhaseEnd;

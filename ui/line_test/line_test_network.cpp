@@ -96,9 +96,8 @@ std::vector<TAddress> ResolveServer(const QString& host, int port, int wake, QSt
 int StartConnect(const TAddress& address) {
   const int fd = socket(address.Storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address.Storage), address.Length) != 0 && errno != EINPROGRESS) {
-    // The outcome shows at the first poll, as for a connect that takes time.
-  }
+  // Whatever connect says now, its outcome shows at the first poll, as for a connect that takes time.
+  connect(fd, reinterpret_cast<const sockaddr*>(&address.Storage), address.Length);
   return fd;
 }
 
