@@ -7,6 +7,7 @@
 namespace {
 const QString ShowRoundTripName = QStringLiteral("ShowRoundTrip");
 const QString DirectionName = QStringLiteral("Direction");
+const QString KeepRunsName = QStringLiteral("KeepRuns");
 }  // namespace
 
 // A switch stored as text: only "1" is on; a missing value, any other text or data of another type
@@ -51,14 +52,33 @@ void TProgramSettings::EnableExpertMode() {
 
 bool TProgramSettings::ShowRoundTrip() { return IsOne(ShowRoundTripName); }
 
-void TProgramSettings::WriteShowRoundTrip(bool shown) {
-  if (!shown) {
+void TProgramSettings::WriteShowRoundTrip(bool shown) { WriteSwitch(ShowRoundTripName, shown); }
+
+bool TProgramSettings::KeepRuns() { return IsOne(KeepRunsName); }
+
+void TProgramSettings::WriteKeepRuns(bool kept) { WriteSwitch(KeepRunsName, kept); }
+
+void TProgramSettings::WriteSwitch(const QString& name, bool on) {
+  if (!on) {
     bool stored = true;  // data of another type or unreadable now: replaced as well
     try {
-      stored = !FStore.ReadString(QString(), ShowRoundTripName, QString()).isEmpty();
+      stored = !FStore.ReadString(QString(), name, QString()).isEmpty();
     } catch (const ERegistryException&) {
     }
     if (!stored) return;
   }
-  FStore.WriteString(QString(), ShowRoundTripName, shown ? QStringLiteral("1") : QStringLiteral("0"));
+  FStore.WriteString(QString(), name, on ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QString TProgramSettings::ContractRate(const QString& name) {
+  try {
+    return FStore.ReadString(QString(), name, QString());
+  } catch (const ERegistryException&) {
+    return {};
+  }
+}
+
+void TProgramSettings::WriteContractRate(const QString& name, const QString& text) {
+  if (text.isEmpty() && ContractRate(name).isEmpty()) return;  // leaves no empty value behind
+  FStore.WriteString(QString(), name, text);
 }

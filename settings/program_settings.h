@@ -3,7 +3,8 @@
 // expert mode on when it holds the access code and is only ever read, and in expert mode
 // "BlockSize" and "Port", read at start-up and written at exit. Each operation reads or writes
 // one value; a value of the wrong type raises, as the store does. "ShowRoundTrip", in every mode,
-// remembers whether the chart draws the round-trip line.
+// remembers whether the chart draws the round-trip line; "KeepRuns" and the contract's rates serve
+// the history.
 
 #include <QString>
 
@@ -43,7 +44,24 @@ class TProgramSettings {
   // so that a user who never asked for the line finds the key as before.
   void WriteShowRoundTrip(bool shown);
 
+  // "KeepRuns": "1" keeps every single measurement in the history as well as the line tests; any
+  // other text, a missing value or data of another type leaves it off. Written as the round-trip
+  // switch is.
+  bool KeepRuns();
+  void WriteKeepRuns(bool kept);
+
+  // The contract's rates in Mbit/s as decimal text with a point, "" for none, under the names below
+  // ("ContractDownloadMax" … "ContractUploadMin"). A value of another type reads as none.
+  static inline const QString ContractRateNames[6] = {
+      QStringLiteral("ContractDownloadMax"),  QStringLiteral("ContractDownloadNormal"),
+      QStringLiteral("ContractDownloadMin"),  QStringLiteral("ContractUploadMax"),
+      QStringLiteral("ContractUploadNormal"), QStringLiteral("ContractUploadMin")};
+  QString ContractRate(const QString& name);
+  void WriteContractRate(const QString& name, const QString& text);
+
  private:
   bool IsOne(const QString& name);
+  // "1" or "0"; "0" only replaces a stored value, so a switch never used leaves nothing behind.
+  void WriteSwitch(const QString& name, bool on);
   TRegIniFile FStore;
 };
