@@ -1,6 +1,7 @@
 // korvaden-check: the line test on the command line, the same engine as the window's.
-//   korvaden-check HOST [--port N] [--json] [--phase-seconds S]
-// Exit status 0 for a finished test, 1 when it could not be done, 2 for wrong usage.
+//   korvaden-check HOST [--port N] [--json] [--phase-seconds S] [--no-history]
+// Exit status 0 for a finished test, 1 when it could not be done, 2 for wrong usage. A finished
+// test lands in the history the window shows, unless --no-history says otherwise.
 
 #include <unistd.h>
 
@@ -10,24 +11,27 @@
 #include <cstdio>
 
 #include "base/tcp_port.h"
+#include "ui/history/history_store.h"
 #include "ui/line_test/line_test.h"
 #include "ui/line_test/line_test_report.h"
 
 namespace {
 
 const char Usage[] =
-    "Aufruf: korvaden-check SERVER [--port N] [--json] [--phase-seconds S]\n"
+    "Aufruf: korvaden-check SERVER [--port N] [--json] [--phase-seconds S] [--no-history]\n"
     "Prüft die Leitung zu SERVER (Name oder Adresse, auf dem korvaden-server läuft): Latenz ohne Last,\n"
     "Download, Upload und beides zugleich, mit Note, Reaktionsfähigkeit (RPM) und Urteil.\n"
     "  --port N            Port des Servers (Vorgabe 2857)\n"
     "  --json              das Ergebnis als ein JSON-Objekt auf der Standardausgabe\n"
     "  --phase-seconds S   Dauer von Download, Upload und beidem in Sekunden (Vorgabe 10, 1 bis 120);\n"
     "                      der Leerlauf dauert halb so lang\n"
+    "  --no-history        das Ergebnis nicht im Verlauf speichern\n"
     "Ende mit 0 nach einem vollständigen Test, 1 wenn nicht getestet werden konnte, 2 bei falschem Aufruf.\n";
 
 struct TCommand {
   linetest::TOptions Options;
   bool Json = false;
+  bool History = true;
   bool Help = false;
   QString Error;
 };
@@ -45,6 +49,8 @@ TCommand Parse(const QStringList& args) {
       command.Help = true;
     } else if (arg == QLatin1String("--json")) {
       command.Json = true;
+    } else if (arg == QLatin1String("--no-history")) {
+      command.History = false;
     } else if (arg == QLatin1String("--port")) {
       const QString text = value();
       bool ok = false;
@@ -78,10 +84,19 @@ void Print(std::FILE* stream, const QByteArray& text) {
   std::fflush(stream);
 }
 
+// Into the history; a history that cannot take it costs a message, not the test's result.
+void Keep(const linetest::TResult& result) {
+  history::THistoryStore store;
+  if (!store.Notice().isEmpty()) Print(stderr, "korvaden-check: " + store.Notice().toUtf8() + "\n");
+  if (!store.StoreTest(result, QCoreApplication::applicationVersion()))
+    Print(stderr, "korvaden-check: " + store.Error().toUtf8() + "\n");
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationVersion(QStringLiteral(KORVADEN_VERSION));
   QStringList args = QCoreApplication::arguments();
   args.removeFirst();
   const TCommand command = Parse(args);
@@ -114,6 +129,7 @@ int main(int argc, char* argv[]) {
     } else {
       Print(stdout, command.Json ? linetest::ReportJson(result) : linetest::ReportText(result).toUtf8());
       exitCode = 0;
+      if (command.History) Keep(result);
     }
     QCoreApplication::quit();
   });

@@ -6,6 +6,7 @@
 
 int main(int argc, char** argv) {
   TApplication application(argc, argv);
+  QCoreApplication::setApplicationVersion(QStringLiteral(KORVADEN_VERSION));  // what the history notes
   TForm1 form;
   form.show();
   // Ending the session closes every window (the About box too) and leaves the event loop.

@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
-#include <QSqlDatabase>
 #include <QString>
 
 #include <cstdint>
@@ -16,6 +15,8 @@
 
 #include "base/direction.h"
 #include "ui/line_test/line_test_result.h"
+
+class QSqlError;
 
 namespace history {
 
@@ -85,7 +86,9 @@ class THistoryStore {
   bool Prepare();
   void MoveAside(const QString& why);
   bool Migrate();
-  bool Fail(const QString& what, const class QSqlError& error);
+  bool Fail(const QString& what, const QSqlError& error);
+  // Clears the last error, or explains why nothing can be written.
+  bool Writable(const QString& what);
 
   QString FPath;
   QString FConnection;
@@ -93,6 +96,7 @@ class THistoryStore {
   bool FReadOnly = false;
   QString FNotice;
   QString FError;
+  QString FOpenError;  // why the history could not be opened
 };
 
 }  // namespace history

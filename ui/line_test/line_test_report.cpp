@@ -54,7 +54,74 @@ QString DirectionText(const QString& name, const TDirectionResult& d, TDirection
   return line;
 }
 
+std::optional<double> Optional(const QJsonValue& value) {
+  return value.isDouble() ? std::optional(value.toDouble()) : std::nullopt;
+}
+
+double Known(const QJsonValue& value) { return value.isDouble() ? value.toDouble() : NAN; }
+
+TLatency LatencyFrom(const QJsonValue& json) {
+  return {Optional(json[QLatin1String("median")]), Optional(json[QLatin1String("p90")]), 0};
+}
+
+TDirectionResult DirectionFrom(const QJsonValue& json, TDirection direction) {
+  TDirectionResult d;
+  d.Measured = json[QLatin1String("bytes")].isDouble();
+  d.Bytes = static_cast<std::uint64_t>(json[QLatin1String("bytes")].toDouble());
+  d.Seconds = json[QLatin1String("seconds")].toDouble();
+  d.Connections = json[QLatin1String("connections")].toInt();
+  d.Latency = LatencyFrom(json[QLatin1String("latency_ms")]);
+  d.RetransPercent = Optional(json[QLatin1String("retransmitted_percent")]);
+  const QString cause = json[QLatin1String("cause")].toString();
+  for (const TRateLimit limit :
+       {TRateLimit::Network, TRateLimit::ReceiveWindow, TRateLimit::SendBuffer, TRateLimit::Program}) {
+    if (!cause.isEmpty() && LimitName(limit, direction) == cause) d.Cause = limit;
+  }
+  d.WindowStartNs =
+      static_cast<std::int64_t>(json[QLatin1String("window")][QLatin1String("start_monotonic_ns")].toDouble());
+  d.WindowEndNs =
+      static_cast<std::int64_t>(json[QLatin1String("window")][QLatin1String("end_monotonic_ns")].toDouble());
+  return d;
+}
+
 }  // namespace
+
+std::optional<TResult> ResultFromJson(const QByteArray& text) {
+  const QJsonDocument document = QJsonDocument::fromJson(text);
+  if (!document.isObject()) return std::nullopt;
+  const QJsonObject json = document.object();
+  TResult r;
+  r.Server = json[QLatin1String("server")].toString();
+  r.Address = json[QLatin1String("address")].toString();
+  r.Port = json[QLatin1String("port")].toInt();
+  r.Start = QDateTime::fromString(json[QLatin1String("start")].toString(), Qt::ISODate);
+  r.PhaseSeconds = json[QLatin1String("phase_seconds")].toDouble();
+  r.Idle = LatencyFrom(json[QLatin1String("idle_latency_ms")]);
+  r.Download = DirectionFrom(json[QLatin1String("download")], TDirection::Receive);
+  r.Upload = DirectionFrom(json[QLatin1String("upload")], TDirection::Send);
+  const QJsonValue both = json[QLatin1String("both")];
+  r.Both.DownloadMbit = Optional(both[QLatin1String("download_mbit_s")]);
+  r.Both.UploadMbit = Optional(both[QLatin1String("upload_mbit_s")]);
+  r.Both.Latency = LatencyFrom(both[QLatin1String("latency_ms")]);
+  r.Both.Measured = r.Both.DownloadMbit || r.Both.UploadMbit || r.Both.Latency.MedianMs;
+  r.AddedLatencyMs = Optional(json[QLatin1String("added_latency_ms")]);
+  const QJsonValue added = json[QLatin1String("added_latency_by_phase_ms")];
+  r.AddedDownloadMs = Optional(added[QLatin1String("download")]);
+  r.AddedUploadMs = Optional(added[QLatin1String("upload")]);
+  r.AddedBothMs = Optional(added[QLatin1String("both")]);
+  r.Grade = json[QLatin1String("grade")].toString();
+  r.Rpm = Optional(json[QLatin1String("rpm")]);
+  r.RpmClass = json[QLatin1String("rpm_class")].toString();
+  r.Verdict = json[QLatin1String("verdict")].toString();
+  for (const QJsonValue& missing : json[QLatin1String("missing")].toArray()) r.Missing << missing.toString();
+  for (const QJsonValue& p : json[QLatin1String("points")].toArray()) {
+    TPoint point{p[QLatin1String("seconds")].toDouble(), PhaseNamed(p[QLatin1String("phase")].toString()),
+                 Known(p[QLatin1String("download_mbit_s")]), Known(p[QLatin1String("upload_mbit_s")]),
+                 Known(p[QLatin1String("latency_ms")])};
+    r.Points.push_back(point);
+  }
+  return r;
+}
 
 QString RateText(std::optional<double> mbit, const QLocale& locale) {
   if (!mbit) return {};
@@ -93,7 +160,7 @@ QString ReportText(const TResult& r, const QLocale& locale) {
   return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
-QByteArray ReportJson(const TResult& r) {
+QByteArray ReportJson(const TResult& r, bool withPoints) {
   QJsonObject both{{"download_mbit_s", Number(r.Both.DownloadMbit)},
                    {"upload_mbit_s", Number(r.Both.UploadMbit)},
                    {"latency_ms", LatencyJson(r.Both.Latency)}};
@@ -116,14 +183,14 @@ QByteArray ReportJson(const TResult& r) {
                    {"verdict", r.Verdict},
                    {"missing", QJsonArray::fromStringList(r.Missing)}};
   QJsonArray points;
-  for (const TPoint& p : r.Points) {
+  for (const TPoint& p : withPoints ? r.Points : std::vector<TPoint>{}) {
     points.append(QJsonObject{{"seconds", p.Seconds},
                               {"phase", PhaseName(p.Phase)},
                               {"download_mbit_s", Number(p.DownloadMbit)},
                               {"upload_mbit_s", Number(p.UploadMbit)},
                               {"latency_ms", Number(p.LatencyMs)}});
   }
-  json.insert("points", points);
+  if (withPoints) json.insert("points", points);
   return QJsonDocument(json).toJson(QJsonDocument::Compact) + '\n';
 }
 

@@ -11,8 +11,12 @@
 namespace linetest {
 
 QString ReportText(const TResult& result, const QLocale& locale = QLocale());
-// One line, with the keys the command line documents; unknown figures are null.
-QByteArray ReportJson(const TResult& result);
+// One line, with the keys the command line documents; unknown figures are null. The history keeps
+// the points apart and leaves them out.
+QByteArray ReportJson(const TResult& result, bool withPoints = true);
+// The result that ReportJson wrote, back again (its points too where it has them); none for text
+// that is no such object. Only what ReportJson keeps comes back: not the probes' counts.
+std::optional<TResult> ResultFromJson(const QByteArray& json);
 QString ReportCsv(const TResult& result, const QLocale& locale = QLocale());
 
 // "18,9 Mbit/s (2310 kiB/s)"; empty when unknown.

@@ -15,6 +15,13 @@ QString PhaseName(TPhase phase) {
   return {};
 }
 
+TPhase PhaseNamed(const QString& name) {
+  for (const TPhase phase : AllPhases) {
+    if (PhaseName(phase) == name) return phase;
+  }
+  return TPhase::Idle;
+}
+
 std::optional<double> TDirectionResult::Mbit() const {
   if (!Measured || Seconds <= 0) return std::nullopt;
   return Bytes * 8.0 / Seconds / 1e6;

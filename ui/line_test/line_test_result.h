@@ -22,6 +22,8 @@ inline constexpr TPhase AllPhases[] = {TPhase::Idle, TPhase::Download, TPhase::U
 
 // "Leerlauf", "Download", "Upload", "Beides".
 QString PhaseName(TPhase phase);
+// The phase of that name; Idle for a name of none.
+TPhase PhaseNamed(const QString& name);
 
 // One point of the test's chart, about twice a second; NaN where the phase has no such figure.
 struct TPoint {
