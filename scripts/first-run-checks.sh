@@ -7,7 +7,8 @@
 #   first-run-checks.sh commands        the start command until the program runs with its server
 #                                       listening, then the package command
 #   first-run-checks.sh packages DIR    the packages in DIR: the server alone (no Qt comes with it),
-#                                       then all of them, each program started, then purged
+#                                       then all of them, each program started, korvaden-check's
+#                                       test in a new history, its user timer verified, then purged
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 export DEBIAN_FRONTEND=noninteractive
@@ -137,9 +138,46 @@ check_packages() {
   local server=$!
   wait_until 10 listening 2858 || fail "der installierte korvaden-server lauscht nicht"
   run_program "$(command -v korvaden)"
-  timeout 60 korvaden-check 127.0.0.1 --port 2858 --phase-seconds 1 --json >/dev/null \
+  # Each test in a data folder of its own, so the history it leaves is its own: a finished test
+  # lands in a new SQLite file (through Qt's SQLite driver, which only the package's dependencies
+  # bring), with --no-history nothing does.
+  local kept skipped history=Omvra-Soft/verlauf.sqlite
+  kept=$(mktemp -d) skipped=$(mktemp -d)
+  timeout 60 env XDG_DATA_HOME="$kept" korvaden-check 127.0.0.1 --port 2858 --phase-seconds 1 --json >/dev/null \
     || fail "der installierte korvaden-check prüft den installierten Server nicht"
+  [ "$(head -c 15 "$kept/$history" 2>/dev/null)" = "SQLite format 3" ] \
+    || fail "korvaden-check legte keinen Verlauf an ($kept/$history fehlt oder ist keine SQLite-Datei)"
+  timeout 60 env XDG_DATA_HOME="$skipped" korvaden-check 127.0.0.1 --port 2858 --phase-seconds 1 --no-history >/dev/null \
+    || fail "korvaden-check --no-history prüft den installierten Server nicht"
+  [ -e "$skipped/$history" ] && fail "korvaden-check --no-history legte doch einen Verlauf an"
+  rm -rf "$kept" "$skipped"
   kill -TERM "$server"; wait "$server" 2>/dev/null
+  step_done
+
+  step "systemd-Zeitgeber des Benutzers (korvaden-check@.timer)"
+  apt-get install -y -qq --no-install-recommends systemd man-db >/dev/null || fail "systemd ließ sich nicht installieren"
+  local user_units=/usr/lib/systemd/user unit out runtime
+  for unit in korvaden-check@.service korvaden-check@.timer; do
+    [ -f "$user_units/$unit" ] || fail "$user_units/$unit fehlt"
+  done
+  # A user manager's view without a running one: its runtime folder only has to exist. An
+  # instance beside its template is verified through the template, ExecStart's program and the
+  # Documentation's manual page included; unknown keys are only warnings, so any word about
+  # the units fails too.
+  runtime=$(mktemp -d)
+  out=$(XDG_RUNTIME_DIR="$runtime" systemd-analyze --user verify \
+    "$user_units/korvaden-check@messserver.example.net.timer" \
+    "$user_units/korvaden-check@messserver.example.net.service" 2>&1) \
+    || { echo "$out"; fail "systemd-analyze verify hat Einwände gegen den Zeitgeber"; }
+  [ -n "$out" ] && echo "$out"
+  echo "$out" | grep -q korvaden-check && fail "systemd-analyze verify hat Einwände gegen den Zeitgeber"
+  # Enabling needs nothing but the [Install] section; offline, with copies in a root of its own.
+  mkdir -p "$runtime$user_units"
+  cp "$user_units"/korvaden-check@.* "$runtime$user_units/"
+  out=$(systemctl --root="$runtime" --global enable korvaden-check@messserver.example.net.timer 2>&1)
+  [ -e "$runtime/etc/systemd/user/timers.target.wants/korvaden-check@messserver.example.net.timer" ] \
+    || { echo "$out"; fail "der Zeitgeber ließe sich nicht einschalten"; }
+  rm -rf "$runtime"
   step_done
 
   step "Pakete entfernen (apt purge ${names[*]})"
@@ -151,6 +189,7 @@ check_packages() {
   done
   [ -e /usr/bin/korvaden ] || [ -e /usr/bin/korvaden-server ] || [ -e /usr/bin/korvaden-check ] || [ -n "$(ls -d /usr/lib/*/korvaden 2>/dev/null)" ] \
     || [ -e /etc/default/korvaden-server ] || [ -e /lib/systemd/system/korvaden-server.service ] \
+    || [ -e /usr/lib/systemd/user/korvaden-check@.timer ] || [ -e /usr/lib/systemd/user/korvaden-check@.service ] \
     && fail "nach dem Entfernen blieben Dateien zurück"
   step_done
 }

@@ -4,13 +4,14 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build, the program and the tests need. Qt Charts' CMake package needs the
 # OpenGL development files, which qt6-charts-dev only recommends; the windows are laid out for the
-# fonts of fonts-liberation; Qt's own dialogs speak German with qt6-translations-l10n; the test
-# command checks the layout with clang-format; the network
+# fonts of fonts-liberation; Qt's own dialogs speak German with qt6-translations-l10n; the history
+# is an SQLite file that Qt SQL reads through its SQLite driver, a plugin of its own package
+# (libqt6sql6-sqlite); the test command checks the layout with clang-format; the network
 # lab needs iproute2; one test runs the window on a virtual X screen (xvfb) under a real window
 # manager (openbox).
 BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-qpa-plugins libqt6charts6
-  googletest fonts-dejavu-core fonts-liberation qt6-translations-l10n clang clang-format libclang-rt-14-dev iproute2 xvfb
-  openbox libxcb1-dev)
+  libqt6sql6-sqlite googletest fonts-dejavu-core fonts-liberation qt6-translations-l10n clang clang-format
+  libclang-rt-14-dev iproute2 xvfb openbox libxcb1-dev)
 
 install_missing() {
   local missing=()
