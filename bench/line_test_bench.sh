@@ -23,7 +23,7 @@ done
 [ -n "${port:-}" ] || { echo "korvaden-server lauscht nicht: $(cat "$work/server")"; exit 1; }
 
 started=$(date +%s%N)
-timeout 90 "$bin/korvaden-check" 127.0.0.1 --port "$port" >"$work/report" 2>"$work/errors"
+timeout 90 "$bin/korvaden-check" 127.0.0.1 --port "$port" --no-history >"$work/report" 2>"$work/errors"
 status=$?
 ms=$((($(date +%s%N) - started) / 1000000))
 [ $status -eq 0 ] || { echo "korvaden-check endete mit $status: $(cat "$work/errors")"; exit 1; }

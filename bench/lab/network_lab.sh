@@ -226,7 +226,7 @@ line_test() {
     echo "korvaden-server startete nicht: $(cat "$work/$name.server")"
     return 1
   fi
-  timeout --kill-after=10 "$limit" ip netns exec "$client" "$bin/korvaden-check" 198.18.0.2 --json \
+  timeout --kill-after=10 "$limit" ip netns exec "$client" "$bin/korvaden-check" 198.18.0.2 --json --no-history \
     --phase-seconds "$phase" >"$work/$name.json" 2>"$work/$name.check" &
   check_pid=$!
   wait "$check_pid"

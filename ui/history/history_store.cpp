@@ -124,26 +124,33 @@ bool THistoryStore::OpenFile(bool readOnly) {
   return Fail(QStringLiteral("Der Verlauf lässt sich nicht öffnen"), db.lastError());
 }
 
+THistoryStore::TFound THistoryStore::Examine(int& version) {
+  QSqlQuery query(QSqlDatabase::database(FConnection, false));
+  int applicationId = 0;
+  const bool read = query.exec(QStringLiteral("PRAGMA application_id")) && query.next() &&
+                    (applicationId = query.value(0).toInt(), query.exec(QStringLiteral("PRAGMA user_version"))) &&
+                    query.next() && (version = query.value(0).toInt(), true) &&
+                    query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) && query.next();
+  if (!read) {
+    if (IsDamaged(query.lastError())) return TFound::Damaged;
+    Fail(QStringLiteral("Der Verlauf lässt sich nicht lesen"), query.lastError());
+    return TFound::Unreadable;
+  }
+  // An empty database is as good as a new one; one with tables of its own is someone else's.
+  const bool empty = query.value(0).toInt() == 0;
+  return applicationId == ApplicationId || (applicationId == 0 && empty) ? TFound::Ours : TFound::Foreign;
+}
+
 bool THistoryStore::Prepare() {
   if (!OpenFile(false)) return false;
-  QSqlDatabase db = QSqlDatabase::database(FConnection, false);
-  int applicationId = 0;
   int version = 0;
-  int objects = 0;
-  {
-    QSqlQuery query(db);
-    const bool read = query.exec(QStringLiteral("PRAGMA application_id")) && query.next() &&
-                      (applicationId = query.value(0).toInt(), query.exec(QStringLiteral("PRAGMA user_version"))) &&
-                      query.next() && (version = query.value(0).toInt(), true) &&
-                      query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) && query.next();
-    if (!read && !IsDamaged(query.lastError()))
-      return Fail(QStringLiteral("Der Verlauf lässt sich nicht lesen"), query.lastError());
-    if (read) objects = query.value(0).toInt();
-    if (!read || (applicationId != ApplicationId && (applicationId != 0 || objects > 0))) {
-      query.finish();
-      MoveAside(read ? QStringLiteral("stammt nicht von diesem Programm") : QStringLiteral("war beschädigt"));
+  switch (Examine(version)) {
+    case TFound::Unreadable: return false;
+    case TFound::Damaged: MoveAside(QStringLiteral("war beschädigt")); return FError.isEmpty() && Prepare();
+    case TFound::Foreign:
+      MoveAside(QStringLiteral("stammt nicht von diesem Programm"));
       return FError.isEmpty() && Prepare();
-    }
+    case TFound::Ours: break;
   }
   if (version > SchemaVersion) {
     // A newer program's history: read what can be read, never rewrite it.
@@ -153,10 +160,11 @@ bool THistoryStore::Prepare() {
                   .arg(QDir::toNativeSeparators(FPath));
     return OpenFile(true);
   }
-  QSqlQuery query(db);
-  if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
-    return Fail(QStringLiteral("Der Verlauf lässt sich nicht öffnen"), query.lastError());
-  query.finish();  // an unfinished statement would hold the file against the schema's change
+  {
+    QSqlQuery query(QSqlDatabase::database(FConnection, false));
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+      return Fail(QStringLiteral("Der Verlauf lässt sich nicht öffnen"), query.lastError());
+  }
   return Migrate();
 }
 
@@ -292,9 +300,9 @@ std::vector<TTestRow> THistoryStore::Tests(const QString& serverFilter) {
   query.setForwardOnly(true);
   query.prepare(
       QStringLiteral("SELECT id, start_ms, server, address, download_mbit, upload_mbit, idle_ms, loaded_ms, grade, rpm "
-                     "FROM tests WHERE ?1 = '' OR instr(lower(server), lower(?1)) OR instr(lower(address), lower(?1)) "
+                     "FROM tests WHERE instr(lower(server || char(10) || address), lower(ifnull(?, ''))) "
                      "ORDER BY start_ms DESC, id DESC"));
-  query.addBindValue(serverFilter);
+  query.addBindValue(serverFilter);  // an empty filter is found in every row
   if (!query.exec()) {
     Fail(QStringLiteral("Der Verlauf lässt sich nicht lesen"), query.lastError());
     return rows;

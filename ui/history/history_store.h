@@ -82,6 +82,9 @@ class THistoryStore {
   int RunCount();
 
  private:
+  enum class TFound { Ours, Foreign, Damaged, Unreadable };
+  // What lies at the path, and the version of its schema.
+  TFound Examine(int& version);
   bool OpenFile(bool readOnly);
   bool Prepare();
   void MoveAside(const QString& why);

@@ -9,7 +9,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -17,6 +19,7 @@
 
 #include "tests/support/patience.h"
 #include "tests/support/server_process.h"
+#include "ui/history/history_store.h"
 #include "ui/line_test/line_test.h"
 
 using namespace linetest;
@@ -84,9 +87,13 @@ TEST(LineTestFigures, GradeResponsivenessAndAddedLatencyFollowTheirRules) {
   EXPECT_TRUE(result.Verdict.contains("fq_codel")) << result.Verdict.toStdString();
 }
 
-TEST(LineTestCommand, ReportsEveryPhaseAsOneJsonObjectAndRefusesWrongUsage) {
+TEST(LineTestCommand, ReportsEveryPhaseAsOneJsonObjectKeepsItInTheHistoryAndRefusesWrongUsage) {
   TServer server;
   QProcess check;
+  QTemporaryDir data;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("XDG_DATA_HOME", data.path());
+  check.setProcessEnvironment(environment);
   check.start(KORVADEN_CHECK_PATH,
               {"127.0.0.1", "--port", QString::number(server.Port), "--json", "--phase-seconds", "1"});
   ASSERT_TRUE(check.waitForFinished(testsupport::PatienceMs));
@@ -111,6 +118,14 @@ TEST(LineTestCommand, ReportsEveryPhaseAsOneJsonObjectAndRefusesWrongUsage) {
     if (phases.isEmpty() || phases.last() != phase) phases << phase;
   }
   EXPECT_EQ(phases, QStringList({"Leerlauf", "Download", "Upload", "Beides"}));
+  // The history holds the test as the report showed it.
+  history::THistoryStore store(data.filePath("Omvra-Soft/verlauf.sqlite"));
+  const auto rows = store.Tests();
+  ASSERT_EQ(rows.size(), 1u) << store.Error().toStdString();
+  const auto kept = store.LoadTest(rows[0].Id);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->Verdict, json["verdict"].toString());
+  EXPECT_EQ(static_cast<int>(kept->Points.size()), json["points"].toArray().size());
 
   check.start(KORVADEN_CHECK_PATH, {"--port", "0", "127.0.0.1"});
   ASSERT_TRUE(check.waitForFinished(testsupport::PatienceMs));
