@@ -6,6 +6,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QVariant>
 
 #include <atomic>
@@ -46,8 +47,11 @@ bool IsDamaged(const QSqlError& error) {
 }
 
 // The cause of a failed operation as a person understands it.
-QString CauseOf(const QSqlError& error) {
+QString CauseOf(const QSqlError& error, const QString& path) {
   const int code = error.nativeErrorCode().toInt() & 0xff;  // the primary code of an extended one
+  // A full disk shows as an input/output error where SQLite maps its shared memory.
+  if ((code == 10 || code == 13) && QStorageInfo(QFileInfo(path).absolutePath()).bytesAvailable() < (1 << 20))
+    return QStringLiteral("Der Datenträger ist voll.");
   switch (code) {
     case 13: return QStringLiteral("Der Datenträger ist voll.");
     case 3:
@@ -210,7 +214,7 @@ void THistoryStore::MoveAside(const QString& why) {
 }
 
 bool THistoryStore::Fail(const QString& what, const QSqlError& error) {
-  FError = QStringLiteral("%1 („%2“). %3").arg(what, QDir::toNativeSeparators(FPath), CauseOf(error));
+  FError = QStringLiteral("%1 („%2“). %3").arg(what, QDir::toNativeSeparators(FPath), CauseOf(error, FPath));
   return false;
 }
 
