@@ -50,6 +50,7 @@ TLineTestWindow::TLineTestWindow(const QWidget& chart, QWidget* parent)
       FTimeLeft(new QLabel(this)),
       FFigures(new QLabel(this)),
       FVerdict(new QLabel(this)),
+      FKeepError(new QLabel(this)),
       FChart(new QChart),
       FDownload(new QLineSeries),
       FUpload(new QLineSeries),
@@ -74,6 +75,11 @@ TLineTestWindow::TLineTestWindow(const QWidget& chart, QWidget* parent)
   FVerdict->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   FVerdict->setFocusPolicy(Qt::StrongFocus);
   FVerdict->setAccessibleName(QStringLiteral("Urteil"));
+  FKeepError->setWordWrap(true);
+  FKeepError->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  FKeepError->setAccessibleName(QStringLiteral("Verlauf"));
+  FKeepError->setStyleSheet(QStringLiteral("color: #a00000"));
+  FKeepError->hide();
 
   FDownload->setName(QStringLiteral("Download (Mbit/s)"));
   FDownload->setColor(DownloadColour);
@@ -135,6 +141,7 @@ TLineTestWindow::TLineTestWindow(const QWidget& chart, QWidget* parent)
   layout->addLayout(progress);
   layout->addWidget(FFigures);
   layout->addWidget(FVerdict);
+  layout->addWidget(FKeepError);
   layout->addWidget(FChartView, 1);
   layout->addWidget(FButtons);
 
@@ -163,6 +170,7 @@ void TLineTestWindow::StartTest(const QString& server, int port) {
   FTimeLeft->show();
   FFigures->hide();
   FVerdict->hide();
+  FKeepError->hide();
   FCancelButton->show();
   FCopyButton->hide();
   FSaveButton->hide();
@@ -172,7 +180,7 @@ void TLineTestWindow::StartTest(const QString& server, int port) {
   });
   connect(FTest, &linetest::TLineTest::PhaseStarted, this, &TLineTestWindow::ShowPhase);
   connect(FTest, &linetest::TLineTest::PointAdded, this, &TLineTestWindow::AddPoint);
-  connect(FTest, &linetest::TLineTest::Finished, this, &TLineTestWindow::ShowResult);
+  connect(FTest, &linetest::TLineTest::Finished, this, &TLineTestWindow::Finish);
   if (!isVisible()) PlaceBesideMainWindow(*this, FMainChart);
   show();
   raise();
@@ -211,7 +219,11 @@ void TLineTestWindow::ShowPhase(linetest::TPhase phase, double atSeconds) {
   FPhases->setText(names.join(QStringLiteral(" · ")));
   FPhases->setAccessibleName(QStringLiteral("Abschnitt: %1").arg(linetest::PhaseName(phase)));
   FPhaseEndsAt = atSeconds + linetest::PhaseLength(FTest->Options(), phase);
-  // A dashed line where each phase begins marks the phases on the chart.
+  AddPhaseMark(atSeconds);
+}
+
+// A dashed line where each phase but the first begins marks the phases on the chart.
+void TLineTestWindow::AddPhaseMark(double atSeconds) {
   if (atSeconds > 0) {
     auto* mark = new QLineSeries;
     mark->setPen(QPen(Qt::gray, 1, Qt::DashLine));
@@ -268,9 +280,41 @@ void TLineTestWindow::UpdateTimeLeft() {
   FProgress->setAccessibleDescription(FTimeLeft->text());
 }
 
+void TLineTestWindow::Finish(const linetest::TResult& result) {
+  EndTest();
+  ShowResult(result);
+  if (!result.Error.isEmpty() || !KeepResult) return;
+  const QString failed = KeepResult(result);
+  // The result stays on show, and can still be copied and saved.
+  FKeepError->setText(failed);
+  FKeepError->setVisible(!failed.isEmpty());
+}
+
+QString TLineTestWindow::KeepError() const { return FKeepError->isHidden() ? QString() : FKeepError->text(); }
+
+void TLineTestWindow::ShowStoredResult(const linetest::TResult& result) {
+  Cancel();
+  linetest::TOptions options;
+  options.PhaseSeconds = result.PhaseSeconds > 0 ? result.PhaseSeconds : PhaseSeconds;
+  FTotalSeconds = linetest::TotalLength(options);
+  ClearChart();
+  // The phases' marks where they were planned to begin; the points show where each really went.
+  double at = 0;
+  for (linetest::TPhase phase : linetest::AllPhases) {
+    AddPhaseMark(at);
+    at += linetest::PhaseLength(options, phase);
+  }
+  for (const linetest::TPoint& point : result.Points) AddPoint(point);
+  ShowResult(result);
+  if (!isVisible()) PlaceBesideMainWindow(*this, FMainChart);
+  show();
+  raise();
+  activateWindow();
+}
+
 void TLineTestWindow::ShowResult(const linetest::TResult& result) {
   FResult = result;
-  EndTest();
+  FKeepError->hide();
   FProgress->hide();
   FTimeLeft->hide();
   FPhases->setText({});
@@ -280,6 +324,9 @@ void TLineTestWindow::ShowResult(const linetest::TResult& result) {
   if (!result.Error.isEmpty()) {
     FHeading->setText(QStringLiteral("Der Test gegen %1 konnte nicht durchgeführt werden.").arg(result.Server));
     FVerdict->setText(result.Error);
+    FFigures->hide();
+    FCopyButton->hide();
+    FSaveButton->hide();
     FCloseButton->setFocus();
     return;
   }

@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QSet>
 
+#include <functional>
+
 #include "ui/line_test/line_test.h"
 
 class QChart;
@@ -36,9 +38,19 @@ class TLineTestWindow : public QDialog {
   const linetest::TResult& Result() const { return FResult; }
   QString ResultText() const;
 
+  // Shows a finished test, one from the history say, as it was when it ended: its figures, its
+  // verdict, what was missing and its chart. Runs nothing; the result can be copied and saved.
+  void ShowStoredResult(const linetest::TResult& result);
+
   void CopyResult();
   void SaveResult();
   void Cancel();
+
+  // Called with each test this window runs to its end without an error, to keep it; returns why
+  // that failed, in German, or nothing. The window shows the reason below the result.
+  std::function<QString(const linetest::TResult& result)> KeepResult;
+  // Why the last result could not be kept; empty when it was, or was not meant to be.
+  QString KeepError() const;
 
  signals:
   void RunningChanged(bool running);
@@ -48,6 +60,8 @@ class TLineTestWindow : public QDialog {
 
  private:
   void ShowPhase(linetest::TPhase phase, double atSeconds);
+  void AddPhaseMark(double atSeconds);
+  void Finish(const linetest::TResult& result);
   void AddPoint(const linetest::TPoint& point);
   void ShowResult(const linetest::TResult& result);
   void UpdateTimeLeft();
@@ -69,6 +83,7 @@ class TLineTestWindow : public QDialog {
   QLabel* FTimeLeft;
   QLabel* FFigures;
   QLabel* FVerdict;
+  QLabel* FKeepError;
   QChart* FChart;
   QChartView* FChartView;
   QLineSeries* FDownload;

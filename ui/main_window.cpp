@@ -28,6 +28,8 @@
 #include "ui/components/control_layout.h"
 #include "ui/components/glyphs.h"
 #include "ui/components/message_service.h"
+#include "ui/history/history_store.h"
+#include "ui/history_window.h"
 #include "ui/line_test_window.h"
 #include "ui/measurement_details.h"
 #include "ui/rate_chart.h"
@@ -35,6 +37,12 @@
 #include "ui/window_texts.h"
 
 namespace {
+// The version the history notes beside each test and run.
+QString ProgramVersion() {
+  const QString version = QCoreApplication::applicationVersion();
+  return version.isEmpty() ? QStringLiteral("1.0") : version;
+}
+
 // Runs a handler from a widget signal without letting any exception reach the event loop.
 template <typename Fn>
 auto Guarded(Fn fn) {
@@ -93,6 +101,7 @@ TForm1::TForm1(QWidget* parent)
   CreateDetails();
   CreateRoundTripEntry();
   CreateLineTestEntry();
+  CreateHistoryEntries();
 
   OnDestroy = [this](QObject*) { FormDestroy(); };
   WndProp1.setObjectName(QStringLiteral("WndProp1"));
@@ -104,7 +113,12 @@ TForm1::TForm1(QWidget* parent)
   AboutBox = new TAboutBox(*this);
 }
 
-TForm1::~TForm1() { DoDestroy(); }
+TForm1::~TForm1() {
+  DoDestroy();
+  // The history's window reads the store, which goes before the window's children do.
+  delete HistoryWindow;
+  HistoryWindow = nullptr;
+}
 
 void TForm1::BitBtn1Click() { AboutBox->exec(); }
 
@@ -293,6 +307,7 @@ void TForm1::FormCreate() {
 void TForm1::ReadProgramSettings() {
   TProgramSettings settings;
   RoundTripAction->setChecked(settings.ShowRoundTrip());  // in every mode, never an error
+  KeepRunsAction->setChecked(settings.KeepRuns());
   if (!settings.ExpertMode()) return;
   Counters.BlockSize = settings.BlockSize(Counters.BlockSize);
   // A stored port out of range is shown, so that Start can name it, but never used.
@@ -338,9 +353,17 @@ QString TForm1::PortText() const { return Edit3->text(); }
 TDirection TForm1::DirectionChoice() const {
   return ComboBox1->currentIndex() == 1 ? TDirection::Receive : TDirection::Send;
 }
+// Start is disabled by each Start and enabled again once its run, or its attempt, has ended:
+// where a run ends, whether by Stop, a break or an error, and only once for each.
 void TForm1::SetStartEnabled(bool enabled) {
   Button1->setEnabled(enabled && !LineTestRunning());
   if (LineTestAction) LineTestAction->setEnabled(Button1->isEnabled());
+  if (!enabled) {
+    FRunPending = true;
+    FRunBefore = History.Run().Start;
+  } else if (std::exchange(FRunPending, false)) {
+    RunGuarded([this] { KeepRun(); });
+  }
 }
 void TForm1::SetStopEnabled(bool enabled) { Button2->setEnabled(enabled); }
 void TForm1::SetStatusText(const QString& text) {
@@ -451,4 +474,71 @@ void TForm1::StartLineTest() {
     port = *expertPort;
   }
   LineTest->StartTest(server, port);
+}
+
+void TForm1::CreateHistoryEntries() {
+  HistoryAction = new QAction(texts::HistoryEntry, this);
+  HistoryAction->setShortcut(texts::HistoryShortcut);
+  connect(HistoryAction, &QAction::triggered, this, Guarded([this] { OpenHistory(); }));
+  KeepRunsAction = new QAction(texts::KeepRunsEntry, this);
+  KeepRunsAction->setCheckable(true);
+  // Written as soon as it is switched: only the user switches it, never the start-up's reading.
+  connect(KeepRunsAction, &QAction::triggered, this, [](bool kept) {
+    try {
+      TProgramSettings().WriteKeepRuns(kept);
+    } catch (...) {
+    }
+  });
+  Export->Menu()->addSeparator();
+  Export->Menu()->addAction(HistoryAction);
+  Export->Menu()->addAction(KeepRunsAction);
+  addAction(HistoryAction);  // the shortcut acts while the menu is closed, too
+  LineTest->KeepResult = [this](const linetest::TResult& result) { return KeepLineTest(result); };
+}
+
+history::THistoryStore& TForm1::HistoryStore() {
+  if (!FHistoryStore) {
+    FHistoryStore = std::make_unique<history::THistoryStore>();
+    if (!FHistoryStore->Notice().isEmpty() && !FDestroyed)
+      TMessageService::Show({FHistoryStore->Notice(), texts::HistoryCaption, QMessageBox::Information}, this);
+  }
+  return *FHistoryStore;
+}
+
+void TForm1::OpenHistory() {
+  if (!HistoryWindow) HistoryWindow = new THistoryWindow(HistoryStore(), this);
+  HistoryWindow->Open();
+}
+
+QString TForm1::KeepLineTest(const linetest::TResult& result) {
+  history::THistoryStore& store = HistoryStore();
+  if (!store.StoreTest(result, ProgramVersion())) return store.Error();
+  if (HistoryWindow && HistoryWindow->isVisible()) HistoryWindow->Reload();
+  return {};
+}
+
+void TForm1::KeepRun() {
+  if (!KeepRunsAction->isChecked() || !History.HasRun() || History.Count() == 0) return;
+  const TRunDescription& run = History.Run();
+  // An attempt that never connected leaves the last run in the history, kept or not.
+  if (run.Start == FRunBefore || run.Start == FRunKept) return;
+  FRunKept = run.Start;
+  history::TRunRecord record;
+  record.Server = run.Server;
+  record.Port = run.Port;
+  record.BlockSize = run.BlockSize;
+  record.Start = run.Start;
+  record.Direction = run.Direction;
+  record.MeanKiBs = History.MeanRate();
+  record.Points = static_cast<int>(History.Count());
+  record.Csv = History.ToCsv(QLocale(), Controller.Run.Details.Summary());
+  history::THistoryStore& store = HistoryStore();
+  if (store.StoreRun(record, ProgramVersion()) || FDestroyed) return;
+  // Told once the controller has finished with the run's end, not in the middle of it.
+  QMetaObject::invokeMethod(
+      this,
+      [this, error = store.Error()] {
+        TMessageService::Show({error, texts::HistoryCaption, QMessageBox::Warning}, this);
+      },
+      Qt::QueuedConnection);
 }

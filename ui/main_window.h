@@ -2,6 +2,10 @@
 // The main window: server field, Start, Stop, Info / Hilfe, the live rate chart, the status bar and
 // the hidden expert panel. The measurement itself is run by the controller behind the buttons.
 
+#include <QDateTime>
+
+#include <memory>
+
 #include "measure/chart_axis.h"
 #include "measure/measurement_controller.h"
 #include "measure/measurement_view.h"
@@ -24,6 +28,13 @@ class TResultExport;
 class TMeasurementDetails;
 class QAction;
 class TLineTestWindow;
+class THistoryWindow;
+namespace history {
+class THistoryStore;
+}
+namespace linetest {
+struct TResult;
+}
 
 class TForm1 : public TForm, public TMeasurementView {
   Q_OBJECT
@@ -95,11 +106,21 @@ class TForm1 : public TForm, public TMeasurementView {
   // The line test: the chart's menu and Ctrl+L open it in every mode, while no measurement runs.
   TLineTestWindow* LineTest = nullptr;
   QAction* LineTestAction = nullptr;
+  // The history: the chart's menu and Ctrl+H open its window in every mode; created when first
+  // opened.
+  THistoryWindow* HistoryWindow = nullptr;
+  QAction* HistoryAction = nullptr;
+  // Checkable: every single measurement with a point goes into the history too, as "KeepRuns".
+  QAction* KeepRunsAction = nullptr;
 
   void BitBtn1Click();
   // Tests the server in the server field, at the expert port in expert mode; refused with a message
   // when the field is empty or the port invalid.
   void StartLineTest();
+  void OpenHistory();
+  // The program's history, opened when first needed so that start-up never waits for it; what the
+  // user must know of it is told once.
+  history::THistoryStore& HistoryStore();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -114,6 +135,11 @@ class TForm1 : public TForm, public TMeasurementView {
   void CreateDetails();
   void CreateRoundTripEntry();
   void CreateLineTestEntry();
+  void CreateHistoryEntries();
+  // Keeps a finished line test in the history; why that failed, or nothing.
+  QString KeepLineTest(const linetest::TResult& result);
+  // Keeps the run that has just ended, when the user asked for that and it has a point.
+  void KeepRun();
   bool LineTestRunning() const;
   void DescribeChart();
   void LayoutControls();
@@ -130,4 +156,10 @@ class TForm1 : public TForm, public TMeasurementView {
   QString FAverageText;
   bool FShown = false;
   bool FDestroyed = false;
+  std::unique_ptr<history::THistoryStore> FHistoryStore;
+  // Between a Start and the run's end: the start of the run the history held before, so that an
+  // attempt that never connected keeps nothing; and the start of the last run kept.
+  bool FRunPending = false;
+  QDateTime FRunBefore;
+  QDateTime FRunKept;
 };

@@ -46,6 +46,11 @@ inline const QString DetailsEntry = QStringLiteral("Mess&details …");
 inline const QString RoundTripEntry = QStringLiteral("&Umlaufzeit anzeigen");
 inline const QString LineTestEntry = QStringLiteral("&Leitung prüfen …");
 inline const QKeySequence LineTestShortcut{Qt::CTRL | Qt::Key_L};
+// The history: its window, and whether single measurements are kept in it as well.
+inline const QString HistoryEntry = QStringLiteral("&Verlauf …");
+inline const QKeySequence HistoryShortcut{Qt::CTRL | Qt::Key_H};
+inline const QString KeepRunsEntry = QStringLiteral("Messungen im Verlauf &behalten");
+inline const QString HistoryCaption = QStringLiteral("Verlauf");
 inline const QString LineTestNeedsServer = QStringLiteral(
     "Bitte geben Sie zuerst den Namen oder die Adresse des Servers ein, dessen Leitung geprüft werden soll.");
 // The save dialogs: caption, the proposed name's first word (the run's start follows), file filter.
