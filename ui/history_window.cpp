@@ -1,17 +1,18 @@
 #include "ui/history_window.h"
 
-#include <QAction>
 #include <QCursor>
 #include <QDialogButtonBox>
 #include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QToolTip>
@@ -39,12 +40,14 @@ const QColor DownloadColour(Qt::red);
 const QColor UploadColour(0, 128, 0);
 constexpr QSize DesignSize{900, 740};
 // The contract's fields in the settings' order: download maximum, normal, minimum, then upload.
-const QString RateNames[3] = {QStringLiteral("maximal"), QStringLiteral("normalerweise"), QStringLiteral("minimal")};
+const QString RateNames[3] = {QStringLiteral("maximal"), QStringLiteral("normal"), QStringLiteral("minimal")};
 const Qt::PenStyle RateStyles[3] = {Qt::DashLine, Qt::DashDotLine, Qt::DashDotDotLine};
 // The days the contract's check looks back on, today included.
 constexpr int CheckedDays = 14;
 // How many points either side of the pointer's time a tooltip looks at for the nearest one.
 constexpr int NearPoints = 40;
+// Up to so many tests each has a dot on its line.
+constexpr int MarkedPoints = 400;
 
 QString RateText(std::optional<double> mbit) {
   return mbit ? PlainNumbers().toString(*mbit, 'f', QLocale::FloatingPointShortest) : QString();
@@ -81,6 +84,7 @@ THistoryWindow::THistoryWindow(history::THistoryStore& store, QWidget* parent)
       FFilter(new QLineEdit(this)),
       FSplitter(new QSplitter(Qt::Vertical, this)),
       FTable(new QTableView),
+      FTabs(new QTabWidget),
       FChart(new QChart),
       FDownload(new QLineSeries),
       FUpload(new QLineSeries),
@@ -88,7 +92,7 @@ THistoryWindow::THistoryWindow(history::THistoryStore& store, QWidget* parent)
       FRateAxis(new QValueAxis),
       FContractHint(new QLabel),
       FDays(new QTableWidget),
-      FSummary(new QLabel) {
+      FSummary(new QPlainTextEdit) {
   setObjectName(QStringLiteral("HistoryWindow"));
   setWindowTitle(Title);
   setAccessibleName(Title);
@@ -122,18 +126,18 @@ THistoryWindow::THistoryWindow(history::THistoryStore& store, QWidget* parent)
   const QFontMetrics metrics = FTable->fontMetrics();
   for (int column = 0; column < THistoryTableModel::ColumnCount; ++column) {
     const QString sample = column == THistoryTableModel::DateColumn     ? QStringLiteral("00.00.0000 00:00")
-                           : column == THistoryTableModel::ServerColumn ? QStringLiteral("speedtest.example.net")
+                           : column == THistoryTableModel::ServerColumn ? QStringLiteral("server.example.net")
                                                                         : QStringLiteral("0000,0");
     header->resizeSection(column, std::max(metrics.horizontalAdvance(THistoryTableModel::Headers[column]),
                                            metrics.horizontalAdvance(sample)) +
-                                      24);
+                                      16);
   }
   FTable->setSortingEnabled(true);
   FTable->sortByColumn(THistoryTableModel::DateColumn, Qt::DescendingOrder);
 
-  FDownload->setName(QStringLiteral("Download (Mbit/s)"));
+  FDownload->setName(QStringLiteral("Download"));
   FDownload->setColor(DownloadColour);
-  FUpload->setName(QStringLiteral("Upload (Mbit/s)"));
+  FUpload->setName(QStringLiteral("Upload"));
   FUpload->setColor(UploadColour);
   FTimeAxis->setTitleText(QStringLiteral("Datum"));
   FRateAxis->setTitleText(QStringLiteral("Mbit/s"));
@@ -141,7 +145,7 @@ THistoryWindow::THistoryWindow(history::THistoryStore& store, QWidget* parent)
   FChart->addAxis(FTimeAxis, Qt::AlignBottom);
   FChart->addAxis(FRateAxis, Qt::AlignLeft);
   for (QLineSeries* line : {FDownload, FUpload}) {
-    line->setPointsVisible(true);
+    line->setMarkerSize(6);
     FChart->addSeries(line);
     line->attachAxis(FTimeAxis);
     line->attachAxis(FRateAxis);
@@ -150,21 +154,25 @@ THistoryWindow::THistoryWindow(history::THistoryStore& store, QWidget* parent)
           [this](const QPointF& at, bool entered) { entered ? ShowNear(FDownload, false, at) : QToolTip::hideText(); });
   connect(FUpload, &QLineSeries::hovered, this,
           [this](const QPointF& at, bool entered) { entered ? ShowNear(FUpload, true, at) : QToolTip::hideText(); });
-  FChart->legend()->setAlignment(Qt::AlignBottom);
+  FChart->legend()->setAlignment(Qt::AlignRight);  // room for the contract's lines by name
   FChart->setMargins(QMargins(2, 2, 2, 2));
   FChartView = new QChartView(FChart);
   FChartView->setRenderHint(QPainter::Antialiasing);
   FChartView->setAccessibleName(QStringLiteral("Download und Upload über die Zeit"));
   FChartView->setFocusPolicy(Qt::NoFocus);
   FChartView->setMinimumHeight(160);
-  FSplitter->addWidget(FTable);
-  FSplitter->addWidget(FChartView);
-  FSplitter->setStretchFactor(0, 3);
-  FSplitter->setStretchFactor(1, 2);
-  FSplitter->setChildrenCollapsible(false);
-
-  auto* contract = new QGroupBox(QStringLiteral("Vertrag: zugesagte Raten in Mbit/s (jeweils optional)"), this);
+  // Below the table, the chart and the contract take turns, each with the room it needs.
+  auto* contract = new QWidget;
   CreateContract(contract);
+  FTabs->addTab(FChartView, QStringLiteral("Dia&gramm"));
+  FTabs->addTab(contract, QStringLiteral("&Vertrag"));
+  FTabs->setAccessibleName(QStringLiteral("Diagramm und Vertrag"));
+  FSplitter->addWidget(FTable);
+  FSplitter->addWidget(FTabs);
+  FSplitter->setStretchFactor(0, 1);
+  FSplitter->setStretchFactor(1, 1);
+  FSplitter->setChildrenCollapsible(false);
+  FSplitter->setSizes({DesignSize.height() * 2 / 5, DesignSize.height() * 3 / 5});
 
   auto* buttons = new QDialogButtonBox(this);
   FOpenButton = buttons->addButton(QStringLiteral("Ö&ffnen"), QDialogButtonBox::ActionRole);
@@ -186,11 +194,7 @@ THistoryWindow::THistoryWindow(history::THistoryStore& store, QWidget* parent)
   connect(FExportButton, &QPushButton::clicked, this, &THistoryWindow::Export);
   connect(FCloseButton, &QPushButton::clicked, this, &QDialog::close);
 
-  auto* remove = new QAction(this);
-  remove->setShortcut(QKeySequence::Delete);
-  remove->setShortcutContext(Qt::WidgetShortcut);
-  connect(remove, &QAction::triggered, this, &THistoryWindow::DeleteSelected);
-  FTable->addAction(remove);
+  FTable->installEventFilter(this);  // Del deletes the selected rows
   connect(FTable, &QTableView::activated, this, [this](const QModelIndex& index) { OpenRow(index.row()); });
   connect(FTable->selectionModel(), &QItemSelectionModel::selectionChanged, this, &THistoryWindow::UpdateButtons);
   connect(FFilter, &QLineEdit::textChanged, this, [this](const QString& text) {
@@ -206,11 +210,11 @@ THistoryWindow::THistoryWindow(history::THistoryStore& store, QWidget* parent)
   filter->addWidget(FFilter, 1);
   layout->addLayout(filter);
   layout->addWidget(FSplitter, 1);
-  layout->addWidget(contract);
   layout->addWidget(buttons);
 
   setTabOrder(FFilter, FTable);
-  QWidget* previous = FTable;
+  setTabOrder(FTable, FTabs);
+  QWidget* previous = FTabs;
   for (QWidget* next :
        std::initializer_list<QWidget*>{FRates[0], FRates[1], FRates[2], FRates[3], FRates[4], FRates[5], FDays,
                                        FSummary, FOpenButton, FDeleteButton, FExportButton, FCloseButton}) {
@@ -220,27 +224,37 @@ THistoryWindow::THistoryWindow(history::THistoryStore& store, QWidget* parent)
   LoadContract();
 }
 
-void THistoryWindow::CreateContract(QGroupBox* box) {
+bool THistoryWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == FTable && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
+    DeleteSelected();
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void THistoryWindow::CreateContract(QWidget* box) {
   auto* grid = new QGridLayout;
+  grid->addWidget(new QLabel(QStringLiteral("Zugesagte Raten in Mbit/s, jede nach Wunsch:"), box), 0, 0, 1, 5);
+  static const QString Heads[3] = {QStringLiteral("Maximal"), QStringLiteral("Normalerweise verfügbar"),
+                                   QStringLiteral("Minimal")};
   for (int column = 0; column < 3; ++column) {
-    static const QString Heads[3] = {QStringLiteral("Maximal"), QStringLiteral("Normalerweise verfügbar"),
-                                     QStringLiteral("Minimal")};
-    grid->addWidget(new QLabel(Heads[column], box), 0, column + 1);
+    grid->addWidget(new QLabel(Heads[column], box), 1, column + 1);
   }
   const QString directions[2] = {QStringLiteral("Download"), QStringLiteral("Upload")};
   for (int direction = 0; direction < 2; ++direction) {
     auto* label = new QLabel(QStringLiteral("&%1:").arg(directions[direction]), box);
-    grid->addWidget(label, direction + 1, 0);
+    grid->addWidget(label, direction + 2, 0);
     for (int kind = 0; kind < 3; ++kind) {
       const int index = direction * 3 + kind;
       auto* field = new QLineEdit(box);
       field->setObjectName(TProgramSettings::ContractRateNames[index]);
-      field->setAccessibleName(QStringLiteral("%1 %2 (Mbit/s)").arg(directions[direction], RateNames[kind]));
+      field->setAccessibleName(QStringLiteral("%1 %2 (Mbit/s)").arg(directions[direction], Heads[kind].toLower()));
       field->setMaximumWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("00000,00")) + 16);
       field->setAlignment(Qt::AlignRight);
       connect(field, &QLineEdit::editingFinished, this, [this, index] { RateEdited(index); });
       FRates[index] = field;
-      grid->addWidget(field, direction + 1, kind + 1);
+      grid->addWidget(field, direction + 2, kind + 1);
     }
     label->setBuddy(FRates[direction * 3]);
   }
@@ -261,18 +275,20 @@ void THistoryWindow::CreateContract(QGroupBox* box) {
   FDays->setSelectionBehavior(QAbstractItemView::SelectRows);
   FDays->setTabKeyNavigation(false);
   FDays->setMinimumHeight(90);
+  FDays->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  FDays->verticalHeader()->setDefaultSectionSize(FDays->fontMetrics().height() + 6);
   FDays->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   FSummary->setObjectName(QStringLiteral("ContractSummary"));
   FSummary->setAccessibleName(QStringLiteral("Zusammenfassung der Vertragsprüfung"));
-  FSummary->setWordWrap(true);
-  FSummary->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  FSummary->setFocusPolicy(Qt::StrongFocus);
+  FSummary->setReadOnly(true);
+  FSummary->setTabChangesFocus(true);
+  FSummary->setMinimumHeight(FSummary->fontMetrics().lineSpacing() * 4);
 
   auto* layout = new QVBoxLayout(box);
   layout->addLayout(grid);
   layout->addWidget(FContractHint);
-  layout->addWidget(FDays);
-  layout->addWidget(FSummary);
+  layout->addWidget(FDays, 1);
+  layout->addWidget(FSummary, 1);
 }
 
 void THistoryWindow::Open() {
@@ -368,7 +384,7 @@ void THistoryWindow::DrawChart() {
   QList<QPointF> download, upload;
   FDownloadTests.clear();
   FUploadTests.clear();
-  FHighestRate = 1;
+  FHighestRate = 10;  // an empty chart, or one of slow lines, still has an axis of whole numbers
   const std::vector<int> rows = ChartRows();
   for (const int row : rows) {
     const history::TTestRow& test = FModel->Row(row);
@@ -386,6 +402,8 @@ void THistoryWindow::DrawChart() {
   }
   FDownload->replace(download);
   FUpload->replace(upload);
+  // Each test a dot, as long as the dots stay apart; beyond that the lines alone.
+  for (QLineSeries* line : {FDownload, FUpload}) line->setPointsVisible(line->count() <= MarkedPoints);
 
   QDateTime from = rows.empty() ? QDateTime::currentDateTime().addDays(-1) : FModel->Row(rows.front()).Start;
   QDateTime to = rows.empty() ? QDateTime::currentDateTime() : FModel->Row(rows.back()).Start;
@@ -418,7 +436,7 @@ void THistoryWindow::ShowContractLines(double from, double to) {
     for (int kind = 0; kind < 3; ++kind) {
       if (!values[kind]) continue;
       auto* line = new QLineSeries;
-      line->setName(QStringLiteral("Vertrag: %1 %2").arg(name, RateNames[kind]));
+      line->setName(QStringLiteral("Vertrag %1 %2").arg(name, RateNames[kind]));
       line->setPen(QPen(direction == 0 ? DownloadColour : UploadColour, 1.5, RateStyles[kind]));
       line->append(from, *values[kind]);
       line->append(to, *values[kind]);
@@ -494,7 +512,7 @@ void THistoryWindow::EvaluateContract() {
       FDays->setItem(row, column, item);
     }
   }
-  FSummary->setText(history::ContractSummary(days, contract));
+  FSummary->setPlainText(history::ContractSummary(days, contract));
 }
 
 void THistoryWindow::OpenRow(int row) {

@@ -15,12 +15,13 @@
 class QChart;
 class QChartView;
 class QDateTimeAxis;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QLineSeries;
+class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
+class QTabWidget;
 class QTableView;
 class QTableWidget;
 class QValueAxis;
@@ -57,12 +58,15 @@ class THistoryWindow : public QDialog {
   TLineTestWindow* ResultWindow() const { return FResultWindow; }
   QChart* Chart() const { return FChart; }
   QLineEdit* RateField(int index) const { return FRates[index]; }
-  QLabel* Summary() const { return FSummary; }
+  QPlainTextEdit* Summary() const { return FSummary; }
   // A chart point's tooltip: upload or download, the point's index along the line.
   QString PointToolTip(bool upload, int index) const;
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
-  void CreateContract(QGroupBox* box);
+  void CreateContract(QWidget* box);
   void LoadContract();
   void RateEdited(int index);
   history::TContract Contract() const;
@@ -85,6 +89,7 @@ class THistoryWindow : public QDialog {
   QLineEdit* FFilter;
   QSplitter* FSplitter;
   QTableView* FTable;
+  QTabWidget* FTabs;
   QChart* FChart;
   QChartView* FChartView;
   QLineSeries* FDownload;
@@ -95,11 +100,11 @@ class THistoryWindow : public QDialog {
   // The model's rows behind the points of each line, in the lines' order.
   std::vector<int> FDownloadTests;
   std::vector<int> FUploadTests;
-  double FHighestRate = 1;
+  double FHighestRate = 10;
   QLineEdit* FRates[6] = {};
   QLabel* FContractHint;
   QTableWidget* FDays;
-  QLabel* FSummary;
+  QPlainTextEdit* FSummary;
   QPushButton* FOpenButton;
   QPushButton* FDeleteButton;
   QPushButton* FExportButton;

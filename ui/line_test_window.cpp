@@ -77,7 +77,7 @@ TLineTestWindow::TLineTestWindow(const QWidget& chart, QWidget* parent)
   FVerdict->setAccessibleName(QStringLiteral("Urteil"));
   FKeepError->setWordWrap(true);
   FKeepError->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  FKeepError->setAccessibleName(QStringLiteral("Verlauf"));
+  FKeepError->setAccessibleName(QStringLiteral("Speichern im Verlauf"));
   FKeepError->setStyleSheet(QStringLiteral("color: #a00000"));
   FKeepError->hide();
 
