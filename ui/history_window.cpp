@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
@@ -75,8 +76,18 @@ bool AskInBox(QWidget* parent, const QString& question) {
 }  // namespace
 
 THistoryWindow::THistoryWindow(history::THistoryStore& store, QWidget* parent)
+    : THistoryWindow(nullptr, &store, parent) {}
+
+THistoryWindow::THistoryWindow(QWidget* parent)
+    : THistoryWindow(std::make_unique<history::THistoryStore>(), nullptr, parent) {}
+
+THistoryWindow::~THistoryWindow() = default;
+
+THistoryWindow::THistoryWindow(std::unique_ptr<history::THistoryStore> own, history::THistoryStore* store,
+                               QWidget* parent)
     : QDialog(parent),
-      FStore(store),
+      FOwnStore(std::move(own)),
+      FStore(store ? *store : *FOwnStore),
       FModel(new THistoryTableModel(this)),
       FShown(new THistorySortModel(*FModel, this)),
       FProblem(new QLabel(this)),
@@ -292,13 +303,19 @@ void THistoryWindow::CreateContract(QWidget* box) {
 }
 
 void THistoryWindow::Open() {
-  Reload();
-  if (!isVisible()) {
-    show();
+  if (isVisible()) {
+    Reload();
+  } else {
+    show();  // reads the history
     FTable->setFocus();
   }
   raise();
   activateWindow();
+}
+
+void THistoryWindow::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) Reload();
+  QDialog::showEvent(event);
 }
 
 void THistoryWindow::Reload() {
@@ -312,9 +329,10 @@ void THistoryWindow::Reload() {
         openError.isEmpty() ? QStringLiteral("Der Verlauf „%1“ ist nicht verfügbar.").arg(FStore.Path()) : openError;
   } else {
     rows = FStore.Tests();
-    if (!FStore.Error().isEmpty())
-      problem = FStore.Error();
-    else if (FStore.ReadOnly())
+    if (!FStore.Error().isEmpty()) problem = FStore.Error();
+    // A history only read says so for as long as the window shows it; one this window opened
+    // itself tells here what the main window would have told once.
+    else if (FStore.ReadOnly() || FOwnStore)
       problem = FStore.Notice();
   }
   FProblem->setText(problem);

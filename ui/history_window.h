@@ -7,6 +7,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "ui/history/history_contract.h"
@@ -35,8 +36,11 @@ class THistoryWindow : public QDialog {
  public:
   // store: the program's history, which outlives the window's use of it.
   THistoryWindow(history::THistoryStore& store, QWidget* parent);
+  // Opens the history at its usual place for itself, and tells what there is to know of it here.
+  explicit THistoryWindow(QWidget* parent = nullptr);
+  ~THistoryWindow() override;
 
-  // Reads the history afresh and shows the window.
+  // Shows the window, or brings it to the front, with the history as it is now.
   void Open();
   // Reads the history afresh: the table, the chart and the contract's check.
   void Reload();
@@ -63,6 +67,8 @@ class THistoryWindow : public QDialog {
   QString PointToolTip(bool upload, int index) const;
 
  protected:
+  // Each showing reads the history afresh.
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -79,6 +85,8 @@ class THistoryWindow : public QDialog {
   std::vector<history::TTestRow> ShownRows() const;
   void UpdateButtons();
 
+  THistoryWindow(std::unique_ptr<history::THistoryStore> own, history::THistoryStore* store, QWidget* parent);
+  std::unique_ptr<history::THistoryStore> FOwnStore;
   history::THistoryStore& FStore;
   THistoryTableModel* FModel;
   THistorySortModel* FShown;
