@@ -16,6 +16,7 @@
 #include <QStatusBar>
 
 #include <cmath>
+#include <utility>
 
 #include "base/application_exception.h"
 #include "base/int_conversion.h"
@@ -499,8 +500,9 @@ void TForm1::CreateHistoryEntries() {
 history::THistoryStore& TForm1::HistoryStore() {
   if (!FHistoryStore) {
     FHistoryStore = std::make_unique<history::THistoryStore>();
-    if (!FHistoryStore->Notice().isEmpty() && !FDestroyed)
-      TMessageService::Show({FHistoryStore->Notice(), texts::HistoryCaption, QMessageBox::Information}, this);
+    // Told once, after whatever needed the history (a run's end, say) is done.
+    if (const QString notice = FHistoryStore->Notice(); !notice.isEmpty() && !FDestroyed)
+      ShowLater({notice, texts::HistoryCaption, QMessageBox::Information});
   }
   return *FHistoryStore;
 }
@@ -535,10 +537,10 @@ void TForm1::KeepRun() {
   history::THistoryStore& store = HistoryStore();
   if (store.StoreRun(record, ProgramVersion()) || FDestroyed) return;
   // Told once the controller has finished with the run's end, not in the middle of it.
+  ShowLater({store.Error(), texts::HistoryCaption, QMessageBox::Warning});
+}
+
+void TForm1::ShowLater(const TShownMessage& message) {
   QMetaObject::invokeMethod(
-      this,
-      [this, error = store.Error()] {
-        TMessageService::Show({error, texts::HistoryCaption, QMessageBox::Warning}, this);
-      },
-      Qt::QueuedConnection);
+      this, [this, message] { TMessageService::Show(message, this); }, Qt::QueuedConnection);
 }

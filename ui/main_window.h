@@ -29,6 +29,7 @@ class TMeasurementDetails;
 class QAction;
 class TLineTestWindow;
 class THistoryWindow;
+struct TShownMessage;
 namespace history {
 class THistoryStore;
 }
@@ -140,6 +141,8 @@ class TForm1 : public TForm, public TMeasurementView {
   QString KeepLineTest(const linetest::TResult& result);
   // Keeps the run that has just ended, when the user asked for that and it has a point.
   void KeepRun();
+  // A message box once the event loop is back, not in the middle of what caused it.
+  void ShowLater(const TShownMessage& message);
   bool LineTestRunning() const;
   void DescribeChart();
   void LayoutControls();
