@@ -2,7 +2,8 @@
 # The pictures of the documentation, each from a real run: the main window during a measurement on
 # 127.0.0.1, the same in expert mode, the About box with the help beside it, the dialog that
 # saves a measurement, Messdetails beside the window at the end of a run on 127.0.0.1 (an upload and
-# a download), and the chart with its round-trip line during a run on 127.0.0.1. With Xvfb and
+# a download), the chart with its round-trip line during a run on 127.0.0.1, and the window
+# "Verlauf" on four days of example tests with a contract's rates (chart and contract). With Xvfb and
 # openbox they are taken on a virtual screen under a real window manager, frames included;
 # otherwise the windows draw themselves offscreen.
 #   bash scripts/snapshot.sh [folder]      (default docs/)
@@ -30,4 +31,6 @@ shoot "$folder/messwerte-speichern.png" 4 --save
 shoot "$folder/messdetails-lokal.png" 8 --details
 shoot "$folder/download-messdetails.png" 8 --download --details
 shoot "$folder/umlaufzeit-lokal.png" 12 --round-trip
+shoot "$folder/verlauf.png" --history
+shoot "$folder/verlauf-vertrag.png" --history --contract
 echo "Bilder in $folder"

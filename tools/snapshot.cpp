@@ -4,11 +4,13 @@
 // --download receives instead of sending, in expert mode; with --round-trip the chart also draws
 // each point's round trip. --line-test runs the line test (phases of the given seconds) against a
 // server of its own, or against --server HOST (a lab link's far end), and takes its window at the end.
+// --history shows the window "Verlauf" on four days of example tests with a contract's rates, on
+// the chart's tab or, with --contract, on the contract's.
 // Under a window manager the picture is taken from the screen, frames included; on the offscreen
 // platform the window draws itself.
 //
 //   korvaden-snapshot FILE.png [seconds] [--expert] [--download] [--round-trip]
-//                     [--about | --save | --details | --line-test [--server HOST]]
+//                     [--about | --save | --details | --line-test [--server HOST] | --history [--contract]]
 
 #include <QApplication>
 #include <QGroupBox>
@@ -17,6 +19,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -30,6 +33,8 @@
 #include "ui/about_box.h"
 #include "ui/components/application.h"
 #include "ui/components/help_viewer.h"
+#include "ui/history/history_store.h"
+#include "ui/history_window.h"
 #include "ui/line_test_window.h"
 #include "ui/main_window.h"
 #include "ui/measurement_details.h"
@@ -100,6 +105,61 @@ bool AfterALineTest(TForm1& form, const QString& file, int seconds, QString serv
   return finished && saved;
 }
 
+// Four days of a line that keeps its download in the morning and loses it in the evening, ten tests
+// a day against a server in the internet (a documentation address), and two against this computer.
+void FillExampleHistory() {
+  history::THistoryStore store;
+  const QDate today = QDate::currentDate();
+  for (int day = 3; day >= 0; --day) {
+    for (int n = 0; n < 10; ++n) {
+      const int hour = 8 + n * 14 / 10;
+      linetest::TResult r;
+      r.Server = QStringLiteral("messung.example.net");
+      r.Address = QStringLiteral("203.0.113.7");
+      r.Port = DefaultPort;
+      r.Start = QDateTime(today.addDays(-day), QTime(hour, (n * 37 + day * 11) % 60));
+      r.PhaseSeconds = 10;
+      const double evening = hour >= 18 ? 0.55 + 0.05 * day : 1.0;
+      const double download = (92 - 6 * ((n + day) % 4)) * evening;
+      const double upload = 38 - 3 * ((n * 3 + day) % 5) * (hour >= 18 ? 2 : 1);
+      r.Download.Measured = r.Upload.Measured = true;
+      r.Download.Seconds = r.Upload.Seconds = 5;
+      r.Download.Bytes = static_cast<std::uint64_t>(download * 1e6 / 8 * 5);
+      r.Upload.Bytes = static_cast<std::uint64_t>(upload * 1e6 / 8 * 5);
+      r.Idle.MedianMs = 14 + n % 3;
+      r.Download.Latency.MedianMs = 40 + n * 2;
+      r.Upload.Latency.MedianMs = 120 + 15 * (n % 4);
+      r.Grade = QStringLiteral("C");
+      r.Rpm = 500 + 20 * n;
+      r.RpmClass = QStringLiteral("mäßig");
+      store.StoreTest(r, QStringLiteral(KORVADEN_VERSION));
+      if (day == 1 && n % 5 == 0) {
+        r.Server = r.Address = QStringLiteral("127.0.0.1");
+        r.Start = r.Start.addSecs(600);
+        r.Download.Bytes *= 40;
+        r.Upload.Bytes *= 90;
+        r.Grade = QStringLiteral("A+");
+        store.StoreTest(r, QStringLiteral(KORVADEN_VERSION));
+      }
+    }
+  }
+  TProgramSettings settings;
+  const char* rates[6] = {"100", "80", "50", "40", "30", "15"};
+  for (int i = 0; i < 6; ++i)
+    settings.WriteContractRate(TProgramSettings::ContractRateNames[i], QString::fromLatin1(rates[i]));
+}
+
+bool TheHistory(TForm1& form, const QString& file, bool contract) {
+  FillExampleHistory();
+  form.OpenHistory();
+  QWidget* window = form.HistoryWindow;
+  if (!window || !QTest::qWaitForWindowExposed(window)) return false;
+  window->resize(960, 720);
+  if (contract) window->findChild<QTabWidget*>()->setCurrentIndex(1);
+  QTest::qWait(700);
+  return Picture({window}).save(file);
+}
+
 bool DuringAMeasurement(TForm1& form, const QString& file, int seconds, bool saveDialog, bool details) {
   QProcess server;
   const auto port = StartCompanionServer(server, QCoreApplication::applicationDirPath() + "/korvaden-server");
@@ -124,9 +184,10 @@ bool DuringAMeasurement(TForm1& form, const QString& file, int seconds, bool sav
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A settings directory of its own: the user's settings are neither used nor changed.
+  // Settings and a history of its own: the user's are neither used nor changed.
   QTemporaryDir configuration;
-  qputenv("XDG_CONFIG_HOME", configuration.path().toUtf8());
+  qputenv("XDG_CONFIG_HOME", configuration.filePath(QStringLiteral("config")).toUtf8());
+  qputenv("XDG_DATA_HOME", configuration.filePath(QStringLiteral("data")).toUtf8());
   TApplication application(argc, argv);
   QStringList positional = application.arguments().mid(1);
   const bool expert = positional.removeAll(QStringLiteral("--expert")) > 0;
@@ -136,6 +197,8 @@ int main(int argc, char** argv) {
   const bool download = positional.removeAll(QStringLiteral("--download")) > 0;
   const bool roundTrip = positional.removeAll(QStringLiteral("--round-trip")) > 0;
   const bool lineTest = positional.removeAll(QStringLiteral("--line-test")) > 0;
+  const bool history = positional.removeAll(QStringLiteral("--history")) > 0;
+  const bool contract = positional.removeAll(QStringLiteral("--contract")) > 0;
   QString server;
   if (const auto at = positional.indexOf(QStringLiteral("--server")); at >= 0 && at + 1 < positional.size()) {
     server = positional[at + 1];
@@ -144,7 +207,7 @@ int main(int argc, char** argv) {
   if (positional.isEmpty()) {
     std::fprintf(stderr,
                  "Aufruf: korvaden-snapshot DATEI.png [Sekunden] [--expert] [--download] [--round-trip] "
-                 "[--about | --save | --details | --line-test [--server HOST]]\n");
+                 "[--about | --save | --details | --line-test [--server HOST] | --history [--contract]]\n");
     return 2;
   }
   const int seconds = positional.size() > 1 ? std::max(2, positional[1].toInt()) : 12;
@@ -157,6 +220,7 @@ int main(int argc, char** argv) {
   if (!QTest::qWaitForWindowExposed(&form)) return 1;
   QTest::qWait(500);  // the window manager has framed it
   const bool saved = about      ? AboutWithHelp(form, positional[0])
+                     : history  ? TheHistory(form, positional[0], contract)
                      : lineTest ? AfterALineTest(form, positional[0], seconds, server)
                                 : DuringAMeasurement(form, positional[0], seconds, saveDialog, details);
   form.FormDestroy();

@@ -395,6 +395,11 @@ std::vector<int> THistoryWindow::ChartRows() const {
     if (THistorySortModel::Matches(all[static_cast<std::size_t>(row)], filter)) rows.push_back(row);
   }
   std::stable_sort(rows.begin(), rows.end(), [&](int a, int b) { return FModel->Row(a).Start < FModel->Row(b).Start; });
+  // Tests against this computer or the local network say nothing of the line and would dwarf it:
+  // the chart draws them only when there is nothing else.
+  const auto local = [&](int row) { return history::IsLocalAddress(FModel->Row(row).Address); };
+  if (!std::all_of(rows.begin(), rows.end(), local))
+    rows.erase(std::remove_if(rows.begin(), rows.end(), local), rows.end());
   return rows;
 }
 
@@ -429,9 +434,14 @@ void THistoryWindow::DrawChart() {
     from = from.addSecs(-3600);
     to = to.addSecs(3600);
   }
+  const qint64 days = from.daysTo(to);
+  if (days >= 2) {  // whole days, a tick at each midnight up to a week, so no date shows twice
+    from = from.date().startOfDay();
+    to = to.date().addDays(1).startOfDay();
+  }
   FTimeAxis->setRange(from, to);
-  FTimeAxis->setFormat(from.daysTo(to) >= 2 ? QStringLiteral("dd.MM.") : QStringLiteral("dd.MM. HH:mm"));
-  FTimeAxis->setTickCount(from.daysTo(to) >= 2 ? 8 : 5);
+  FTimeAxis->setFormat(days >= 2 ? QStringLiteral("dd.MM.") : QStringLiteral("dd.MM. HH:mm"));
+  FTimeAxis->setTickCount(days >= 2 ? static_cast<int>(std::min<qint64>(from.daysTo(to), 7)) + 1 : 5);
   ShowContractLines(static_cast<double>(from.toMSecsSinceEpoch()), static_cast<double>(to.toMSecsSinceEpoch()));
   FRateAxis->setRange(0, FHighestRate * 1.1);
   FRateAxis->applyNiceNumbers();

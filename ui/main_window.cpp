@@ -526,11 +526,7 @@ void TForm1::KeepRun() {
   if (run.Start == FRunBefore || run.Start == FRunKept) return;
   FRunKept = run.Start;
   history::TRunRecord record;
-  record.Server = run.Server;
-  record.Port = run.Port;
-  record.BlockSize = run.BlockSize;
-  record.Start = run.Start;
-  record.Direction = run.Direction;
+  record.Run = run;
   record.MeanKiBs = History.MeanRate();
   record.Points = static_cast<int>(History.Count());
   record.Csv = History.ToCsv(QLocale(), Controller.Run.Details.Summary());

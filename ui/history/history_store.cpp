@@ -284,11 +284,11 @@ bool THistoryStore::StoreRun(const TRunRecord& run, const QString& programVersio
   query.prepare(QStringLiteral(
       "INSERT INTO runs(start_ms, server, port, block_size, direction, mean_kib_s, points, version, csv) "
       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-  query.addBindValue(run.Start.toMSecsSinceEpoch());
-  query.addBindValue(run.Server);
-  query.addBindValue(run.Port);
-  query.addBindValue(run.BlockSize);
-  query.addBindValue(run.Direction == TDirection::Receive ? QStringLiteral("download") : QStringLiteral("upload"));
+  query.addBindValue(run.Run.Start.toMSecsSinceEpoch());
+  query.addBindValue(run.Run.Server);
+  query.addBindValue(run.Run.Port);
+  query.addBindValue(run.Run.BlockSize);
+  query.addBindValue(run.Run.Direction == TDirection::Receive ? QStringLiteral("download") : QStringLiteral("upload"));
   query.addBindValue(run.MeanKiBs);
   query.addBindValue(run.Points);
   query.addBindValue(programVersion);
@@ -299,7 +299,10 @@ bool THistoryStore::StoreRun(const TRunRecord& run, const QString& programVersio
 std::vector<TTestRow> THistoryStore::Tests(const QString& serverFilter) {
   FError.clear();
   std::vector<TTestRow> rows;
-  if (!FOpen) return rows;
+  if (!FOpen) {
+    FError = FOpenError;
+    return rows;
+  }
   QSqlQuery query(QSqlDatabase::database(FConnection, false));
   query.setForwardOnly(true);
   query.prepare(
@@ -322,7 +325,10 @@ std::vector<TTestRow> THistoryStore::Tests(const QString& serverFilter) {
 
 std::optional<linetest::TResult> THistoryStore::LoadTest(std::int64_t id) {
   FError.clear();
-  if (!FOpen) return std::nullopt;
+  if (!FOpen) {
+    FError = FOpenError;
+    return std::nullopt;
+  }
   QSqlDatabase db = QSqlDatabase::database(FConnection, false);
   QSqlQuery query(db);
   query.prepare(QStringLiteral("SELECT result FROM tests WHERE id = ?"));

@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "base/direction.h"
+#include "measure/run_history.h"
 #include "ui/line_test/line_test_result.h"
 
 class QSqlError;
@@ -36,11 +36,7 @@ struct TTestRow {
 
 // One single measurement (Start/Stop), kept only when the user asks for it.
 struct TRunRecord {
-  QString Server;
-  int Port = 0;
-  std::int32_t BlockSize = 0;
-  QDateTime Start;
-  TDirection Direction = TDirection::Send;
+  TRunDescription Run;
   double MeanKiBs = 0;
   int Points = 0;
   QByteArray Csv;  // the run as "Messwerte speichern" writes it: its details and every point

@@ -80,7 +80,7 @@ TEST_F(History, KeepsATestAsItWasAndListsTestsNewestFirst) {
   ASSERT_TRUE(first) << store.Error().toStdString();
   ASSERT_TRUE(store.StoreTest(Finished("b.example", monday.addDays(1), 80), "1.0.0"));
   EXPECT_TRUE(
-      store.StoreRun({"a.example", 2857, 4096, monday, TDirection::Receive, 812.5, 3, "Sekunden;kiBytes/s"}, "1.0.0"));
+      store.StoreRun({{"a.example", 2857, 4096, monday, TDirection::Receive}, 812.5, 3, "Sekunden;kiBytes/s"}, "1.0.0"));
 
   const auto rows = store.Tests();
   ASSERT_EQ(rows.size(), 2u) << store.Error().toStdString();
@@ -125,7 +125,7 @@ TEST_F(History, BringsTheFirstSchemaUpToDateAndKeepsItsTests) {
   ASSERT_TRUE(store.IsOpen()) << store.Error().toStdString();
   EXPECT_TRUE(store.Notice().isEmpty());
   EXPECT_EQ(store.LoadTest(7)->Verdict, "alt");
-  EXPECT_TRUE(store.StoreRun({"x", 1, 1, QDateTime::currentDateTime(), TDirection::Send, 1, 1, "x"}, "1.0.0"))
+  EXPECT_TRUE(store.StoreRun({{"x", 1, 1, QDateTime::currentDateTime(), TDirection::Send}, 1, 1, "x"}, "1.0.0"))
       << store.Error().toStdString();
   EXPECT_EQ(UserVersion(Path), THistoryStore::SchemaVersion);
 }
