@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "tests/support/qstring_printer.h"
+#include "tests/ui/history/example_result.h"
 #include "tests/ui/observed_messages.h"
 #include "tests/ui/settings_file.h"
 #include "ui/history/history_store.h"
@@ -28,24 +29,7 @@
 using settingsfile::ProgramKey;
 
 namespace {
-linetest::TResult Finished(const QString& server, const QDateTime& start, double downloadMbit) {
-  linetest::TResult r;
-  r.Server = server;
-  r.Address = server;
-  r.Port = 2857;
-  r.Start = start;
-  r.PhaseSeconds = 2;
-  r.Idle.MedianMs = 12.5;
-  r.Download.Measured = true;
-  r.Download.Bytes = static_cast<std::uint64_t>(downloadMbit * 1e6 / 8 * 10);
-  r.Download.Seconds = 10;
-  r.Download.Latency.MedianMs = 40;
-  r.Grade = "B";
-  r.Verdict = "Beim Download wächst die Latenz.";
-  r.Missing << "Der Upload wurde abgelehnt.";
-  r.Points = {{0.5, linetest::TPhase::Idle, NAN, NAN, 12}, {1.5, linetest::TPhase::Download, downloadMbit, NAN, 41}};
-  return r;
-}
+using historytest::Finished;
 
 class HistoryWindow : public ::testing::Test {
  protected:

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/ui/history/example_result.h"
 #include "ui/history/history_contract.h"
 #include "ui/history/history_store.h"
 
@@ -18,28 +19,7 @@ using namespace history;
 
 namespace {
 
-linetest::TResult Finished(const QString& server, const QDateTime& start, double downloadMbit) {
-  linetest::TResult r;
-  r.Server = server;
-  r.Address = server;
-  r.Port = 2857;
-  r.Start = start;
-  r.PhaseSeconds = 10;
-  r.Idle.MedianMs = 12.5;
-  r.Download.Measured = true;
-  r.Download.Bytes = static_cast<std::uint64_t>(downloadMbit * 1e6 / 8 * 10);
-  r.Download.Seconds = 10;
-  r.Download.Connections = 4;
-  r.Download.Cause = TRateLimit::ReceiveWindow;
-  r.Download.Latency.MedianMs = 40;
-  r.Upload.Latency.MedianMs = 90;
-  r.Grade = "C";
-  r.Rpm = 800;
-  r.Verdict = "Beim Upload wächst die Latenz.";
-  r.Missing << "Der Upload wurde abgelehnt.";
-  r.Points = {{0.5, linetest::TPhase::Idle, NAN, NAN, 12}, {6, linetest::TPhase::Download, downloadMbit, NAN, 41}};
-  return r;
-}
+using historytest::Finished;
 
 // Runs statements on the file apart from the store, as another program would.
 void Execute(const QString& path, const QStringList& statements) {
@@ -79,8 +59,8 @@ TEST_F(History, KeepsATestAsItWasAndListsTestsNewestFirst) {
   const auto first = store.StoreTest(Finished("a.example", monday, 50), "1.0.0");
   ASSERT_TRUE(first) << store.Error().toStdString();
   ASSERT_TRUE(store.StoreTest(Finished("b.example", monday.addDays(1), 80), "1.0.0"));
-  EXPECT_TRUE(
-      store.StoreRun({{"a.example", 2857, 4096, monday, TDirection::Receive}, 812.5, 3, "Sekunden;kiBytes/s"}, "1.0.0"));
+  EXPECT_TRUE(store.StoreRun({{"a.example", 2857, 4096, monday, TDirection::Receive}, 812.5, 3, "Sekunden;kiBytes/s"},
+                             "1.0.0"));
 
   const auto rows = store.Tests();
   ASSERT_EQ(rows.size(), 2u) << store.Error().toStdString();
