@@ -2,7 +2,10 @@
 // korvaden-server on 127.0.0.1, next to iperf3 (and iperf3 -R for the download) with the same
 // block length when it is installed.
 //
-//   korvaden-throughput-bench [seconds per run] [rounds]
+//   korvaden-throughput-bench [seconds per run] [rounds] [block size]
+//
+// With a block size only the upload at that size runs, next to iperf3: no receiving server alone
+// and no download.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -136,7 +139,9 @@ int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
   const QString serverPath = QCoreApplication::applicationDirPath() + "/korvaden-server";
-  const std::pair<int, double> targets[] = {{1024, 1.0}, {131072, 0.95}};
+  const int onlyBlockSize = argc > 3 ? std::max(1, std::atoi(argv[3])) : 0;
+  std::vector<std::pair<int, double>> targets = {{1024, 1.0}, {131072, 1.0}};
+  if (onlyBlockSize > 0) targets = {{onlyBlockSize, 1.0}};
   int failures = 0;
   for (const auto& [blockSize, target] : targets) {
     // Alternate the two programs, so a noisy moment on a shared machine hits both alike.
@@ -144,6 +149,7 @@ int main(int argc, char** argv) {
     for (int round = 0; round < rounds; ++round) {
       if (const auto ours = MeasureKorvaden(serverPath, blockSize, seconds)) ourRates.push_back(*ours);
       if (const auto theirs = MeasureIperf(blockSize, seconds)) theirRates.push_back(*theirs);
+      if (onlyBlockSize > 0) continue;
       if (const auto receiving = MeasureServerReceiving(serverPath, blockSize, seconds)) {
         receivingRates.push_back(*receiving);
       }
@@ -172,6 +178,7 @@ int main(int argc, char** argv) {
         "Verhältnis %.3f (Ziel >= %.2f) %s\n",
         blockSize, *ours, *theirs, rounds, ratio, target, ratio >= target ? "erreicht" : "VERFEHLT");
   }
+  if (onlyBlockSize > 0) return failures == 0 ? 0 : 1;
   // The download: the worker reading against iperf3 -R, at the default block and a large one.
   for (const int blockSize : {1024, 131072}) {
     std::vector<double> ourRates, theirRates;

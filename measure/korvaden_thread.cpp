@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -65,6 +66,49 @@ std::uint64_t TAcknowledgedTotal::Read(std::uint64_t acceptedTotal, std::uint32_
 }
 
 namespace {
+// When the server runs on this computer it may be queued behind the sender on the same processor.
+// Yielding the processor then lets it take the data while the data is still in the cache, which
+// more than pays for the system call at large blocks (a yield per 128 KiB block raised the rate by
+// up to a third on a busy machine). But a yield that finds nothing else to run only costs: a
+// twentieth of a 128 KiB block's send, more than half of a 1 KiB block's. So the sender yields at
+// most once per YieldIntervalBytes, and after a few yields in a row that came back at once it
+// stops yielding until the pause is over.
+class TYieldPacer {
+ public:
+  // Before a send; accepted: the bytes the socket accepted so far.
+  void Pass(std::uint64_t accepted, const TCustomWinSocket& socket) {
+    if (accepted < FNextYield) {
+      socket.YieldToWaiters();  // the window waiting for the connection lock goes first
+      return;
+    }
+    FNextYield = accepted + YieldIntervalBytes;
+    const auto start = Clock::now();
+    if (start < FPausedUntil) {
+      socket.YieldToWaiters();
+      return;
+    }
+    std::this_thread::yield();
+    if (Clock::now() - start >= SomethingRan) {
+      FIdleYields = 0;
+    } else if (++FIdleYields >= IdleYieldLimit) {
+      FIdleYields = 0;
+      FPausedUntil = start + Pause;
+    }
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::uint64_t YieldIntervalBytes = 128 * 1024;
+  // Longer than a bare system call, shorter than a switch to the server, its read and back.
+  static constexpr auto SomethingRan = std::chrono::microseconds(15);
+  static constexpr int IdleYieldLimit = 4;
+  static constexpr auto Pause = std::chrono::milliseconds(10);
+
+  std::uint64_t FNextYield = 0;
+  int FIdleYields = 0;
+  Clock::time_point FPausedUntil{};
+};
+
 // One call into the socket; a failure it raises is a broken connection, and gives nothing.
 template <typename Call>
 std::optional<int> UnlessBroken(Call call) {
@@ -98,8 +142,9 @@ void TKorvadenThread::SendLoop() {
   TCounterPublisher publisher(static_cast<std::uint32_t>(blockSize));
   std::uint64_t accepted = 0;
   TAcknowledgedTotal acknowledged(*FSocket.Socket(), FSamples);
+  TYieldPacer pacer;
   while (!Terminated() && FSocket.Active()) {
-    std::this_thread::yield();
+    pacer.Pass(accepted, *FSocket.Socket());
     const std::optional<int> result =
         UnlessBroken([&] { return FSocket.Socket()->SendBytes(buffer.get(), blockSize); });
     if (!result) break;

@@ -1,6 +1,7 @@
 #pragma once
 // The connection lock: re-entrant, so a send may close its own connection while holding it.
 
+#include <atomic>
 #include <mutex>
 
 class TSynchroObject {
@@ -12,7 +13,12 @@ class TSynchroObject {
 
 class TCriticalSection : public TSynchroObject {
  public:
-  void Acquire() override { FSection.lock(); }
+  void Acquire() override {
+    if (FSection.try_lock()) return;
+    FWaiting.fetch_add(1, std::memory_order_relaxed);
+    FSection.lock();
+    FWaiting.fetch_sub(1, std::memory_order_relaxed);
+  }
   void Release() override { FSection.unlock(); }
   void Enter() { Acquire(); }
   void Leave() { Release(); }
@@ -21,6 +27,11 @@ class TCriticalSection : public TSynchroObject {
   void lock() { Acquire(); }
   void unlock() { Release(); }
 
+  // True while another thread waits to enter. The mutex lets no waiter in ahead of a thread that
+  // enters again right after leaving, so such a thread looks here and gives way.
+  bool Wanted() const { return FWaiting.load(std::memory_order_relaxed) != 0; }
+
  private:
   std::recursive_mutex FSection;
+  std::atomic<int> FWaiting{0};
 };

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "base/application_exception.h"
 #include "base/tcp_state.h"
@@ -142,6 +143,10 @@ void TCustomWinSocket::WaitUntilReadable(int timeoutMs) {
 void TCustomWinSocket::WaitUntilWritable(int timeoutMs) {
   const int handle = FSocket.load();
   if (FConnected && handle != INVALID_SOCKET) platform::WaitWritable(handle, timeoutMs);
+}
+
+void TCustomWinSocket::YieldToWaiters() const {
+  if (FConnectionLock.Wanted()) std::this_thread::yield();
 }
 
 bool TCustomWinSocket::ReadConnectionState(TConnectionState& state) {

@@ -51,6 +51,10 @@ class TCustomWinSocket {
   // connection lock, so the window's notifications go on meanwhile; should the connection be
   // closed in between, the wait ends at once or at the timeout.
   void WaitUntilWritable(int timeoutMs);
+  // For a thread that holds no connection lock and sends in a loop: yields the processor while
+  // another thread waits for the lock (a close, the window's notifications), so that the waiter
+  // can get it between two sends. Costs no system call while none waits.
+  void YieldToWaiters() const;
 
   // One notification triple, on the sink's thread.
   void HandleSocketNotification(int handle, int bit, int errorCode);
