@@ -141,17 +141,16 @@ QByteArray HistoryCsv(const std::vector<history::TTestRow>& rows, const QLocale&
   }
   QString text = header.join(u';') + u'\n';
   const auto fixed2 = [&](std::optional<double> value) { return value ? FormatFixed2(*value, locale) : QString(); };
-  for (const history::TTestRow& test : rows) {
-    const history::TTestRow* row = &test;
-    const QStringList fields = {QLocale::c().toString(row->Start.toLocalTime(), QStringLiteral("dd.MM.yyyy HH:mm:ss")),
-                                CsvField(row->Server),
-                                CsvField(row->Address),
-                                fixed2(row->DownloadMbit),
-                                fixed2(row->UploadMbit),
-                                FormatMilliseconds(row->IdleMs, locale),
-                                FormatMilliseconds(row->LoadedMs, locale),
-                                CsvField(row->Grade),
-                                row->Rpm ? FormatWhole(*row->Rpm, locale) : QString()};
+  for (const history::TTestRow& row : rows) {
+    const QStringList fields = {QLocale::c().toString(row.Start.toLocalTime(), QStringLiteral("dd.MM.yyyy HH:mm:ss")),
+                                CsvField(row.Server),
+                                CsvField(row.Address),
+                                fixed2(row.DownloadMbit),
+                                fixed2(row.UploadMbit),
+                                FormatMilliseconds(row.IdleMs, locale),
+                                FormatMilliseconds(row.LoadedMs, locale),
+                                CsvField(row.Grade),
+                                row.Rpm ? FormatWhole(*row.Rpm, locale) : QString()};
     text += fields.join(u';') + u'\n';
   }
   return text.toUtf8();

@@ -320,13 +320,11 @@ void THistoryWindow::showEvent(QShowEvent* event) {
 
 void THistoryWindow::Reload() {
   const bool open = FStore.IsOpen();
-  // What the store says now: read before anything else replaces it.
-  const QString openError = FStore.Error();
   std::vector<history::TTestRow> rows;
   QString problem;
   if (!open) {
-    problem =
-        openError.isEmpty() ? QStringLiteral("Der Verlauf „%1“ ist nicht verfügbar.").arg(FStore.Path()) : openError;
+    problem = FStore.OpenError().isEmpty() ? QStringLiteral("Der Verlauf „%1“ ist nicht verfügbar.").arg(FStore.Path())
+                                           : FStore.OpenError();
   } else {
     rows = FStore.Tests();
     if (!FStore.Error().isEmpty()) problem = FStore.Error();

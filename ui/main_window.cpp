@@ -523,8 +523,7 @@ void TForm1::KeepRun() {
   if (!KeepRunsAction->isChecked() || !History.HasRun() || History.Count() == 0) return;
   const TRunDescription& run = History.Run();
   // An attempt that never connected leaves the last run in the history, kept or not.
-  if (run.Start == FRunBefore || run.Start == FRunKept) return;
-  FRunKept = run.Start;
+  if (run.Start == FRunBefore) return;
   history::TRunRecord record;
   record.Run = run;
   record.MeanKiBs = History.MeanRate();

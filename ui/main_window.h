@@ -161,8 +161,7 @@ class TForm1 : public TForm, public TMeasurementView {
   bool FDestroyed = false;
   std::unique_ptr<history::THistoryStore> FHistoryStore;
   // Between a Start and the run's end: the start of the run the history held before, so that an
-  // attempt that never connected keeps nothing; and the start of the last run kept.
+  // attempt that never connected keeps nothing (each run's end comes once: see SetStartEnabled).
   bool FRunPending = false;
   QDateTime FRunBefore;
-  QDateTime FRunKept;
 };

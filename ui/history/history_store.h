@@ -65,6 +65,8 @@ class THistoryStore {
   QString Notice() const { return FNotice; }
   // Why the last operation failed, in German; empty after success.
   QString Error() const { return FError; }
+  // Why the history could not be opened; empty when it is open.
+  QString OpenError() const { return FOpenError; }
 
   // Stores a finished test with its points; its id, or none (Error() says why).
   std::optional<std::int64_t> StoreTest(const linetest::TResult& result, const QString& programVersion);
